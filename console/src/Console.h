@@ -1,0 +1,51 @@
+// Console services of the updater: output copied into the optional log file,
+// yes/no prompts, the reset countdown, the progress line and the estimate.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace osprey {
+
+class SerialLink;
+
+// Process-wide state of the console updater.
+extern bool strictChecking;  // option C
+extern bool logEnabled;      // option L, once the log file is open
+extern FILE* logFile;        // "VlmFirmwareUpdate.log"
+
+inline constexpr const char* kLogFileName = "VlmFirmwareUpdate.log";
+
+// Where the console services read answers from and write to. The program
+// uses stdin and stdout; tests point them at files of their own.
+struct ConsoleStreams {
+    FILE* input;
+    FILE* output;
+};
+ConsoleStreams& Console();
+
+// The sleep behind the reset countdown. Tests replace it.
+using SleepFunction = void (*)(unsigned milliseconds);
+extern SleepFunction sleepMilliseconds;
+
+// Milliseconds per counted second of WaitForReset: 1200, or the value of
+// OSPREY_RESET_STEP_MS when that is set to a number.
+unsigned ResetStepMilliseconds();
+
+[[gnu::format(printf, 1, 2)]] void TeePrintf(const char* format, ...);
+
+// Returns the first character of the answer line. With anyAnswer false only
+// 'Y' or 'N' come back; end of input counts as 'N' (or 0 with anyAnswer).
+int PromptUser(const char* text, bool anyAnswer);
+
+void WaitForReset(int seconds);
+void ShowProgress(int width, int done, int total, const char* text = nullptr);
+void PrintDurationEstimate(uint32_t baudRate);
+void PrintDurationEstimate(SerialLink& link);
+
+// Opens the log file and turns logging on. When the file cannot be created
+// the run goes on with screen output only; that is said once on stderr.
+void StartLogging();
+void StopLogging();
+
+}  // namespace osprey

@@ -1,0 +1,108 @@
+#include "Entry.h"
+
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "Console.h"
+#include "IniReader.h"
+#include "Options.h"
+#include "SerialLink.h"
+#include "UpdateProcedure.h"
+
+namespace osprey {
+namespace {
+
+struct RunSettings {
+    std::string updateFile = kDefaultUpdateFile;
+    std::string address = kDefaultAddress;
+    bool describe = false;
+};
+
+// Parses every word, acting on each option at once.
+RunSettings ParseCommandLine(int argc, const char* const* argv) {
+    const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "Osprey";
+    RunSettings settings;
+    for (int option; (option = NextOption(argc, argv, kOptionLetters)) != -1;) {
+        switch (option) {
+            case 'F':
+                settings.updateFile = optionArgument;
+                break;
+            case 'A':
+                settings.address = optionArgument;
+                break;
+            case 'C':
+                strictChecking = true;
+                break;
+            case 'D':
+                settings.describe = true;
+                break;
+            case 'L':
+                StartLogging();
+                break;
+            case 'V':
+                PrintVersion();
+                std::exit(0);
+            default:
+                PrintUsage(programName);
+        }
+    }
+    return settings;
+}
+
+void UpdateInstrument(const RunSettings& settings, std::unique_ptr<SerialLink>& link) {
+    link = std::make_unique<SerialLink>();
+    link->Open(settings.address);
+    PrintDurationEstimate(*link);
+    size_t sent = 0;
+    link->Write("SYST:REM", sent);
+    CheckInstrumentErrors(*link);
+    std::array<char, 256> identification{};
+    size_t length = 0;
+    link->Query("*IDN?", identification, length);
+    TeePrintf("%s\n", identification.data());
+    if (RunUpdate(settings.updateFile.c_str(), identification.data(), *link) == 0) {
+        TeePrintf("\nSuccessfully updated instrument firmware.\n");
+    } else {
+        TeePrintf("\nUpdate of firmware FAILED!\n");
+    }
+}
+
+}  // namespace
+
+const char* LinkErrorMessage(int code) {
+    switch (code) {
+        case kIoFailure:
+            return "\nUnknown I/O error occurred!\n";
+        case kTimeout:
+            return "\nI/O Timeout error occurred!\nCheck that the KR470 is set to RS-232.\n";
+        case kBadParameter:
+            return "\nI/O Parameter error occurred!\n";
+        default:
+            return "\nAn unknown error occurred!\n";
+    }
+}
+
+int RunProgram(int argc, const char* const* argv) {
+    RunSettings settings = ParseCommandLine(argc, argv);
+    if (settings.describe) {
+        PrintDescription(settings.updateFile.c_str());
+    }
+    std::unique_ptr<SerialLink> link;
+    try {
+        UpdateInstrument(settings, link);
+    } catch (LinkError code) {
+        TeePrintf("%s", LinkErrorMessage(code));
+        TeePrintf("Update of firmware FAILED!\n");
+    } catch (...) {
+        TeePrintf("%s", LinkErrorMessage(0));
+        TeePrintf("Update of firmware FAILED!\n");
+    }
+    StopLogging();
+    link.reset();
+    PromptUser("\nPress Enter to exit.", true);
+    return 0;
+}
+
+}  // namespace osprey

@@ -1,0 +1,333 @@
+#include "UpdateProcedure.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "CodeCheck.h"
+#include "Console.h"
+#include "Decimal.h"
+#include "IniReader.h"
+#include "SerialLink.h"
+
+namespace osprey {
+namespace {
+
+// An error queue is a few dozen entries deep; an instrument that never
+// reports an empty queue must not keep the updater asking forever.
+constexpr int kMostErrorQueueEntries = 1000;
+constexpr int kProgressWidth = 50;
+constexpr int kProgressEvery = 200;
+constexpr int kMostStrictSends = 3;
+
+// Replies split into at most this many fields; later ones stay joined.
+using Fields = std::array<char*, 16>;
+
+// Field `index` of a split reply, or an empty text when the reply had fewer.
+const char* FieldOr(const Fields& fields, int count, int index) {
+    return index < count ? fields[static_cast<size_t>(index)] : "";
+}
+
+template <size_t N>
+size_t Query(SerialLink& link, std::string_view command, std::array<char, N>& reply) {
+    size_t length = 0;
+    link.Query(command, reply, length);
+    return length;
+}
+
+void Write(SerialLink& link, std::string_view command) {
+    size_t sent = 0;
+    link.Write(command, sent);
+}
+
+void PrintDamagedCodeLine(int lineNumber) {
+    TeePrintf("\nCorrupt Code section of INI file: line %d is longer than %d characters.\n",
+              lineNumber, static_cast<int>(kLongestCodeLine));
+    TeePrintf("Need to get a new copy of update to continue!\n");
+}
+
+// The first [Code] line (counted from 1) longer than the download can send,
+// or 0. Such a line is never sent, not even in pieces.
+int FindOverlongCodeLine(TextFile& file) {
+    PositionAtSection(file, "Code");
+    std::array<char, kIniLineBuffer> line{};
+    for (int number = 1;; ++number) {
+        std::optional<size_t> length = file.ReadPiece(line);
+        if (!length || std::string_view(line.data(), *length).starts_with("END")) {
+            return 0;
+        }
+        if (*length > kLongestCodeLine) {
+            return number;
+        }
+    }
+}
+
+// Texts the procedure reads from the update file.
+struct UpdateKeys {
+    std::array<char, 30> codeChecksum{};
+    std::array<char, 30> recordCount{};
+    std::array<char, 30> model{};
+    std::array<char, 30> revision{};
+};
+
+struct Identification {
+    const char* model = "";
+    const char* revision = "";
+};
+
+Identification SplitIdentification(char* reply) {
+    Fields fields{};
+    int count = SplitFields(reply, fields, ",");
+    Identification id;
+    id.model = FieldOr(fields, count, 1);
+    if (count > 3) {
+        Fields parts{};
+        SplitFields(fields[3], parts, "-");
+        id.revision = parts[0];
+    }
+    return id;
+}
+
+void PrintVersions(const Identification& id, const UpdateKeys& keys) {
+    TeePrintf("Instrument Version %s\n", id.revision);
+    TeePrintf("Update Version %s\n", keys.revision.data());
+}
+
+// One download pass and its checks.
+class DownloadPass {
+  public:
+    DownloadPass(TextFile& file, SerialLink& link, const UpdateKeys& keys)
+        : file_(file),
+          link_(link),
+          keys_(keys),
+          expected_(DecimalInteger(keys.recordCount.data())) {}
+
+    enum class Outcome { kCommitted, kRepeat, kFailed };
+    Outcome Run();
+
+  private:
+    bool SendCodeSection();
+    bool SendRecord(const char* record);
+    Outcome CheckResults();
+
+    TextFile& file_;
+    SerialLink& link_;
+    const UpdateKeys& keys_;
+    const int32_t expected_;
+    int32_t startingCount_ = 0;
+    int lineCounter_ = 0;
+    int recordCounter_ = 0;
+    bool repeat_ = false;
+    std::array<char, 30> finalChecksum_{};
+    // The longest command is a record of kLongestCodeLine characters in "dlo? \"%s\" ".
+    std::array<char, kLongestCodeLine + 16> command_{};
+};
+
+DownloadPass::Outcome DownloadPass::Run() {
+    std::array<char, 200> stat{};
+    Query(link_, "dlo:stat?", stat);
+    Fields fields{};
+    SplitFields(stat.data(), fields, ",");
+    startingCount_ = DecimalInteger(fields[0]);
+    repeat_ = false;
+    lineCounter_ = recordCounter_ = 0;
+    if (!SendCodeSection()) {
+        return Outcome::kFailed;
+    }
+    ShowProgress(kProgressWidth, lineCounter_, lineCounter_);
+    std::array<char, 100> opc{};
+    Query(link_, "*OPC?", opc);
+    return CheckResults();
+}
+
+bool DownloadPass::SendCodeSection() {
+    PositionAtSection(file_, "Code");
+    std::array<char, kIniLineBuffer> line{};
+    for (;;) {
+        std::optional<size_t> length = file_.ReadPiece(line);
+        if (!length) {
+            TeePrintf("\nProblem reading FLASH file!\n");
+            TeePrintf("Count=%d\nSRecords=%d\n", lineCounter_, expected_);
+            return false;
+        }
+        std::string_view text(line.data(), *length);
+        if (IsDataRecord(text)) {
+            ++recordCounter_;
+        } else if (text.starts_with("END")) {
+            return true;
+        }
+        if (*length > kLongestCodeLine) {
+            PrintDamagedCodeLine(lineCounter_ + 1);
+            return false;
+        }
+        if (!SendRecord(line.data())) {
+            return false;
+        }
+        ++lineCounter_;
+        if ((lineCounter_ - 1) % kProgressEvery == 0) {
+            ShowProgress(kProgressWidth, lineCounter_, expected_);
+        }
+    }
+}
+
+bool DownloadPass::SendRecord(const char* record) {
+    if (!strictChecking) {
+        WriteFormatted(link_, command_, "dlo \"%s\" ", record);
+        return true;
+    }
+    size_t length = FormatCommand(command_, "dlo? \"%s\" ", record);
+    std::string_view command(command_.data(), length);
+    for (int send = 0; send < kMostStrictSends; ++send) {
+        std::array<char, 20> reply{};
+        Query(link_, command, reply);
+        if (DecimalInteger(reply.data()) == 0) {
+            return true;
+        }
+    }
+    CheckInstrumentErrors(link_);
+    TeePrintf("Invalid SRecord encountered at line %d\n", lineCounter_);
+    TeePrintf("May need to down load update file again!\n");
+    return false;
+}
+
+DownloadPass::Outcome DownloadPass::CheckResults() {
+    if (CheckInstrumentErrors(link_)) {
+        if (PromptUser("Error occurred during upload.  Try again? (Y/N) _\b", false) == 'N') {
+            TeePrintf("Update failed!  May need to get another version of the update file!\n");
+            return Outcome::kFailed;
+        }
+        repeat_ = true;
+    }
+    Query(link_, "dlo:csum?", finalChecksum_);
+    if (DecimalInteger(finalChecksum_.data()) != DecimalInteger(keys_.codeChecksum.data())) {
+        TeePrintf("     CheckSum in File = %s\n", keys_.codeChecksum.data());
+        TeePrintf("CheckSum from Tessera = %s\n\n", finalChecksum_.data());
+        if (PromptUser(
+                "Check Sum does not match entry in INI file!  Try download again? (Y/N) _\b)",
+                false) == 'N') {
+            TeePrintf("The INI file may be corrupt, may need to get another version.");
+            return Outcome::kFailed;
+        }
+        repeat_ = true;
+    }
+    std::array<char, 200> stat{};
+    Query(link_, "dlo:stat?", stat);
+    Fields fields{};
+    int count = SplitFields(stat.data(), fields, ",");
+    // Running counts may come close to the 32-bit limits; take the growth wide.
+    int64_t received = int64_t{DecimalInteger(fields[0])} - startingCount_;
+    int64_t reported = DecimalInteger(FieldOr(fields, count, 1));
+    if (received != reported) {
+        if (reported != recordCounter_) {
+            TeePrintf("The update file is corrupt.  Data records does not match expected.\n");
+            TeePrintf("You need to get another copy.\n");
+            return Outcome::kFailed;
+        }
+        if (PromptUser(
+                "Records received does not equal records expected.  Try download again? *Y/N) _\b",
+                false) == 'N') {
+            TeePrintf("The INI file may be corrupt, may need to get another version.");
+            return Outcome::kFailed;
+        }
+        return Outcome::kRepeat;
+    }
+    if (repeat_) {
+        return Outcome::kRepeat;
+    }
+    WriteFormatted(link_, command_, "dlo:comp %s", finalChecksum_.data());
+    WaitForReset(5);
+    return Outcome::kCommitted;
+}
+
+}  // namespace
+
+bool CheckInstrumentErrors(SerialLink& link) {
+    bool seen = false;
+    for (int entry = 0; entry < kMostErrorQueueEntries; ++entry) {
+        std::array<char, 100> reply{};
+        Query(link, "SYST:ERR?", reply);
+        Fields fields{};
+        int count = SplitFields(reply.data(), fields, ",");
+        if (DecimalInteger(fields[0]) == 0) {
+            return seen;
+        }
+        TeePrintf("%s\n", FieldOr(fields, count, 1));
+        seen = true;
+    }
+    return seen;
+}
+
+int RunUpdate(const char* updateFileName, char* identification, SerialLink& link) {
+    TextFile file;
+    if (!file.Open(updateFileName)) {
+        TeePrintf("\n");
+        TeePrintf("Could not open the Update INI file %s.\n", updateFileName);
+        return 1;
+    }
+    UpdateKeys keys;
+    ReadIniValue(file, "Code Info", "Checksum", keys.codeChecksum);
+    ReadIniValue(file, "Code Info", "Number of Srecs", keys.recordCount);
+    if (VerifyCodeSection(file, DecimalInteger(keys.recordCount.data())) != 0) {
+        TeePrintf("\nCorrupt Code section of INI file.\n");
+        TeePrintf("Need to get a new copy of update to continue!\n");
+        return 1;
+    }
+    if (int line = FindOverlongCodeLine(file); line != 0) {
+        PrintDamagedCodeLine(line);
+        return 1;
+    }
+    ReadIniValue(file, "Firmware Info", "IDN", keys.model);
+    ReadIniValue(file, "Firmware Info", "Revision", keys.revision);
+
+    Identification id = SplitIdentification(identification);
+    bool loaderMode = false;
+    if (std::strcmp(id.model, keys.model.data()) != 0) {
+        if (std::strncmp(id.model, "loader", 6) != 0) {
+            TeePrintf("This firmware update is not intended for this instrument.\n");
+            TeePrintf(" - Update for %s\n", keys.model.data());
+            TeePrintf(" - Current instrument is %s\n", id.model);
+            return 1;
+        }
+        TeePrintf("Loader firmware running ...\n");
+        loaderMode = true;
+    }
+    if (!loaderMode && DecimalNumber(keys.revision.data()) <= DecimalNumber(id.revision)) {
+        PrintVersions(id, keys);
+        TeePrintf("Instrument version greater than or equal to update version!\n");
+        if (PromptUser("Continue with update? (Y/N) _\b", false) == 'N') {
+            return 1;
+        }
+    }
+
+    Write(link, "*CLS");
+    std::array<char, 30> startToken{};
+    Query(link, "dlo:csum?", startToken);
+    if (!loaderMode) {
+        PrintVersions(id, keys);
+        if (PromptUser("\nDo you want to Continue with update? (Y/N) _\b", false) == 'N') {
+            return 1;
+        }
+        TeePrintf("NOTE: During update please don't touch the buttons on the Front Panel!\n");
+    }
+    std::array<char, 48> command{};
+    WriteFormatted(link, command, "dlo:start %s", startToken.data());
+    WaitForReset(5);
+    std::array<char, 200> status{};
+    Query(link, "*STB?", status);
+
+    DownloadPass pass(file, link, keys);
+    for (;;) {
+        switch (pass.Run()) {
+            case DownloadPass::Outcome::kCommitted:
+                file.Close();
+                return 0;
+            case DownloadPass::Outcome::kFailed:
+                return 1;
+            case DownloadPass::Outcome::kRepeat:
+                break;
+        }
+    }
+}
+
+}  // namespace osprey

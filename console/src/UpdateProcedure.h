@@ -1,0 +1,23 @@
+// The console update procedure: checks the update file against the connected
+// instrument, runs the download dialogue and commits the new firmware.
+#pragma once
+
+#include <cstddef>
+
+namespace osprey {
+
+class SerialLink;
+
+// Code lines hold at most this many characters before their line end.
+inline constexpr size_t kLongestCodeLine = 148;
+
+// Empties the instrument's error queue, printing each error's text. True when
+// at least one error was reported.
+bool CheckInstrumentErrors(SerialLink& link);
+
+// Returns 0 when the new firmware was committed, 1 on every failure or
+// refusal; reports everything itself. `identification` is the "*IDN?" reply,
+// split in place. Link failures are thrown as LinkError codes.
+int RunUpdate(const char* updateFileName, char* identification, SerialLink& link);
+
+}  // namespace osprey

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The main job: a whole firmware update of the simulated KR470A over a
+# pseudo-terminal. Interactive when run from a terminal; otherwise it answers
+# the questions itself. KR470_DEMO_BAUD paces the simulated line (default:
+# unpaced); OSPREY_RESET_STEP_MS shortens the reset countdowns (default 200).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" "$root/build"
+
+work=$(mktemp -d)
+sim_pid=
+cleanup() { [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+
+cp "$root/build/demo/KR470A_105.INI" "$work/"
+pace=()
+[[ -n ${KR470_DEMO_BAUD:-} ]] && pace=(--baud "$KR470_DEMO_BAUD")
+"$root/build/tools/kr470-sim/kr470-sim" --link "$work/kr470" --transcript "$work/transcript.txt" \
+  "${pace[@]}" >"$work/sim.out" &
+sim_pid=$!
+for _ in $(seq 50); do [[ -e $work/kr470 ]] && break; sleep 0.1; done
+printf '[COM1]\ndevice = %s\nsettings = 57600,N,8,1\n' "$work/kr470" >"$work/ports.ini"
+
+cd "$work"
+export OSPREY_PORTS=$work/ports.ini OSPREY_RESET_STEP_MS=${OSPREY_RESET_STEP_MS:-200}
+"$root/build/console/Osprey" /D /FKR470A_105.INI
+echo
+if [[ -t 0 ]]; then
+  "$root/build/console/Osprey" /FKR470A_105.INI /L
+else
+  printf 'y\n\n' | "$root/build/console/Osprey" /FKR470A_105.INI /L
+fi
+echo
+echo "The simulator received $(wc -l <"$work/transcript.txt") lines; the last was: $(tail -n1 "$work/transcript.txt")"

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, builds from nothing, runs the suite,
+# then builds and runs it again under AddressSanitizer and UBSan.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" "$root/build"
+(cd "$root/build" && ctest --output-on-failure -j"$(nproc)")
+"$root/scripts/build.sh" "$root/build-sanitize" -DKR470_SANITIZE=ON
+(cd "$root/build-sanitize" &&
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --output-on-failure -j"$(nproc)")

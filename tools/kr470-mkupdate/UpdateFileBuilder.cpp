@@ -1,0 +1,203 @@
+#include "UpdateFileBuilder.h"
+
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "CodeCheck.h"
+#include "Decimal.h"
+#include "SRecord.h"
+#include "UpdateProcedure.h"
+
+namespace kr470 {
+namespace {
+
+struct CodeFigures {
+    int32_t characterSum = 0;
+    int32_t dataRecords = 0;
+    CodeChecksum instrumentChecksum;
+};
+
+CodeFigures Figures(const std::vector<std::string>& records) {
+    CodeFigures f;
+    for (const std::string& line : records) {
+        f.characterSum = osprey::AddCharacterSum(f.characterSum, line);
+        if (osprey::IsDataRecord(line)) {
+            ++f.dataRecords;
+        }
+        if (std::optional<SRecord> record = DecodeSRecord(line)) {
+            f.instrumentChecksum.Add(*record);
+        }
+    }
+    return f;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string At(size_t index, const std::string& what) {
+    return "line " + std::to_string(index + 1) + ": " + what;
+}
+
+}  // namespace
+
+std::string BuildUpdateFile(const UpdateFileInput& input) {
+    CodeFigures f = Figures(input.records);
+    const std::string end = input.crlf ? "\r\n" : "\n";
+    std::ostringstream out;
+    out << "[Firmware Info]" << end << "Name=" << input.name << end << "IDN=" << input.model << end
+        << "Revision=" << input.revision << end
+        << "Checksum=" << (input.magicChecksum ? osprey::kMagicChecksum : f.characterSum) << end
+        << end;
+    out << "[Code Info]" << end << "Checksum=" << f.instrumentChecksum.Value() << end
+        << "Number of Srecs=" << f.dataRecords << end << end;
+    out << "[Description]" << end;
+    for (size_t i = 0; i < input.description.size(); ++i) {
+        out << "Desc " << i + 1 << "=" << input.description[i] << end;
+    }
+    out << end << "[Code]" << end;
+    for (const std::string& record : input.records) {
+        out << record << end;
+    }
+    out << "END" << end;
+    return out.str();
+}
+
+std::vector<std::string> CheckUpdateFile(const std::string& text) {
+    std::vector<std::string> problems;
+    std::vector<std::string> lines = SplitLines(text);
+    std::map<std::string, std::map<std::string, std::pair<size_t, std::string>>> keys;
+    std::string section;
+    std::optional<size_t> codeStart;
+    for (size_t i = 0; i < lines.size() && !codeStart; ++i) {
+        const std::string& line = lines[i];
+        if (line.starts_with("[")) {
+            size_t close = line.find(']');
+            if (close == std::string::npos) {
+                problems.push_back(At(i, "section header without ']'"));
+                continue;
+            }
+            section = line.substr(1, close - 1);
+            if (section == "Code") {
+                codeStart = i + 1;
+            }
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (line.empty() || equals == std::string::npos) {
+            continue;
+        }
+        if (line.front() == ' ' || (equals > 0 && line[equals - 1] == ' ') ||
+            (equals + 1 < line.size() && line[equals + 1] == ' ')) {
+            problems.push_back(
+                At(i, "blank before the key or around '=': the value will be read wrong"));
+        }
+        keys[section].try_emplace(line.substr(0, equals), i, line.substr(equals + 1));
+    }
+    const std::pair<const char*, const char*> required[] = {
+        {"Firmware Info", "Name"},     {"Firmware Info", "IDN"},  {"Firmware Info", "Revision"},
+        {"Firmware Info", "Checksum"}, {"Code Info", "Checksum"}, {"Code Info", "Number of Srecs"}};
+    for (auto [sec, key] : required) {
+        if (!keys[sec].contains(key)) {
+            problems.push_back("[" + std::string(sec) + "] has no \"" + key + "\" line");
+        }
+    }
+    auto& desc = keys["Description"];
+    for (size_t n = 1; desc.contains("Desc " + std::to_string(n + 1)); ++n) {
+        if (!desc.contains("Desc " + std::to_string(n))) {
+            problems.push_back("[Description] has no \"Desc " + std::to_string(n) +
+                               "\": later lines will not be shown");
+        }
+    }
+    if (!codeStart) {
+        problems.push_back("no [Code] section");
+        return problems;
+    }
+    std::vector<std::string> records;
+    bool ended = false;
+    std::optional<uint32_t> s5;
+    for (size_t i = *codeStart; i < lines.size(); ++i) {
+        if (lines[i].starts_with("END")) {
+            ended = true;
+            break;
+        }
+        std::string why;
+        std::optional<SRecord> record = DecodeSRecord(lines[i], &why);
+        if (!record) {
+            problems.push_back(At(i, "not a valid S-record: " + why));
+        } else if (record->type == 5 || record->type == 6) {
+            s5 = record->address;
+        }
+        if (lines[i].size() > osprey::kLongestCodeLine) {
+            problems.push_back(At(i, "code line longer than 148 characters"));
+        }
+        records.push_back(lines[i]);
+    }
+    if (!ended) {
+        problems.push_back("[Code] has no END line");
+    }
+    CodeFigures f = Figures(records);
+    auto number = [&](const char* sec, const char* key) {
+        auto found = keys[sec].find(key);
+        return found == keys[sec].end() ? std::optional<int32_t>()
+                                        : osprey::DecimalInteger(found->second.second);
+    };
+    if (auto count = number("Code Info", "Number of Srecs"); count && *count != f.dataRecords) {
+        problems.push_back("\"Number of Srecs\" is " + std::to_string(*count) +
+                           " but [Code] holds " + std::to_string(f.dataRecords) + " data records");
+    }
+    if (s5 && static_cast<int32_t>(*s5) != f.dataRecords) {
+        problems.push_back("the S5 record counts " + std::to_string(*s5) +
+                           " data records, [Code] holds " + std::to_string(f.dataRecords));
+    }
+    if (auto sum = number("Firmware Info", "Checksum");
+        sum && *sum != osprey::kMagicChecksum && *sum != f.characterSum) {
+        problems.push_back("[Firmware Info] \"Checksum\" is " + std::to_string(*sum) +
+                           " but the character sum of [Code] is " + std::to_string(f.characterSum));
+    }
+    if (auto sum = number("Code Info", "Checksum");
+        sum && static_cast<uint32_t>(*sum) != f.instrumentChecksum.Value()) {
+        problems.push_back("[Code Info] \"Checksum\" is " + std::to_string(*sum) +
+                           " but the instrument will report " +
+                           std::to_string(f.instrumentChecksum.Value()));
+    }
+    return problems;
+}
+
+std::vector<std::string> GenerateImage(size_t bytes, uint32_t seed, const std::string& header) {
+    std::vector<std::string> records;
+    SRecord s0{0, 0, std::vector<uint8_t>(header.begin(), header.end())};
+    records.push_back(EncodeSRecord(s0));
+    uint32_t state = seed ? seed : 1;
+    auto next = [&state] {  // xorshift32: the same image for the same seed everywhere
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<uint8_t>(state);
+    };
+    constexpr uint32_t kBase = 0x00010000;
+    constexpr size_t kPerRecord = 32;
+    uint32_t count = 0;
+    for (size_t done = 0; done < bytes; done += kPerRecord, ++count) {
+        SRecord s3{3, kBase + static_cast<uint32_t>(done), {}};
+        for (size_t i = 0; i < kPerRecord && done + i < bytes; ++i) {
+            s3.data.push_back(next());
+        }
+        records.push_back(EncodeSRecord(s3));
+    }
+    records.push_back(EncodeSRecord(SRecord{5, count, {}}));
+    records.push_back(EncodeSRecord(SRecord{7, kBase, {}}));
+    return records;
+}
+
+}  // namespace kr470

@@ -1,0 +1,93 @@
+// The simulated KR470A: the command dialogue of a real instrument, with
+// faults that tests and rehearsals switch on from the command line. It knows
+// nothing of the line it sits on; the program feeds it one line at a time.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SRecord.h"
+
+namespace kr470 {
+
+// A command head ("*STB?", "DLO:STAT?") and which of its occurrences it
+// names: 0 for all of them, else the n-th (from 1).
+struct Trigger {
+    std::string head;
+    int occurrence = 0;
+};
+
+struct InstrumentOptions {
+    std::string identification = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
+    std::vector<std::string> errors;            // initial error queue, "number,text"
+    std::string installedChecksum = "0012345";  // "dlo:csum?" before download mode
+    std::string newRevision;                    // after a commit; else from the S0 header
+    std::string modelAfterLoader = "KR470A";    // model once a loader instrument committed
+    int32_t statStart = 0;                      // where the running received count starts
+    std::optional<int32_t> expectedRecords;     // else the S5 count, else what a pass received
+
+    // Faults. Lines are counted from 1 within each pass.
+    std::map<int, int> refuseLine;                    // line -> how many times to refuse it
+    std::map<int, int> dropLine;                      // line -> how many times it is lost
+    std::vector<int> badChecksumPasses;               // passes whose checksum is reported wrong
+    std::multimap<int, std::string> errorsAfterPass;  // pass -> error queued at its "*OPC?"
+    std::vector<Trigger> silentOn;                    // commands left unanswered
+    std::vector<Trigger> hangUpOn;                    // commands on which the line drops
+    int hangUpAfterRecords = 0;                       // 0: never
+};
+
+struct Response {
+    std::optional<std::string> reply;  // one line, without its LF
+    bool hangUp = false;
+};
+
+class Instrument {
+  public:
+    explicit Instrument(InstrumentOptions options);
+
+    Response Handle(const std::string& line);
+
+    // What tests and the demo look at afterwards.
+    bool Committed() const { return commits_ > 0; }
+    bool InDownloadMode() const { return downloadMode_; }
+    int Passes() const { return pass_; }
+    const std::string& Identification() const { return identification_; }
+    uint32_t PassChecksum() const { return passChecksum_.Value(); }
+    int RecordsReceived() const { return recordsTotal_; }
+
+  private:
+    Response Dispatch(const std::string& head, const std::string& argument, bool isQuery);
+    bool Matches(const std::vector<Trigger>& triggers, const std::string& head) const;
+    std::string PopError();
+    void QueueError(const std::string& error) { errors_.push_back(error); }
+    // Returns whether the record was taken.
+    bool TakeRecord(const std::string& argument, bool isQuery);
+    std::string ChecksumReply() const;
+    std::string StatReply() const;
+    void Commit(const std::string& argument);
+
+    InstrumentOptions options_;
+    std::string identification_;
+    std::deque<std::string> errors_;
+    std::map<std::string, int> seen_;  // occurrences of each command head
+    std::string installedChecksum_;
+    bool remote_ = false;
+    bool downloadMode_ = false;
+    bool passOpen_ = false;
+    int pass_ = 0;
+    int lineInPass_ = 0;
+    int recordsTotal_ = 0;       // every record line taken, for the hang-up fault
+    int32_t receivedCount_ = 0;  // running count of data records ("dlo:stat?" field 0)
+    int32_t passDataRecords_ = 0;
+    std::optional<int32_t> s5Count_;
+    std::string headerText_;
+    std::string lastRefused_;  // a resend of it is the same line again
+    CodeChecksum passChecksum_;
+    int commits_ = 0;
+};
+
+}  // namespace kr470

@@ -1,0 +1,320 @@
+// kr470-sim: a KR470A instrument on a pseudo-terminal (or a loopback TCP
+// port). Prints the device path (or "tcp <port>") on its first output line,
+// then answers the update dialogue until the line drops or it is stopped.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "Instrument.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Settings {
+    kr470::InstrumentOptions instrument;
+    std::string linkPath;
+    std::string transcriptPath;
+    int tcpPort = -1;
+    int baud = 0;          // pace reading to this rate (10 bits a byte); 0: as fast as it comes
+    int replyDelayMs = 0;  // answer slowly
+};
+
+volatile sig_atomic_t stopRequested = 0;
+std::string linkToRemove;
+
+void OnSignal(int) {
+    stopRequested = 1;
+}
+
+[[noreturn]] void Usage(const char* why) {
+    std::fprintf(
+        stderr,
+        "kr470-sim: %s\n"
+        "usage: kr470-sim [--link PATH | --tcp PORT] [--idn TEXT] [--error 'N,TEXT']...\n"
+        "  [--installed-checksum TEXT] [--new-revision REV] [--stat-start N] [--expect N]\n"
+        "  [--refuse LINE[:TIMES]]... [--drop LINE[:TIMES]]... [--bad-checksum-pass P]...\n"
+        "  [--error-after-pass P:'N,TEXT']... [--silent CMD[@N]]... [--hangup-on CMD[@N]]...\n"
+        "  [--hangup-after-records N] [--reply-delay-ms N] [--baud N] [--transcript FILE]\n",
+        why);
+    std::exit(2);
+}
+
+int Number(const std::string& text) {
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0') {
+        Usage(("not a number: " + text).c_str());
+    }
+    return static_cast<int>(value);
+}
+
+// "A:B" -> (A, B), with B defaulting to `fallback`.
+std::pair<int, std::string> Pair(const std::string& text, const std::string& fallback) {
+    size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        return {Number(text), fallback};
+    }
+    return {Number(text.substr(0, colon)), text.substr(colon + 1)};
+}
+
+kr470::Trigger MakeTrigger(const std::string& text) {
+    size_t at = text.rfind('@');
+    if (at == std::string::npos) {
+        return {text, 0};
+    }
+    return {text.substr(0, at), Number(text.substr(at + 1))};
+}
+
+Settings ParseArguments(int argc, char** argv) {
+    Settings s;
+    auto& o = s.instrument;
+    for (int i = 1; i < argc; ++i) {
+        std::string flag = argv[i];
+        if (i + 1 >= argc) {
+            Usage(("missing value after " + flag).c_str());
+        }
+        std::string value = argv[++i];
+        if (flag == "--link")
+            s.linkPath = value;
+        else if (flag == "--tcp")
+            s.tcpPort = Number(value);
+        else if (flag == "--idn")
+            o.identification = value;
+        else if (flag == "--error")
+            o.errors.push_back(value);
+        else if (flag == "--installed-checksum")
+            o.installedChecksum = value;
+        else if (flag == "--new-revision")
+            o.newRevision = value;
+        else if (flag == "--stat-start")
+            o.statStart = Number(value);
+        else if (flag == "--expect")
+            o.expectedRecords = Number(value);
+        else if (flag == "--refuse") {
+            auto [line, times] = Pair(value, "1");
+            o.refuseLine[line] = Number(times);
+        } else if (flag == "--drop") {
+            auto [line, times] = Pair(value, "1");
+            o.dropLine[line] = Number(times);
+        } else if (flag == "--bad-checksum-pass")
+            o.badChecksumPasses.push_back(Number(value));
+        else if (flag == "--error-after-pass") {
+            auto [pass, error] = Pair(value, "-350,\"Queue overflow\"");
+            o.errorsAfterPass.emplace(pass, error);
+        } else if (flag == "--silent")
+            o.silentOn.push_back(MakeTrigger(value));
+        else if (flag == "--hangup-on")
+            o.hangUpOn.push_back(MakeTrigger(value));
+        else if (flag == "--hangup-after-records")
+            o.hangUpAfterRecords = Number(value);
+        else if (flag == "--reply-delay-ms")
+            s.replyDelayMs = Number(value);
+        else if (flag == "--baud")
+            s.baud = Number(value);
+        else if (flag == "--transcript")
+            s.transcriptPath = value;
+        else
+            Usage(("unknown option " + flag).c_str());
+    }
+    return s;
+}
+
+// Opens a pseudo-terminal pair and returns the master. The slave stays open
+// in this process too, so a client may open and close it as often as it likes.
+int OpenPseudoTerminal(std::string& slavePath, int& slaveFd) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        std::perror("kr470-sim: pseudo-terminal");
+        std::exit(1);
+    }
+    slavePath = ptsname(master);
+    slaveFd = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    if (slaveFd < 0 || tcgetattr(slaveFd, &tio) != 0) {
+        std::perror("kr470-sim: slave side");
+        std::exit(1);
+    }
+    // Raw before anything is written: no echo, no line-end translation.
+    cfmakeraw(&tio);
+    tcsetattr(slaveFd, TCSANOW, &tio);
+    return master;
+}
+
+int AcceptTcpClient(int port, bool announce) {
+    static int listener = -1;
+    if (listener < 0) {
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int yes = 1;
+        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener, 1) != 0) {
+            std::perror("kr470-sim: tcp");
+            std::exit(1);
+        }
+        socklen_t length = sizeof address;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        if (announce) {
+            std::printf("tcp %d\n", ntohs(address.sin_port));
+            std::fflush(stdout);
+        }
+    }
+    for (;;) {
+        pollfd pfd{listener, POLLIN, 0};
+        if (stopRequested) {
+            return -1;
+        }
+        if (poll(&pfd, 1, 200) > 0) {
+            return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        }
+    }
+}
+
+// Holds the reading back to the line's rate, as a real RS-232 line would.
+class LinePacer {
+  public:
+    explicit LinePacer(int baud) : baud_(baud) {}
+    void Account(size_t bytes) {
+        if (baud_ <= 0) {
+            return;
+        }
+        auto now = Clock::now();
+        if (wire_ < now) {
+            wire_ = now;
+        }
+        wire_ +=
+            std::chrono::nanoseconds(static_cast<long long>(bytes) * 10 * 1000000000LL / baud_);
+        std::this_thread::sleep_until(wire_);
+    }
+    // How many bytes to read at once: small pieces keep the pacing smooth.
+    size_t Chunk() const { return baud_ > 0 ? 16 : 4096; }
+
+  private:
+    int baud_;
+    Clock::time_point wire_{};
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Serves one connection. Returns false when the line dropped by a fault.
+bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
+           std::ofstream& transcript) {
+    LinePacer pacer(settings.baud);
+    std::string pending;
+    std::string chunk(pacer.Chunk(), '\0');
+    while (!stopRequested) {
+        pollfd pfd{fd, POLLIN, 0};
+        int ready = poll(&pfd, 1, 200);
+        if (ready <= 0)
+            continue;
+        ssize_t n = read(fd, chunk.data(), chunk.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return true;  // the client went away
+        pacer.Account(static_cast<size_t>(n));
+        pending.append(chunk.data(), static_cast<size_t>(n));
+        size_t lf;
+        while ((lf = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, lf);
+            pending.erase(0, lf + 1);
+            if (transcript.is_open()) {
+                transcript << line << '\n' << std::flush;
+            }
+            kr470::Response response = instrument.Handle(line);
+            if (response.hangUp) {
+                return false;
+            }
+            if (response.reply) {
+                if (settings.replyDelayMs > 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(settings.replyDelayMs));
+                }
+                pacer.Account(response.reply->size() + 1);
+                if (!WriteAll(fd, *response.reply + "\n"))
+                    return true;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings settings = ParseArguments(argc, argv);
+    signal(SIGINT, OnSignal);
+    signal(SIGTERM, OnSignal);
+    signal(SIGPIPE, SIG_IGN);
+    std::ofstream transcript;
+    if (!settings.transcriptPath.empty()) {
+        transcript.open(settings.transcriptPath, std::ios::trunc);
+        if (!transcript) {
+            std::fprintf(stderr, "kr470-sim: cannot write %s\n", settings.transcriptPath.c_str());
+            return 1;
+        }
+    }
+    kr470::Instrument instrument(settings.instrument);
+
+    if (settings.tcpPort >= 0) {
+        bool announce = true;
+        for (;;) {
+            int client = AcceptTcpClient(settings.tcpPort, announce);
+            announce = false;
+            if (client < 0)
+                return 0;
+            bool lineUp = Serve(client, instrument, settings, transcript);
+            close(client);
+            if (!lineUp || stopRequested)
+                return 0;
+        }
+    }
+
+    std::string slavePath;
+    int slaveFd = -1;
+    int master = OpenPseudoTerminal(slavePath, slaveFd);
+    if (!settings.linkPath.empty()) {
+        unlink(settings.linkPath.c_str());
+        if (symlink(slavePath.c_str(), settings.linkPath.c_str()) != 0) {
+            std::perror("kr470-sim: link");
+            return 1;
+        }
+        linkToRemove = settings.linkPath;
+    }
+    std::printf("%s\n", slavePath.c_str());
+    std::fflush(stdout);
+    Serve(master, instrument, settings, transcript);
+    // Dropping the master is the hang-up the client sees.
+    close(master);
+    close(slaveFd);
+    if (!linkToRemove.empty())
+        unlink(linkToRemove.c_str());
+    return 0;
+}
