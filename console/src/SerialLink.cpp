@@ -300,6 +300,12 @@ void SerialLink::Close() {
 
 namespace {
 
+// Ends a va_list on every way out, a thrown code included.
+struct VaListEnd {
+    va_list& args;
+    ~VaListEnd() { va_end(args); }
+};
+
 size_t FormatCommandList(std::span<char> buffer, const char* format, va_list args) {
     if (buffer.empty()) {
         throw kBadParameter;
@@ -316,33 +322,19 @@ size_t FormatCommandList(std::span<char> buffer, const char* format, va_list arg
 size_t FormatCommand(std::span<char> buffer, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    size_t length = 0;
-    try {
-        length = FormatCommandList(buffer, format, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
-    return length;
+    VaListEnd end{args};
+    return FormatCommandList(buffer, format, args);
 }
 
 size_t WriteFormatted(SerialLink& link, std::span<char> buffer, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    size_t length = 0;
-    try {
-        length = FormatCommandList(buffer, format, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
-    if (length == 0) {
-        return 0;
-    }
+    VaListEnd end{args};
+    size_t length = FormatCommandList(buffer, format, args);
     size_t sent = 0;
-    link.Write(std::string_view(buffer.data(), length), sent);
+    if (length > 0) {
+        link.Write(std::string_view(buffer.data(), length), sent);
+    }
     return sent;
 }
 

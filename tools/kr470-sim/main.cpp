@@ -31,6 +31,43 @@ struct Settings {
     int tcpPort = -1;
     int baud = 0;          // pace reading to this rate (10 bits a byte); 0: as fast as it comes
     int replyDelayMs = 0;  // answer slowly
+    bool stats = false;    // report each pass's line use on stderr
+};
+
+// Measures how busy the updater kept the line during each download pass:
+// from the first record line to the "*OPC?" that closes the pass.
+class PassStats {
+  public:
+    PassStats(int baud, bool enabled) : baud_(baud), enabled_(enabled) {}
+    void Line(const std::string& line, Clock::time_point arrived) {
+        if (!enabled_)
+            return;
+        bool record = line.starts_with("dlo \"") || line.starts_with("dlo? \"");
+        if (record && !open_) {
+            open_ = true;
+            start_ = arrived;
+            bytes_ = 0;  // the bytes between this line's arrival and the last one's count
+            return;
+        }
+        if (open_)
+            bytes_ += line.size() + 1;
+        if (open_ && line == "*OPC?") {
+            open_ = false;
+            double seconds = std::chrono::duration<double>(arrived - start_).count();
+            double wire = baud_ > 0 ? static_cast<double>(bytes_) * 10.0 / baud_ : 0.0;
+            std::fprintf(
+                stderr,
+                "kr470-sim: pass: %zu bytes in %.3f s; wire time %.3f s; utilisation %.4f\n",
+                bytes_, seconds, wire, seconds > 0 ? wire / seconds : 0.0);
+        }
+    }
+
+  private:
+    int baud_;
+    bool enabled_;
+    bool open_ = false;
+    Clock::time_point start_{};
+    size_t bytes_ = 0;
 };
 
 volatile sig_atomic_t stopRequested = 0;
@@ -48,7 +85,8 @@ void OnSignal(int) {
         "  [--installed-checksum TEXT] [--new-revision REV] [--stat-start N] [--expect N]\n"
         "  [--refuse LINE[:TIMES]]... [--drop LINE[:TIMES]]... [--bad-checksum-pass P]...\n"
         "  [--error-after-pass P:'N,TEXT']... [--silent CMD[@N]]... [--hangup-on CMD[@N]]...\n"
-        "  [--hangup-after-records N] [--reply-delay-ms N] [--baud N] [--transcript FILE]\n",
+        "  [--hangup-after-records N] [--reply-delay-ms N] [--baud N] [--transcript FILE] [--stats "
+        "on]\n",
         why);
     std::exit(2);
 }
@@ -127,6 +165,8 @@ Settings ParseArguments(int argc, char** argv) {
             s.baud = Number(value);
         else if (flag == "--transcript")
             s.transcriptPath = value;
+        else if (flag == "--stats")
+            s.stats = value == "on" || value == "1";
         else
             Usage(("unknown option " + flag).c_str());
     }
@@ -195,8 +235,10 @@ class LinePacer {
         if (baud_ <= 0) {
             return;
         }
+        // A line that fell idle starts again now; a few milliseconds behind is
+        // only this process waking late, which a real UART would not lose.
         auto now = Clock::now();
-        if (wire_ < now) {
+        if (wire_ < now - std::chrono::milliseconds(3)) {
             wire_ = now;
         }
         wire_ +=
@@ -204,7 +246,7 @@ class LinePacer {
         std::this_thread::sleep_until(wire_);
     }
     // How many bytes to read at once: small pieces keep the pacing smooth.
-    size_t Chunk() const { return baud_ > 0 ? 16 : 4096; }
+    size_t Chunk() const { return baud_ > 0 ? 32 : 4096; }
 
   private:
     int baud_;
@@ -228,6 +270,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
            std::ofstream& transcript) {
     LinePacer pacer(settings.baud);
+    PassStats stats(settings.baud, settings.stats);
     std::string pending;
     std::string chunk(pacer.Chunk(), '\0');
     while (!stopRequested) {
@@ -246,6 +289,7 @@ bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
         while ((lf = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, lf);
             pending.erase(0, lf + 1);
+            stats.Line(line, Clock::now());
             if (transcript.is_open()) {
                 transcript << line << '\n' << std::flush;
             }

@@ -1,0 +1,85 @@
+// The simulator's dialogue, S-records and the update-file builder's checks.
+#include <gtest/gtest.h>
+
+#include "Instrument.h"
+#include "SRecord.h"
+#include "UpdateFileBuilder.h"
+
+namespace kr470 {
+namespace {
+
+TEST(SRecord, DecodesAndEncodesTheWorkedExample) {
+    std::optional<SRecord> record = DecodeSRecord("S10500000102F7");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->type, 1);
+    EXPECT_EQ(record->address, 0u);
+    EXPECT_EQ(record->data, (std::vector<uint8_t>{1, 2}));
+    EXPECT_EQ(EncodeSRecord(*record), "S10500000102F7");
+    EXPECT_EQ(EncodeSRecord(SRecord{9, 0, {}}), "S9030000FC");
+}
+
+TEST(SRecord, RejectsDamagedLinesWithAReason) {
+    std::string why;
+    for (const char* line :
+         {"S10500000102F8", "S10600000102F7", "S1050000010ZF7", "S4030000FC", "X", ""}) {
+        EXPECT_FALSE(DecodeSRecord(line, &why)) << line;
+        EXPECT_FALSE(why.empty());
+    }
+}
+
+TEST(Instrument, RunsTheDownloadDialogueAndCommitsTheNewRevision) {
+    Instrument instrument({});
+    EXPECT_EQ(instrument.Handle("SYSTem:ERRor?").reply, "+0,\"No error\"");
+    EXPECT_EQ(instrument.Handle("dlo:csum?").reply, "0012345");
+    instrument.Handle("dlo:start 12345");  // not the token as sent
+    EXPECT_FALSE(instrument.InDownloadMode());
+    EXPECT_EQ(instrument.Handle("SYST:ERR?").reply->substr(0, 4), "-224");
+    instrument.Handle("dlo:start 0012345");
+    EXPECT_TRUE(instrument.InDownloadMode());
+    EXPECT_EQ(instrument.Handle("dlo:stat?").reply, "0,0");
+    for (const std::string& line : GenerateImage(64, 1, "KR470A 2.00")) {
+        EXPECT_EQ(instrument.Handle("dlo? \"" + line + "\" ").reply, "0");
+    }
+    EXPECT_EQ(instrument.Handle("dlo? \"S10500000102F8\" ").reply, "1");  // bad record checksum
+    EXPECT_EQ(instrument.Handle("dlo:stat?").reply, "2,2");
+    std::string checksum = *instrument.Handle("dlo:csum?").reply;
+    instrument.Handle("dlo:comp " + checksum);
+    EXPECT_TRUE(instrument.Committed());
+    EXPECT_EQ(instrument.Handle("*IDN?").reply, "Velmora,KR470A,SN470001,2.00-2.10-0.9");
+}
+
+TEST(Instrument, SilenceAndHangUpFollowTheirOccurrence) {
+    InstrumentOptions options;
+    options.silentOn = {{"*opc?", 2}};
+    options.hangUpOn = {{"*STB?", 0}};
+    Instrument instrument(options);
+    EXPECT_TRUE(instrument.Handle("*OPC?").reply);
+    EXPECT_FALSE(instrument.Handle("*OPC?").reply);
+    EXPECT_TRUE(instrument.Handle("*OPC?").reply);
+    EXPECT_TRUE(instrument.Handle("*STB?").hangUp);
+}
+
+TEST(UpdateFileBuilder, BuiltFilesCheckCleanAndDamageIsReportedByLine) {
+    UpdateFileInput input;
+    input.records = GenerateImage(100, 2, "KR470A 1.05");
+    input.revision = "1.05";
+    input.description = {"a"};
+    std::string text = BuildUpdateFile(input);
+    EXPECT_TRUE(CheckUpdateFile(text).empty());
+    EXPECT_NE(text.find("Number of Srecs=4\r\n"), std::string::npos);
+
+    std::string damaged = text;
+    size_t code = damaged.find("[Code]\r\n") + 8;
+    damaged[code + 10] = damaged[code + 10] == 'F' ? 'E' : 'F';  // in the S0 record, line 15
+    std::vector<std::string> problems = CheckUpdateFile(damaged);
+    ASSERT_FALSE(problems.empty());
+    EXPECT_EQ(problems[0], "line 15: not a valid S-record: record checksum is wrong");
+
+    std::string noEnd = text.substr(0, text.find("END"));
+    problems = CheckUpdateFile(noEnd);
+    EXPECT_NE(std::find(problems.begin(), problems.end(), "[Code] has no END line"),
+              problems.end());
+}
+
+}  // namespace
+}  // namespace kr470
