@@ -1,0 +1,63 @@
+// A small instrument-I/O library: one session per instrument, addressed by a
+// resource text. Serial ports, raw TCP sockets, and GPIB addresses routed by
+// an alias in the configuration to one of those.
+//
+//   ASRL<n>[::INSTR]                 serial port n (device and settings from the configuration)
+//   ASRL/dev/ttyUSB0::INSTR          a serial device by path
+//   TCPIP[board]::host::port::SOCKET a raw TCP socket
+//   GPIB[board]::primary[::INSTR]    through an alias only
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kio {
+
+enum class Status { kOk, kTimeout, kIoError, kBadAddress, kNotFound, kConfig };
+
+struct Result {
+    Status status = Status::kOk;
+    std::string message;  // for the user: what failed, with the address
+    bool ok() const { return status == Status::kOk; }
+};
+
+class Transport;
+
+class Session {
+  public:
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Opens the instrument at `address`. On failure `result` says why.
+    static std::unique_ptr<Session> Open(std::string_view address, Result& result);
+
+    const std::string& Address() const { return address_; }
+    // "ASRL" for serial ports, "TCPIP" for sockets.
+    const std::string& InterfaceKind() const { return kind_; }
+    void SetTimeout(uint32_t milliseconds) { timeoutMs_ = milliseconds; }
+    uint32_t Timeout() const { return timeoutMs_; }
+
+    // Sends one line; the LF terminator is added here.
+    Result Write(std::string_view line);
+    // Reads one reply line within the time-out, terminator (LF, and a CR
+    // before it) removed.
+    Result ReadLine(std::string& line);
+    Result Query(std::string_view line, std::string& reply);
+
+  private:
+    Session(std::string address, std::string kind, std::unique_ptr<Transport> transport);
+    std::string address_;
+    std::string kind_;
+    std::unique_ptr<Transport> transport_;
+    uint32_t timeoutMs_ = 2000;
+    std::string pending_;  // bytes after the last line read
+};
+
+// The configuration file in force: KIO_CONFIG, else
+// ${XDG_CONFIG_HOME:-~/.config}/instrument-io/config.ini.
+std::string ConfigPath();
+
+}  // namespace kio

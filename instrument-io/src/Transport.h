@@ -1,0 +1,27 @@
+// One bus connection under a session: bytes out, bytes in within a wait.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace kio {
+
+class Transport {
+  public:
+    virtual ~Transport() = default;
+    virtual bool WriteAll(std::span<const char> bytes, uint32_t timeoutMs) = 0;
+    // Waits up to waitMs (in poll) for bytes; returns the count, 0 on time-out,
+    // -1 when the connection failed or dropped.
+    virtual long ReadSome(std::span<char> into, uint32_t waitMs) = 0;
+};
+
+// A serial device in raw mode, opened exclusively. `settings` like "9600,N,8,1".
+std::unique_ptr<Transport> OpenSerial(const std::string& device, const std::string& settings,
+                                      std::string& why);
+// A TCP connection to host:port.
+std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
+                                   uint32_t timeoutMs, std::string& why);
+
+}  // namespace kio

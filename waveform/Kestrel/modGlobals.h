@@ -1,0 +1,38 @@
+// The plug-in's update-file routines and the module values they share.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "InstrumentIO.h"
+#include "TextStream.h"
+#include "WindowHooks.h"
+
+namespace kestrel {
+
+extern std::string UpdateFilePath;  // every reopen of the update file uses it
+extern int16_t StrictChecking;      // set by the setup window, read by UpdateFirmware
+
+// The window's message boxes, breathing and wait; the window (or a test) sets it.
+WindowServices& Window();
+void SetWindowServices(WindowServices* services);
+
+using StreamVariable = std::unique_ptr<TextStream>;
+
+inline constexpr const char* kBoxTitle = "Firmware Update";
+// ClearInstrumentErrors reads at most this many entries.
+inline constexpr int kMostErrorEntries = 100;
+
+void OpenUpdateFile(StreamVariable& stream);
+// The section header matches ignoring case, the key with case.
+int32_t GetIniValue(StreamVariable& stream, const std::string& section, const std::string& key,
+                    std::string& value);
+int32_t SplitText(const std::string& text, const std::string& delimiter,
+                  std::vector<std::string>& target);
+int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, MessageList& messages);
+void ClearInstrumentErrors(InstrumentIO& io);
+void ShowDescription(const std::string& path);
+
+}  // namespace kestrel

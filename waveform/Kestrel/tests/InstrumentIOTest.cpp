@@ -1,0 +1,101 @@
+// The I/O layer against the simulator over TCP and over a pseudo-terminal.
+#include "InstrumentIO.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "Process.h"
+#include "RuntimeError.h"
+
+namespace kestrel {
+namespace {
+
+using osprey::testing::Simulator;
+
+class InstrumentIOTest : public ::testing::Test {
+  protected:
+    InstrumentIOTest() {
+        config_ =
+            std::filesystem::temp_directory_path() / ("kio-" + std::to_string(getpid()) + ".ini");
+        setenv("KIO_CONFIG", config_.c_str(), 1);
+    }
+    ~InstrumentIOTest() override {
+        unsetenv("KIO_CONFIG");
+        std::filesystem::remove(config_);
+    }
+    // Starts the simulator on TCP; returns its address.
+    std::string StartTcp(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {SIMULATOR_PATH, "--tcp", "0"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        simulator_ = std::make_unique<Simulator>(argv);
+        return "TCPIP0::127.0.0.1::" + simulator_->FirstLine().substr(4) + "::SOCKET";
+    }
+    std::string ErrorOf(const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const RuntimeError& error) {
+            return error.Description();
+        }
+        return "";
+    }
+    std::filesystem::path config_;
+    std::unique_ptr<Simulator> simulator_;
+    std::unique_ptr<IOFactory> factory_ = CreateIOFactory();
+};
+
+TEST_F(InstrumentIOTest, SocketQueriesCommandsAndFieldReplies) {
+    std::string address = StartTcp({"--error", "-100,\"Command error\""});
+    std::unique_ptr<InstrumentIO> io = factory_->OpenInstrument(address);
+    EXPECT_EQ(io->GetInterfaceKind(), "TCPIP");
+    EXPECT_EQ(io->GetAddress(), address);
+    io->SetTimeout(12000);
+    EXPECT_EQ(io->SendQuery("*IDN?"), "Velmora,KR470A,SN470001,1.04-2.10-0.9");
+    io->SendCommand("SYSTem:ERRor?");
+    std::vector<std::string> fields;
+    io->ReadReply(fields, "K");
+    EXPECT_EQ(fields, (std::vector<std::string>{"-100", "\"Command error\""}));
+    io->SendCommand("dlo:csum?");
+    std::string reply;
+    io->ReadReply(reply, "K");
+    EXPECT_EQ(reply, "0012345");
+}
+
+TEST_F(InstrumentIOTest, SilenceTimesOutAndADroppedLineFails) {
+    std::string address = StartTcp({"--silent", "*STB?", "--hangup-on", "*OPC?"});
+    std::unique_ptr<InstrumentIO> io = factory_->OpenInstrument(address);
+    io->SetTimeout(300);
+    EXPECT_EQ(ErrorOf([&] { io->SendQuery("*STB?"); }),
+              "Timeout expired before operation completed (" + address + ")");
+    EXPECT_NE(ErrorOf([&] { io->SendQuery("*OPC?"); }), "");
+}
+
+TEST_F(InstrumentIOTest, GpibAddressNeedsAnAliasThatRoutesIt) {
+    EXPECT_NE(ErrorOf([&] { factory_->OpenInstrument("GPIB0::10"); }).find("[aliases]"),
+              std::string::npos);
+    std::string address = StartTcp();
+    std::ofstream(config_) << "[aliases]\ngpib0::10::instr = " << address << "\n";
+    std::unique_ptr<InstrumentIO> io = factory_->OpenInstrument("GPIB0::10");
+    EXPECT_EQ(io->GetInterfaceKind(), "TCPIP");
+    EXPECT_EQ(io->SendQuery("*OPC?"), "1");
+}
+
+TEST_F(InstrumentIOTest, SerialPortByPathAndByNumber) {
+    std::string link =
+        (std::filesystem::temp_directory_path() / ("kio-tty-" + std::to_string(getpid()))).string();
+    simulator_ =
+        std::make_unique<Simulator>(std::vector<std::string>{SIMULATOR_PATH, "--link", link});
+    std::unique_ptr<InstrumentIO> io = factory_->OpenInstrument("ASRL" + link + "::INSTR");
+    EXPECT_EQ(io->GetInterfaceKind(), "ASRL");
+    EXPECT_EQ(io->SendQuery("*OPC?"), "1");
+    io.reset();
+    std::ofstream(config_) << "[ASRL7]\ndevice = " << link << "\nsettings = 57600,N,8,1\n";
+    io = factory_->OpenInstrument("asrl7::instr");
+    EXPECT_EQ(io->SendQuery("*OPC?"), "1");
+    EXPECT_NE(ErrorOf([&] { factory_->OpenInstrument("ASRL7"); }), "");  // in use by `io`
+    EXPECT_NE(ErrorOf([&] { factory_->OpenInstrument("NOTANADDRESS"); }), "");
+}
+
+}  // namespace
+}  // namespace kestrel
