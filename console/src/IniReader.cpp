@@ -11,8 +11,7 @@
 namespace osprey {
 namespace {
 
-// Finds the section's header line. With a key, also the key's line; its text
-// is left in `line`. Returns the length of the value found, or -1.
+// Reads up to and including the first line that begins with `header`.
 bool FindHeader(TextFile& file, std::string_view header, std::span<char> line) {
     while (std::optional<size_t> length = file.ReadPiece(line)) {
         if (std::string_view(line.data(), *length).starts_with(header)) {

@@ -45,7 +45,7 @@ std::string ShortForm(const std::string& head) {
     return found == kLongForms.end() ? head : found->second;
 }
 
-// Replaces the part of the revisions field before its first '-'.
+// Puts `revision` in front of the first '-' of the revisions field.
 std::string WithRevision(const std::string& identification, const std::string& revision,
                          const std::string* model) {
     std::vector<std::string> fields;
@@ -230,17 +230,19 @@ std::string Instrument::ChecksumReply() const {
     return std::to_string(value);
 }
 
+int32_t Instrument::ExpectedRecords() const {
+    return options_.expectedRecords.value_or(s5Count_.value_or(passDataRecords_));
+}
+
 std::string Instrument::StatReply() const {
-    int32_t expected = options_.expectedRecords.value_or(s5Count_.value_or(passDataRecords_));
-    return std::to_string(receivedCount_) + "," + std::to_string(expected);
+    return std::to_string(receivedCount_) + "," + std::to_string(ExpectedRecords());
 }
 
 void Instrument::Commit(const std::string& argument) {
-    int32_t expected = options_.expectedRecords.value_or(s5Count_.value_or(passDataRecords_));
     if (!downloadMode_ || argument.empty() ||
         std::strtoll(argument.c_str(), nullptr, 10) !=
             static_cast<long long>(passChecksum_.Value()) ||
-        passDataRecords_ != expected) {
+        passDataRecords_ != ExpectedRecords()) {
         QueueError("-200,\"Execution error; image not committed\"");
         return;
     }

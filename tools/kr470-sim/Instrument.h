@@ -68,6 +68,8 @@ class Instrument {
     bool TakeRecord(const std::string& argument, bool isQuery);
     std::string ChecksumReply() const;
     std::string StatReply() const;
+    // The S5 count of the image, unless the command line says otherwise.
+    int32_t ExpectedRecords() const;
     void Commit(const std::string& argument);
 
     InstrumentOptions options_;
