@@ -4,32 +4,70 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
 
 namespace kestrel {
+namespace {
 
-int32_t ToLong(const std::string& text) {
+bool IsDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// Skips digits from `at`; returns how many there were.
+size_t SkipDigits(std::string_view text, size_t& at) {
+    size_t start = at;
+    while (at < text.size() && IsDigit(text[at])) {
+        ++at;
+    }
+    return at - start;
+}
+
+bool IsDecimalNumber(std::string_view number) {
+    size_t at = 0;
+    if (at < number.size() && (number[at] == '+' || number[at] == '-')) {
+        ++at;
+    }
+    size_t digits = SkipDigits(number, at);
+    if (at < number.size() && number[at] == '.') {
+        ++at;
+        digits += SkipDigits(number, at);
+    }
+    if (digits == 0) {
+        return false;
+    }
+    if (at < number.size() && (number[at] == 'e' || number[at] == 'E')) {
+        ++at;
+        if (at < number.size() && (number[at] == '+' || number[at] == '-')) {
+            ++at;
+        }
+        if (SkipDigits(number, at) == 0) {
+            return false;
+        }
+    }
+    return at == number.size();
+}
+
+}  // namespace
+
+double ToDouble(const std::string& text) {
     size_t first = text.find_first_not_of(" \t");
-    size_t last = text.find_last_not_of(" \t");
     if (first == std::string::npos) {
         throw RuntimeError::TypeMismatch();
     }
+    size_t last = text.find_last_not_of(" \t");
     std::string number = text.substr(first, last - first + 1);
-    size_t i = (number[0] == '+' || number[0] == '-') ? 1 : 0;
-    size_t digits = 0;
-    bool point = false;
-    for (; i < number.size(); ++i) {
-        if (std::isdigit(static_cast<unsigned char>(number[i]))) {
-            ++digits;
-        } else if (number[i] == '.' && !point) {
-            point = true;
-        } else {
-            throw RuntimeError::TypeMismatch();
-        }
-    }
-    if (digits == 0) {
+    if (!IsDecimalNumber(number)) {
         throw RuntimeError::TypeMismatch();
     }
-    double value = std::nearbyint(std::strtod(number.c_str(), nullptr));  // half to even
+    double value = std::strtod(number.c_str(), nullptr);
+    if (!std::isfinite(value)) {
+        throw RuntimeError::Overflow();
+    }
+    return value;
+}
+
+int32_t ToLong(const std::string& text) {
+    double value = std::nearbyint(ToDouble(text));  // half to even
     if (value < std::numeric_limits<int32_t>::min() ||
         value > std::numeric_limits<int32_t>::max()) {
         throw RuntimeError::Overflow();

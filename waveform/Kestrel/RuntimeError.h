@@ -17,6 +17,7 @@ class RuntimeError : public std::runtime_error {
 
     static RuntimeError InvalidArgument() { return {5, "Invalid procedure call or argument"}; }
     static RuntimeError Overflow() { return {6, "Overflow"}; }
+    static RuntimeError SubscriptOutOfRange() { return {9, "Subscript out of range"}; }
     static RuntimeError TypeMismatch() { return {13, "Type mismatch"}; }
     static RuntimeError FileNotFound(const std::string& path) {
         return {53, "File not found: " + path};
@@ -27,9 +28,11 @@ class RuntimeError : public std::runtime_error {
     int number_;
 };
 
-// Converts a text to a 32-bit integer the strict way: blanks around a
-// decimal number (a fraction rounds half to even); anything else is a Type
-// mismatch, a value outside the range an Overflow.
+// Converts a text to a number the strict way: blanks around a decimal number
+// with an optional sign, point and exponent; anything else is a Type mismatch.
+double ToDouble(const std::string& text);
+// The same, rounded to a 32-bit integer (half to even); a value outside the
+// range is an Overflow.
 int32_t ToLong(const std::string& text);
 
 }  // namespace kestrel

@@ -1,6 +1,6 @@
 // What the update routines need of the window, kept narrow so that the
 // routines run without a display: the message list, the progress bar, message
-// boxes, letting the window breathe, and the millisecond wait.
+// boxes and letting the window breathe.
 #pragma once
 
 #include <string>
@@ -35,7 +35,6 @@ class WindowServices {
                                const std::string& title) = 0;
     // Processes the window messages that are pending.
     virtual void Breathe() = 0;
-    virtual void Wait(int milliseconds) = 0;
 };
 
 }  // namespace kestrel

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "RuntimeError.h"
+#include "Text.h"
 
 namespace kestrel {
 
@@ -14,28 +15,17 @@ int16_t StrictChecking = 1;
 
 namespace {
 
-// Until a window registers, boxes answer OK and waits return at once.
+// Until a window registers, boxes answer OK.
 class NoWindow final : public WindowServices {
   public:
     Answer ShowMessage(const std::string&, Buttons, Icon, const std::string&) override {
         return Answer::kOk;
     }
     void Breathe() override {}
-    void Wait(int) override {}
 };
 
 NoWindow noWindow;
 WindowServices* services = &noWindow;
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-bool StartsWithIgnoringCase(const std::string& line, const std::string& prefix) {
-    return line.size() >= prefix.size() && Lower(line.substr(0, prefix.size())) == Lower(prefix);
-}
 
 void AddAndBreathe(MessageList& messages, std::initializer_list<std::string> lines) {
     for (const std::string& line : lines) {

@@ -35,4 +35,16 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
 void ClearInstrumentErrors(InstrumentIO& io);
 void ShowDescription(const std::string& path);
 
+// The results of UpdateFirmware.
+inline constexpr int32_t kUpdateCommitted = 0;
+inline constexpr int32_t kUpdateFailed = 1;  // refused, answered No, or failed; already reported
+inline constexpr int32_t kUpdateRunTimeError = 2;
+inline constexpr const char* kRunTimeErrorTitle = "FlashWrite Error";
+
+// The whole firmware update over `io`: identifies the instrument, checks the
+// update file, asks, downloads the [Code] section pass by pass and commits.
+// Every outcome is reported to the user here.
+int32_t UpdateFirmware(std::string& path, InstrumentIO& io, ProgressBar& progress,
+                       MessageList& messages);
+
 }  // namespace kestrel

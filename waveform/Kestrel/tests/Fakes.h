@@ -3,14 +3,27 @@
 
 #include <deque>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Instrument.h"
 #include "InstrumentIO.h"
 #include "RuntimeError.h"
 #include "WindowHooks.h"
 
 namespace kestrel::testing {
+
+inline std::vector<std::string> CommaFields(const std::string& reply) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t comma; (comma = reply.find(',', start)) != std::string::npos; start = comma + 1) {
+        fields.push_back(reply.substr(start, comma - start));
+    }
+    fields.push_back(reply.substr(start));
+    return fields;
+}
 
 struct Box {
     std::string text;
@@ -25,7 +38,6 @@ class FakeWindow : public WindowServices, public MessageList {
     std::deque<Answer> answers;  // next answers; OK when none is left
     std::vector<std::string> lines;
     int breaths = 0;
-    int waitedMs = 0;
 
     Answer ShowMessage(const std::string& text, Buttons buttons, Icon icon,
                        const std::string& title) override {
@@ -37,7 +49,6 @@ class FakeWindow : public WindowServices, public MessageList {
         return next;
     }
     void Breathe() override { ++breaths; }
-    void Wait(int milliseconds) override { waitedMs += milliseconds; }
     void AddLine(const std::string& text) override { lines.push_back(text); }
     void Redraw() override {}
 };
@@ -53,14 +64,7 @@ class ScriptedIO : public InstrumentIO {
     std::string GetAddress() override { return "GPIB0::10"; }
     void ReadReply(std::string& reply, const std::string&) override { reply = Take(); }
     void ReadReply(std::vector<std::string>& fields, const std::string&) override {
-        std::string reply = Take();
-        fields.clear();
-        size_t start = 0;
-        for (size_t comma; (comma = reply.find(',', start)) != std::string::npos;
-             start = comma + 1) {
-            fields.push_back(reply.substr(start, comma - start));
-        }
-        fields.push_back(reply.substr(start));
+        fields = CommaFields(Take());
     }
     std::string GetInterfaceKind() override { return "GPIB"; }
     void SendCommand(const std::string& command) override {
@@ -79,6 +83,71 @@ class ScriptedIO : public InstrumentIO {
             throw RuntimeError(440, "Timeout expired before operation completed (GPIB0::10)");
         return lastReply;
     }
+};
+
+// Records what the window's progress bar was told; clamps as the window does.
+class FakeProgress : public ProgressBar {
+  public:
+    int minimum = -1, maximum = -1, value = -1;
+    std::vector<int> positions;  // every position set
+
+    void SetMinimum(int v) override { minimum = v; }
+    void SetMaximum(int v) override { maximum = v; }
+    int Maximum() const override { return maximum; }
+    void SetValue(int v) override {
+        positions.push_back(v);
+        value = std::min(v, maximum);
+    }
+};
+
+// The simulated instrument behind an I/O object, with a record of every
+// line it received. `replies` overrides the next replies to a command.
+class SimulatedIO : public InstrumentIO {
+  public:
+    explicit SimulatedIO(kr470::InstrumentOptions options, std::string kind = "TCPIP")
+        : instrument(std::move(options)), kind_(std::move(kind)) {}
+
+    kr470::Instrument instrument;
+    std::vector<std::string> sent;
+    std::map<std::string, std::deque<std::string>> replies;
+    int timeoutMs = 0;
+
+    std::string GetAddress() override { return "TCPIP0::127.0.0.1::5025::SOCKET"; }
+    void ReadReply(std::string& reply, const std::string&) override { reply = Take(); }
+    void ReadReply(std::vector<std::string>& fields, const std::string&) override {
+        fields = CommaFields(Take());
+    }
+    std::string GetInterfaceKind() override { return kind_; }
+    void SendCommand(const std::string& command) override {
+        if (hungUp_)
+            throw RuntimeError(440, "I/O error: the connection was closed");
+        sent.push_back(command);
+        kr470::Response response = instrument.Handle(command);
+        hungUp_ = response.hangUp;
+        pending_ = response.reply;
+        auto scripted = replies.find(command);
+        if (scripted != replies.end() && !scripted->second.empty()) {
+            pending_ = scripted->second.front();
+            scripted->second.pop_front();
+        }
+    }
+    std::string SendQuery(const std::string& query) override {
+        SendCommand(query);
+        return Take();
+    }
+    void SetTimeout(int32_t milliseconds) override { timeoutMs = milliseconds; }
+
+  private:
+    std::string Take() {
+        if (!pending_)
+            throw RuntimeError(440, "Timeout expired before operation completed");
+        std::string reply = *pending_;
+        pending_.reset();
+        return reply;
+    }
+    std::string kind_;
+    std::optional<std::string> pending_;
+    bool hungUp_ = false;
 };
 
 }  // namespace kestrel::testing

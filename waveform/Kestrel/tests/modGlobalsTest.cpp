@@ -118,6 +118,12 @@ TEST(ToLong, IsStrictAboutWhatANumberIs) {
     EXPECT_THROW(ToLong(""), RuntimeError);
     EXPECT_THROW(ToLong("+0,x"), RuntimeError);
     EXPECT_THROW(ToLong("3000000000"), RuntimeError);
+    EXPECT_EQ(ToLong("1e3"), 1000);
+    EXPECT_DOUBLE_EQ(ToDouble(" 1.05"), 1.05);
+    EXPECT_DOUBLE_EQ(ToDouble("-.5E1"), -5.0);
+    for (const char* bad : {"1.04-2", ".", "1e", "e5", "0x10", "1,5"}) {
+        EXPECT_THROW(ToDouble(bad), RuntimeError) << bad;
+    }
 }
 
 TEST_F(ModGlobalsTest, ClearInstrumentErrorsAsksUntilTheQueueIsEmptyAndShowsNothing) {

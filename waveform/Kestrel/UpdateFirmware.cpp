@@ -1,0 +1,300 @@
+// modGlobals' update procedure: the whole firmware update as the plug-in runs it.
+#include <cmath>
+#include <string_view>
+
+#include "RuntimeError.h"
+#include "Text.h"
+#include "modGlobals.h"
+#include "modTimer.h"
+
+namespace kestrel {
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+constexpr int32_t kReplyTimeoutMs = 12000;
+constexpr int32_t kResetWaitMs = 5000;
+constexpr int kMostSends = 3;           // a strict record refused this often fails the update
+constexpr int32_t kProgressStep = 100;  // lines between progress updates
+
+std::vector<std::string> Split(const std::string& text, const std::string& delimiter) {
+    std::vector<std::string> fields;
+    SplitText(text, delimiter, fields);
+    return fields;
+}
+
+const std::string& Field(const std::vector<std::string>& fields, size_t index) {
+    if (index >= fields.size()) {
+        throw RuntimeError::SubscriptOutOfRange();
+    }
+    return fields[index];
+}
+
+// A strict-checking reply of 1 is a refusal; anything else, numeric or not,
+// means the record was taken.
+bool IsRefusal(const std::string& reply) {
+    try {
+        return ToDouble(reply) == 1.0;
+    } catch (const RuntimeError&) {
+        return false;
+    }
+}
+
+std::string RecordCommand(const std::string& word, const std::string& record) {
+    return word + " \"" + record + "\" ";
+}
+
+enum class PassOutcome { kClean, kRepeat, kGiveUp };
+
+class FirmwareUpdate {
+  public:
+    FirmwareUpdate(InstrumentIO& io, ProgressBar& progress, MessageList& messages)
+        : io_(io), progress_(progress), messages_(messages) {}
+
+    int32_t Run() {
+        io_.SetTimeout(kReplyTimeoutMs);
+        if (io_.GetInterfaceKind() == "ASRL") {
+            io_.SendCommand("SYST:REM");
+            StrictChecking = 0;  // a serial line is never checked record by record
+        }
+        ReadFirmwareInfo();
+        Add({name_});
+        if (!IdentifyInstrument() || !CheckRevision() || !CheckFile()) {
+            return kUpdateFailed;
+        }
+        ClearInstrumentErrors(io_);
+        if (!StartDownload()) {
+            return kUpdateFailed;
+        }
+        for (;;) {
+            PassOutcome outcome = RunPass();
+            if (outcome == PassOutcome::kGiveUp) {
+                return kUpdateFailed;
+            }
+            if (outcome == PassOutcome::kClean) {
+                break;
+            }
+        }
+        Commit();
+        stream_->Close();
+        return kUpdateCommitted;
+    }
+
+  private:
+    void ReadFirmwareInfo() {
+        OpenUpdateFile(stream_);
+        GetIniValue(stream_, "Firmware Info", "Name", name_);
+        GetIniValue(stream_, "Firmware Info", "IDN", model_);
+        GetIniValue(stream_, "Firmware Info", "Revision", revision_);
+    }
+
+    // Adds the lines to the message list and lets the window breathe.
+    void Add(std::initializer_list<std::string> lines) {
+        for (const std::string& line : lines) {
+            messages_.AddLine(line);
+        }
+        messages_.Redraw();
+        Window().Breathe();
+    }
+
+    bool AskYes(const std::string& text, const std::string& title = kBoxTitle) {
+        return Window().ShowMessage(text, Buttons::kYesNo, Icon::kNone, title) == Answer::kYes;
+    }
+
+    void Tell(const std::string& text, Icon icon = Icon::kNone) {
+        Window().ShowMessage(text, Buttons::kOk, icon, kBoxTitle);
+    }
+
+    std::string VersionLines() const {
+        return std::string("Instrument Version ") + instrumentRevision_ + kCrLf +
+               "Update Version " + revision_ + kCrLf + kCrLf + kCrLf;
+    }
+
+    bool IdentifyInstrument() {
+        std::vector<std::string> fields = Split(io_.SendQuery("*IDN?"), ",");
+        const std::string& model = Field(fields, 1);
+        instrumentRevision_ = Field(Split(Field(fields, 3), "-"), 0);
+        if (model_ == model) {
+            return true;
+        }
+        if (StartsWithIgnoringCase(model, "loader")) {
+            loaderMode_ = true;
+            Add({"Loader firmware running ..."});
+            return true;
+        }
+        Tell(std::string("This firmware update is not intended for this instrument.") + kCrLf +
+             " - Update for " + model_ + kCrLf + " - Current instrument is " + model);
+        return false;
+    }
+
+    bool CheckRevision() {
+        // Both convert in loader mode too, so a bad revision fails there as well.
+        const double update = ToDouble(revision_);
+        const double instrument = ToDouble(instrumentRevision_);
+        if (update > instrument || loaderMode_) {
+            return true;
+        }
+        return AskYes("Instrument version greater than or equal to update version!" +
+                          std::string(kCrLf) + VersionLines() + "Continue with update? (Y/N)",
+                      std::string(kBoxTitle) + " - Version WARNING");
+    }
+
+    bool CheckFile() {
+        GetIniValue(stream_, "Code Info", "Checksum", fileChecksum_);
+        std::string count;
+        GetIniValue(stream_, "Code Info", "Number of Srecs", count);
+        expectedRecords_ = ToLong(count);
+        return CheckCodeSection(stream_, expectedRecords_, messages_) == 0;
+    }
+
+    bool StartDownload() {
+        io_.SendCommand("*CLS");
+        io_.SendCommand("dlo:csum?");
+        std::string startChecksum;
+        io_.ReadReply(startChecksum, "K");
+        if (!loaderMode_ &&
+            !AskYes(VersionLines() + "Do you want to continue with update? (Y/N)")) {
+            return false;
+        }
+        io_.SendCommand("dlo:start " + startChecksum);
+        Add({"Waiting 5 seconds for unit to reset..."});
+        Wait(kResetWaitMs);
+        Add({"Done Waiting!",
+             "Update started!  Do not touch the front panel during this process!"});
+        io_.SendQuery("*OPC?");
+        return true;
+    }
+
+    // One download pass and the checks after it.
+    PassOutcome RunPass() {
+        const int32_t startingCount = ToLong(Field(Split(io_.SendQuery("dlo:stat?"), ","), 0));
+        bool repeat = false;
+        progress_.SetMinimum(0);
+        progress_.SetMaximum(expectedRecords_);
+        progress_.SetValue(0);
+        int32_t records = 0;
+        if (!SendCodeSection(records)) {
+            return PassOutcome::kGiveUp;
+        }
+        io_.SendQuery("*OPC?");
+
+        const std::string error = io_.SendQuery("SYST:ERR?");
+        Add({error});
+        if (!StartsWithIgnoringCase(error, "+0")) {
+            if (!AskYes("Error occurred during upload.  Try again? (Y/N)"))
+                return PassOutcome::kGiveUp;
+            repeat = true;
+        }
+
+        finalChecksum_ = io_.SendQuery("dlo:csum?");
+        if (std::floor(ToDouble(fileChecksum_)) != std::floor(ToDouble(finalChecksum_))) {
+            if (!AskYes("File CheckSum = " + fileChecksum_ + kCrLf +
+                        "New  CheckSum = " + finalChecksum_ + kCrLf + kCrLf +
+                        "Check Sum does not match entry in INI file!  Try download again? (Y/N)"))
+                return PassOutcome::kGiveUp;
+            repeat = true;
+        }
+
+        std::vector<std::string> stat = Split(io_.SendQuery("dlo:stat?"), ",");
+        const int64_t received = int64_t{ToLong(Field(stat, 0))} - startingCount;
+        const int32_t reported = ToLong(Field(stat, 1));
+        if (reported != received) {
+            if (reported != records) {
+                Tell(std::string("The update file is corrupt.  Data records does not match "
+                                 "expected.") +
+                     kCrLf + "You need to get another copy of the update file." + kCrLf);
+                return PassOutcome::kGiveUp;
+            }
+            if (!AskYes(std::string("Records received does not equal records expected!") + kCrLf +
+                        "Try download again? (Y/N)"))
+                return PassOutcome::kGiveUp;
+            repeat = true;
+        }
+        return repeat ? PassOutcome::kRepeat : PassOutcome::kClean;
+    }
+
+    // Sends [Code] from its first line up to and including the S7 line,
+    // counting the data records. False when the pass cannot go on (reported).
+    bool SendCodeSection(int32_t& records) {
+        std::string ignored;
+        GetIniValue(stream_, "Code", "", ignored);
+        int32_t lines = 0;
+        for (bool endOfRecords = false; !endOfRecords;) {
+            std::string line = stream_->ReadLine();
+            if (StartsWith(line, "END")) {
+                // A section without its S7 line: END is not a record to send.
+                Tell(std::string("The code section ends without an S7 record.") + kCrLf +
+                         "Update file may be corrupt!",
+                     Icon::kCritical);
+                return false;
+            }
+            if (!SendRecord(line, lines)) {
+                return false;
+            }
+            endOfRecords = StartsWith(line, "S7");
+            if (StartsWith(line, "S1") || StartsWith(line, "S2") || StartsWith(line, "S3")) {
+                ++records;
+            }
+            ++lines;
+            if (lines % kProgressStep == 0) {
+                progress_.SetValue(lines);
+                Window().Breathe();
+            }
+        }
+        return true;
+    }
+
+    // `linesSent` names the record in the refusal box.
+    bool SendRecord(const std::string& record, int32_t linesSent) {
+        if (StrictChecking != 1) {
+            io_.SendCommand(RecordCommand("dlo", record));
+            return true;
+        }
+        for (int send = 1; send <= kMostSends; ++send) {
+            if (!IsRefusal(io_.SendQuery(RecordCommand("dlo?", record)))) {
+                return true;
+            }
+        }
+        Tell("Record " + std::to_string(linesSent) + " Failes to load" + kCrLf +
+                 "Update file may be corrupt!",
+             Icon::kCritical);
+        return false;
+    }
+
+    void Commit() {
+        io_.SendCommand("dlo:comp " + finalChecksum_);
+        Add({"Waiting 5 seconds for reset..."});
+        Wait(kResetWaitMs);
+        Add({"Done waiting!"});
+        io_.SendQuery("*OPC?");
+        const std::string identification = io_.SendQuery("*IDN?");
+        Tell(std::string("Firmware update completed successfully") + kCrLf + identification);
+    }
+
+    InstrumentIO& io_;
+    ProgressBar& progress_;
+    MessageList& messages_;
+    StreamVariable stream_;
+    std::string name_, model_, revision_;
+    std::string instrumentRevision_;
+    bool loaderMode_ = false;
+    std::string fileChecksum_;
+    int32_t expectedRecords_ = 0;
+    std::string finalChecksum_;
+};
+
+}  // namespace
+
+int32_t UpdateFirmware(std::string& path, InstrumentIO& io, ProgressBar& progress,
+                       MessageList& messages) {
+    UpdateFilePath = path;
+    try {
+        return FirmwareUpdate(io, progress, messages).Run();
+    } catch (const RuntimeError& error) {
+        Window().ShowMessage(error.Description(), Buttons::kOk, Icon::kNone, kRunTimeErrorTitle);
+    } catch (const std::exception& error) {
+        Window().ShowMessage(error.what(), Buttons::kOk, Icon::kNone, kRunTimeErrorTitle);
+    }
+    return kUpdateRunTimeError;
+}
+
+}  // namespace kestrel
