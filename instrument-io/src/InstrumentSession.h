@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kio {
 
@@ -59,5 +60,8 @@ class Session {
 // The configuration file in force: KIO_CONFIG, else
 // ${XDG_CONFIG_HOME:-~/.config}/instrument-io/config.ini.
 std::string ConfigPath();
+
+// The addresses the configuration names: its aliases and its ASRL<n> sections.
+std::vector<std::string> ConfiguredAddresses();
 
 }  // namespace kio

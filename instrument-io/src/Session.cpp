@@ -96,6 +96,20 @@ std::string ConfigPath() {
     return std::string(home != nullptr ? home : "") + "/.config/instrument-io/config.ini";
 }
 
+std::vector<std::string> ConfiguredAddresses() {
+    std::vector<std::string> addresses;
+    Config config = ReadConfig();
+    if (auto aliases = config.find("ALIASES"); aliases != config.end()) {
+        for (const auto& entry : aliases->second)
+            addresses.push_back(entry.first);
+    }
+    for (const auto& entry : config) {
+        if (entry.first.starts_with("ASRL") && AllDigits(entry.first.substr(4)))
+            addresses.push_back(entry.first + "::INSTR");
+    }
+    return addresses;
+}
+
 Session::Session(std::string address, std::string kind, std::unique_ptr<Transport> transport)
     : address_(std::move(address)), kind_(std::move(kind)), transport_(std::move(transport)) {}
 

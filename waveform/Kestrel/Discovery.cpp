@@ -1,0 +1,123 @@
+#include "Discovery.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "InstrumentSession.h"
+#include "RuntimeError.h"
+#include "Text.h"
+#include "modGlobals.h"
+
+namespace kestrel {
+namespace {
+
+bool IsSerialDeviceName(const std::string& name) {
+    return StartsWith(name, "ttyS") || StartsWith(name, "ttyUSB") || StartsWith(name, "ttyACM");
+}
+
+// Of the ttyS ports the kernel always creates, only those with a UART behind them.
+bool HasUart(const std::filesystem::path& sysTty, const std::string& name) {
+    if (!StartsWith(name, "ttyS"))
+        return true;
+    std::ifstream type(sysTty / name / "type");
+    int value = 0;
+    return (type >> value) && value != 0;
+}
+
+void AddOnce(std::vector<std::string>& addresses, const std::string& address) {
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+        addresses.push_back(address);
+}
+
+class DeferredIO final : public InstrumentIO {
+  public:
+    DeferredIO(std::shared_ptr<IOFactory> factory, std::string address)
+        : factory_(std::move(factory)), address_(std::move(address)) {}
+
+    std::string GetAddress() override { return address_; }
+    void ReadReply(std::string& reply, const std::string& format) override {
+        Io().ReadReply(reply, format);
+    }
+    void ReadReply(std::vector<std::string>& fields, const std::string& format) override {
+        Io().ReadReply(fields, format);
+    }
+    std::string GetInterfaceKind() override { return Io().GetInterfaceKind(); }
+    void SendCommand(const std::string& command) override { Io().SendCommand(command); }
+    std::string SendQuery(const std::string& query) override { return Io().SendQuery(query); }
+    void SetTimeout(int32_t milliseconds) override { Io().SetTimeout(milliseconds); }
+
+  private:
+    InstrumentIO& Io() {
+        if (!io_)
+            io_ = factory_->OpenInstrument(address_);
+        return *io_;
+    }
+    std::shared_ptr<IOFactory> factory_;
+    std::string address_;
+    std::unique_ptr<InstrumentIO> io_;
+};
+
+}  // namespace
+
+void KeyedCollection::Add(const std::string& item, const std::string& key) {
+    for (const auto& entry : entries_) {
+        if (Lower(entry.first) == Lower(key))
+            throw RuntimeError(457,
+                               "This key is already associated with an element of this "
+                               "collection");
+    }
+    entries_.emplace_back(key, item);
+}
+
+bool KeyedCollection::Contains(const std::string& item) const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [&](const auto& entry) { return entry.second == item; });
+}
+
+std::vector<std::string> CandidateAddresses(const std::filesystem::path& dev,
+                                            const std::filesystem::path& sysTty) {
+    std::vector<std::string> devices;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dev, error)) {
+        std::string name = entry.path().filename().string();
+        if (IsSerialDeviceName(name) && HasUart(sysTty, name))
+            devices.push_back(entry.path().string());
+    }
+    // Stable names for USB adapters, where udev made them.
+    for (const auto& entry : std::filesystem::directory_iterator(dev / "serial/by-id", error))
+        devices.push_back(entry.path().string());
+    std::sort(devices.begin(), devices.end());
+
+    std::vector<std::string> addresses;
+    for (const std::string& device : devices)
+        AddOnce(addresses, "ASRL" + device + "::INSTR");
+    for (const std::string& configured : kio::ConfiguredAddresses())
+        AddOnce(addresses, configured);
+    return addresses;
+}
+
+ProbeResult ProbeInstrument(IOFactory& factory, const std::string& address, int32_t timeoutMs,
+                            const KeyedCollection* models) {
+    ProbeResult result;
+    try {
+        std::unique_ptr<InstrumentIO> io = factory.OpenInstrument(address);
+        io->SetTimeout(timeoutMs);
+        result.identification = io->SendQuery("*IDN?");
+    } catch (const RuntimeError& error) {
+        result.error = error.Description();
+        return result;
+    }
+    std::vector<std::string> fields;
+    SplitText(result.identification, ",", fields);
+    if (fields.size() > 1)
+        result.model = fields[1];
+    result.supported = models != nullptr && !result.model.empty() && models->Contains(result.model);
+    return result;
+}
+
+std::shared_ptr<InstrumentIO> MakeDeferredIO(std::shared_ptr<IOFactory> factory,
+                                             const std::string& address) {
+    return std::make_shared<DeferredIO>(std::move(factory), address);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,113 @@
+#include "QtWindowServices.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <algorithm>
+#include <cmath>
+
+namespace kestrel {
+namespace {
+
+MessageBoxHook& Hook() {
+    static MessageBoxHook hook;
+    return hook;
+}
+
+QMessageBox::StandardButtons ButtonsOf(Buttons buttons) {
+    switch (buttons) {
+        case Buttons::kOkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case Buttons::kYesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        case Buttons::kYesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case Buttons::kOk:
+            break;
+    }
+    return QMessageBox::Ok;
+}
+
+QMessageBox::Icon IconOf(Icon icon) {
+    switch (icon) {
+        case Icon::kCritical:
+            return QMessageBox::Critical;
+        case Icon::kQuestion:
+            return QMessageBox::Question;
+        case Icon::kExclamation:
+            return QMessageBox::Warning;
+        case Icon::kInformation:
+            return QMessageBox::Information;
+        case Icon::kNone:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+Answer AnswerOf(int button) {
+    switch (button) {
+        case QMessageBox::Yes:
+            return Answer::kYes;
+        case QMessageBox::No:
+            return Answer::kNo;
+        case QMessageBox::Cancel:
+            return Answer::kCancel;
+        default:
+            return Answer::kOk;
+    }
+}
+
+}  // namespace
+
+void SetMessageBoxHook(MessageBoxHook hook) {
+    Hook() = std::move(hook);
+}
+
+Answer ShowMessageBox(QWidget* owner, const std::string& text, Buttons buttons, Icon icon,
+                      const std::string& title) {
+    if (Hook())
+        return Hook()({text, buttons, icon, title});
+    QMessageBox box(IconOf(icon), QString::fromStdString(title), QString::fromStdString(text),
+                    ButtonsOf(buttons), owner != nullptr ? owner : QApplication::activeWindow());
+    box.setObjectName("messageBox");
+    return AnswerOf(box.exec());
+}
+
+void QtWindowServices::Breathe() {
+    QCoreApplication::processEvents();
+}
+
+void ListWidgetMessages::AddLine(const std::string& text) {
+    list_->addItem(QString::fromStdString(text));
+}
+
+void ListWidgetMessages::Redraw() {
+    list_->scrollToBottom();
+    list_->repaint();
+}
+
+void QtProgressBar::SetMinimum(int value) {
+    bar_->setMinimum(value);
+}
+void QtProgressBar::SetMaximum(int value) {
+    bar_->setMaximum(value);
+}
+int QtProgressBar::Maximum() const {
+    return bar_->maximum();
+}
+void QtProgressBar::SetValue(int value) {
+    bar_->setValue(std::clamp(value, bar_->minimum(), bar_->maximum()));
+}
+
+int Twips(const QWidget* widget, int twips) {
+    const double dpi = widget != nullptr ? widget->logicalDpiX() : 96.0;
+    return static_cast<int>(std::lround(twips / 15.0 * dpi / 96.0));
+}
+
+void PlaceInTwips(QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(Twips(widget, left), Twips(widget, top), Twips(widget, width),
+                        Twips(widget, height));
+}
+
+}  // namespace kestrel

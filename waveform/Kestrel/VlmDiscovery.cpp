@@ -1,0 +1,239 @@
+#include "VlmDiscovery.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace kestrel {
+namespace {
+
+std::function<std::vector<std::string>()>& CandidateSource() {
+    static std::function<std::vector<std::string>()> source;
+    return source;
+}
+
+std::function<std::shared_ptr<IOFactory>()>& FactoryMaker() {
+    static std::function<std::shared_ptr<IOFactory>()> maker;
+    return maker;
+}
+
+QPushButton* Button(const char* name, const char* caption, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+void VlmDiscovery::SetCandidateSource(std::function<std::vector<std::string>()> source) {
+    CandidateSource() = std::move(source);
+}
+
+void VlmDiscovery::SetFactoryMaker(std::function<std::shared_ptr<IOFactory>()> maker) {
+    FactoryMaker() = std::move(maker);
+}
+
+VlmDiscovery::VlmDiscovery(QWidget* parent) : QWidget(parent) {
+    setObjectName("VlmDiscovery");
+    factory_ = FactoryMaker() ? FactoryMaker()() : std::shared_ptr<IOFactory>(CreateIOFactory());
+
+    supported_ = new QLabel(this);
+    supported_->setObjectName("lblSupported");
+    list_ = new QTreeWidget(this);
+    list_->setObjectName("lstInstruments");
+    list_->setHeaderLabels({"Address", "Model", "Supported", "Reply"});
+    list_->setRootIsDecorated(false);
+    list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    address_ = new QLineEdit(this);
+    address_->setObjectName("txtProbeAddress");
+    address_->setPlaceholderText("Type an address, e.g. TCPIP0::192.168.0.7::5025::SOCKET");
+    add_ = Button("cmdAdd", "Add", this);
+    search_ = Button("cmdSearch", "Search", this);
+    stop_ = Button("cmdStop", "Stop", this);
+    connect_ = Button("cmdConnectInstrument", "Connect", this);
+    disconnect_ = Button("cmdDisconnect", "Disconnect", this);
+    status_ = new QLabel(this);
+    status_->setObjectName("lblStatus");
+
+    auto* typed = new QHBoxLayout;
+    typed->addWidget(address_, 1);
+    typed->addWidget(add_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(search_);
+    buttons->addWidget(stop_);
+    buttons->addStretch(1);
+    buttons->addWidget(connect_);
+    buttons->addWidget(disconnect_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(supported_);
+    layout->addWidget(list_, 1);
+    layout->addLayout(typed);
+    layout->addLayout(buttons);
+    layout->addWidget(status_);
+
+    QObject::connect(add_, &QPushButton::clicked, this,
+                     [this] { AddAddress(address_->text().trimmed().toStdString()); });
+    QObject::connect(address_, &QLineEdit::returnPressed, add_, &QPushButton::click);
+    QObject::connect(search_, &QPushButton::clicked, this, [this] { Search(); });
+    QObject::connect(stop_, &QPushButton::clicked, this, [this] { StopSearch(); });
+    QObject::connect(connect_, &QPushButton::clicked, this, [this] { ConnectSelected(); });
+    QObject::connect(disconnect_, &QPushButton::clicked, this, [this] { Disconnect(); });
+    QObject::connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
+    QObject::connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { ConnectSelected(); });
+    ShowSupportedModels();
+    UpdateButtons();
+}
+
+VlmDiscovery::~VlmDiscovery() {
+    ++generation_;
+    probes_.clear();  // each probe ends within its time-out
+}
+
+void VlmDiscovery::SetConnectButtonsVisible(bool visible) {
+    connectButtonsVisible_ = visible;
+    connect_->setVisible(visible);
+    disconnect_->setVisible(visible);
+}
+
+void VlmDiscovery::SetSupportInstrumentsLabelVisible(bool visible) {
+    labelVisible_ = visible;
+    supported_->setVisible(visible);
+}
+
+void VlmDiscovery::SetCriteria(std::shared_ptr<SearchCriteria> criteria) {
+    criteria_ = std::move(criteria);
+    ShowSupportedModels();
+    if (searchOnCriteria_ && criteria_)
+        Search();
+}
+
+void VlmDiscovery::ShowSupportedModels() {
+    QStringList models;
+    if (criteria_ && criteria_->ModelList) {
+        for (const auto& entry : criteria_->ModelList->Entries())
+            models << Text(entry.second);
+    }
+    supported_->setText("Supported instruments: " +
+                        (models.isEmpty() ? QString("any") : models.join(", ")));
+}
+
+int VlmDiscovery::RowOf(const std::string& address, bool create) {
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+        if (list_->topLevelItem(row)->text(kAddress) == Text(address))
+            return row;
+    }
+    if (!create)
+        return -1;
+    list_->addTopLevelItem(new QTreeWidgetItem(QStringList{Text(address)}));
+    return list_->topLevelItemCount() - 1;
+}
+
+void VlmDiscovery::Search() {
+    std::vector<std::string> candidates =
+        CandidateSource() ? CandidateSource()() : CandidateAddresses();
+    ++generation_;
+    pending_ = 0;
+    for (const std::string& address : candidates)
+        RowOf(address, true);
+    for (int row = 0; row < list_->topLevelItemCount(); ++row)
+        Probe(row);
+    UpdateButtons();
+}
+
+void VlmDiscovery::StopSearch() {
+    ++generation_;
+    pending_ = 0;
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = list_->topLevelItem(row);
+        if (item->text(kReply) == "asking...")
+            item->setText(kReply, "stopped");
+    }
+    status_->setText("Search stopped.");
+    UpdateButtons();
+}
+
+void VlmDiscovery::AddAddress(const std::string& address) {
+    if (address.empty())
+        return;
+    int row = RowOf(address, true);
+    list_->setCurrentItem(list_->topLevelItem(row));
+    Probe(row);
+    UpdateButtons();
+}
+
+void VlmDiscovery::Probe(int row) {
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    item->setText(kModel, "");
+    item->setText(kSupported, "");
+    item->setText(kReply, "asking...");
+    ++pending_;
+    status_->setText("Asking each instrument who it is...");
+    std::shared_ptr<KeyedCollection> models =
+        criteria_ && criteria_->ModelList ? std::make_shared<KeyedCollection>(*criteria_->ModelList)
+                                          : nullptr;
+    const unsigned generation = generation_;
+    const std::string address = item->text(kAddress).toStdString();
+    // The answer comes back to this thread through the event queue; the
+    // destructor joins every probe before the widget goes.
+    probes_.emplace_back([this, factory = factory_, models, generation, row, address] {
+        ProbeResult result = ProbeInstrument(*factory, address, kProbeTimeoutMs, models.get());
+        QMetaObject::invokeMethod(
+            this, [this, generation, row, result] { ShowResult(generation, row, result); },
+            Qt::QueuedConnection);
+    });
+}
+
+void VlmDiscovery::ShowResult(unsigned generation, int row, const ProbeResult& result) {
+    if (generation != generation_ || row >= list_->topLevelItemCount())
+        return;
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    item->setText(kModel, Text(result.model));
+    item->setText(kSupported, result.supported ? "yes" : "");
+    item->setText(kReply, Text(result.error.empty() ? result.identification : result.error));
+    QFont font = item->font(kAddress);
+    font.setBold(result.supported);
+    for (int column = kAddress; column <= kReply; ++column)
+        item->setFont(column, font);
+    if (--pending_ <= 0) {
+        pending_ = 0;
+        status_->setText("Search done.");
+    }
+    UpdateButtons();
+}
+
+bool VlmDiscovery::ConnectSelected() {
+    QTreeWidgetItem* item = list_->currentItem();
+    if (item == nullptr || !criteria_)
+        return false;
+    const std::string address = item->text(kAddress).toStdString();
+    criteria_->IOObject = MakeDeferredIO(factory_, address);
+    status_->setText("Connected to " + Text(address) + ".");
+    UpdateButtons();
+    return true;
+}
+
+void VlmDiscovery::Disconnect() {
+    if (criteria_)
+        criteria_->IOObject.reset();
+    status_->setText("Not connected.");
+    UpdateButtons();
+}
+
+void VlmDiscovery::UpdateButtons() {
+    search_->setEnabled(pending_ == 0);
+    stop_->setEnabled(pending_ > 0);
+    connect_->setEnabled(list_->currentItem() != nullptr && criteria_ != nullptr);
+    disconnect_->setEnabled(criteria_ && criteria_->IOObject);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,84 @@
+// The discovery control that fills the instrument finder: it lists the
+// candidate instruments of this machine (serial ports and the I/O
+// configuration's addresses, plus any the user types), asks each "*IDN?" in
+// the background, marks those whose model the criteria list, and connects
+// to the one the user picks, leaving its I/O object in the criteria.
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "Discovery.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+namespace kestrel {
+
+class VlmDiscovery : public QWidget {
+  public:
+    static constexpr int32_t kProbeTimeoutMs = 1500;
+    enum Column { kAddress, kModel, kSupported, kReply };
+
+    explicit VlmDiscovery(QWidget* parent = nullptr);
+    ~VlmDiscovery() override;
+
+    // The two stored properties.
+    void SetConnectButtonsVisible(bool visible);
+    bool ConnectButtonsVisible() const { return connectButtonsVisible_; }
+    void SetSupportInstrumentsLabelVisible(bool visible);
+    bool SupportInstrumentsLabelVisible() const { return labelVisible_; }
+
+    // The Boolean option: search the candidates as soon as criteria arrive.
+    void SetSearchOnCriteria(bool search) { searchOnCriteria_ = search; }
+    bool SearchOnCriteria() const { return searchOnCriteria_; }
+
+    void SetCriteria(std::shared_ptr<SearchCriteria> criteria);
+    std::shared_ptr<SearchCriteria> Criteria() const { return criteria_; }
+
+    void Search();
+    void StopSearch();
+    bool Searching() const { return pending_ > 0; }
+    void AddAddress(const std::string& address);
+    // Connects to the selected row's instrument; false with nothing selected.
+    bool ConnectSelected();
+    void Disconnect();
+
+    // Tests supply their own candidates and I/O factory; empty restores the real ones.
+    static void SetCandidateSource(std::function<std::vector<std::string>()> source);
+    static void SetFactoryMaker(std::function<std::shared_ptr<IOFactory>()> maker);
+
+  private:
+    int RowOf(const std::string& address, bool create);
+    void Probe(int row);
+    void ShowResult(unsigned generation, int row, const ProbeResult& result);
+    void UpdateButtons();
+    void ShowSupportedModels();
+
+    std::shared_ptr<SearchCriteria> criteria_;
+    std::shared_ptr<IOFactory> factory_;
+    bool connectButtonsVisible_ = true;
+    bool labelVisible_ = true;
+    bool searchOnCriteria_ = false;
+    unsigned generation_ = 0;  // results of an older search are dropped
+    int pending_ = 0;
+    std::vector<std::jthread> probes_;
+
+    QLabel* supported_;
+    QTreeWidget* list_;
+    QLineEdit* address_;
+    QPushButton* add_;
+    QPushButton* search_;
+    QPushButton* stop_;
+    QPushButton* connect_;
+    QPushButton* disconnect_;
+    QLabel* status_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,56 @@
+// The instrument finder: the discovery control told to offer KR470A
+// instruments, and a "Close" button that takes the address of the instrument
+// the user connected to. It keeps its state while hidden between showings;
+// closing it with the window's close box unloads it.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+#include <string>
+
+#include "Discovery.h"
+
+class QPushButton;
+class QMenuBar;
+
+namespace kestrel {
+
+class VlmDiscovery;
+
+class frmConnect : public QDialog {
+  public:
+    static constexpr int32_t kLoadWaitMs = 500;
+
+    // Form load: prepares the criteria and hands them to the control.
+    explicit frmConnect(QWidget* owner = nullptr);
+
+    // True once an instrument's address was taken at "Close"; `address` is
+    // set only then.
+    bool Connected(std::string& address) const;
+    // Set when the close box ended the showing: the owner unloads the window.
+    bool Unloading() const { return unloading_; }
+
+    // Shows the window modally over `owner`; returns when it is hidden or closed.
+    void ShowModal(QWidget* owner);
+
+  protected:
+    // The close box and Escape end the showing without the "Close" steps.
+    void reject() override;
+
+  private:
+    void Load();
+    void Close();
+
+    std::string chosenAddress_;
+    bool connected_ = false;
+    bool unloading_ = false;
+    VlmDiscovery* discovery_;
+    QPushButton* cmdClose_;
+    QMenuBar* menu_;
+};
+
+// The thread's finder, created (loaded) when first asked for.
+frmConnect& FinderWindow();
+void UnloadFinderWindow();
+
+}  // namespace kestrel
