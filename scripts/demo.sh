@@ -5,20 +5,12 @@
 # unpaced); OSPREY_RESET_STEP_MS shortens the reset countdowns (default 200).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$root/build"
-
-work=$(mktemp -d)
-sim_pid=
-cleanup() { [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
+. "$root/scripts/common.sh"
 
 cp "$root/build/demo/KR470A_105.INI" "$work/"
 pace=()
 [[ -n ${KR470_DEMO_BAUD:-} ]] && pace=(--baud "$KR470_DEMO_BAUD")
-"$root/build/tools/kr470-sim/kr470-sim" --link "$work/kr470" --transcript "$work/transcript.txt" \
-  "${pace[@]}" >"$work/sim.out" &
-sim_pid=$!
+start_simulator --link "$work/kr470" --transcript "$work/transcript.txt" "${pace[@]}"
 for _ in $(seq 50); do [[ -e $work/kr470 ]] && break; sleep 0.1; done
 printf '[COM1]\ndevice = %s\nsettings = 57600,N,8,1\n' "$work/kr470" >"$work/ports.ini"
 

@@ -8,5 +8,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 (cd "$root/build" && ctest --output-on-failure -j"$(nproc)")
 "$root/scripts/build.sh" "$root/build-sanitize" -DKR470_SANITIZE=ON
 (cd "$root/build-sanitize" &&
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$(nproc)")

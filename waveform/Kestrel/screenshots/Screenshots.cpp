@@ -1,7 +1,8 @@
 // Takes the pictures of the plug-in's windows for the documentation: each
 // page of the settings face, the progress face at the end of a real update
-// (against whatever instrument the default address reaches), and the finder
-// after its search. Usage: kestrel-screenshots UPDATE_FILE OUTPUT_FOLDER
+// (against whatever instrument the default address reaches), the finder
+// after its search, and the host program's window with the component made
+// from LIBRARY. Usage: kestrel-screenshots UPDATE_FILE OUTPUT_FOLDER LIBRARY
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "HostWindow.h"
 #include "QtWindowServices.h"
 #include "VlmDiscovery.h"
 #include "frmConnect.h"
@@ -40,12 +42,19 @@ QWidget* TopLevel(const char* name) {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: kestrel-screenshots UPDATE_FILE OUTPUT_FOLDER\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: kestrel-screenshots UPDATE_FILE OUTPUT_FOLDER LIBRARY\n");
         return 2;
     }
     const QString updateFile = argv[1];
     folder = argv[2];
+
+    host::HostWindow host;
+    host.RegisterLibrary(argv[3]);
+    host.CreateComponent("Kestrel.CWaveform");
+    host.show();
+    Save(&host, "host");
+    host.hide();
 
     // At the end of the update the success box stands for the picture of the
     // progress face; every box is answered Yes or OK.

@@ -1,0 +1,49 @@
+// The per-user class registry: the keys that COM keeps in the registry,
+// kept here in one INI-style file. Each section is a key path
+// ("CLSID\{...}\InprocServer32"), each line a named value; "@" is the key's
+// default value. The file is named by KCOM_REGISTRY, else
+// ${XDG_CONFIG_HOME:-~/.config}/kcom/registry.ini.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ComTypes.h"
+
+namespace kcom {
+
+using RegistryValues = std::map<std::string, std::string>;   // value name -> data
+using RegistryKeys = std::map<std::string, RegistryValues>;  // key path -> values
+
+std::string RegistryPath();
+// The registry as it is now (empty when there is no file yet).
+RegistryKeys ReadRegistry();
+// Reads, changes and writes the registry under an exclusive lock; the new
+// file replaces the old one whole. False (with `error`) when it could not.
+bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::string& error);
+// A key's default value, the key path matched ignoring case; "" when absent.
+std::string DefaultValue(const RegistryKeys& keys, const std::string& path);
+
+// What an in-process server records about its one class.
+struct ServerRegistration {
+    CLSID clsid;
+    std::string className;
+    std::string progId;
+    std::string libraryPath;
+    std::string threadingModel;  // "Apartment"
+    GUID typeLibrary;
+    std::string typeLibraryName;
+    std::string typeLibraryVersion;  // "1.0"
+    LCID locale;
+    IID interfaceId;
+    std::string interfaceName;
+};
+
+// The keys a registration writes; unregistering removes exactly these.
+RegistryKeys RegistrationKeys(const ServerRegistration& server);
+HRESULT RegisterServer(const ServerRegistration& server);
+HRESULT UnregisterServer(const ServerRegistration& server);
+
+}  // namespace kcom

@@ -1,0 +1,136 @@
+// The component layer's types, registry file and object creation rules.
+#include "ComTypes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "Activation.h"
+#include "Registry.h"
+#include "TempFile.h"
+
+namespace kcom {
+namespace {
+
+// Counts its references; never deletes itself.
+struct CountedObject : IUnknown {
+    ULONG references = 1;
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override { return --references; }
+};
+
+TEST(Bstr, KeepsItsByteLengthBeforeTheCharactersAndEndsInNul) {
+    BSTR text = AllocString("Kestrel µ 𝄞");
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(SysStringLen(text), 12u);  // the clef takes two UTF-16 units
+    EXPECT_EQ(SysStringByteLen(text), 24u);
+    uint32_t prefix;
+    std::memcpy(&prefix, reinterpret_cast<char*>(text) - 4, 4);
+    EXPECT_EQ(prefix, 24u);
+    EXPECT_EQ(text[12], u'\0');
+    EXPECT_EQ(ToUtf8(text), "Kestrel µ 𝄞");
+    SysFreeString(text);
+
+    BSTR embedded = SysAllocStringLen(u"a\0b", 3);  // a BSTR may hold NULs
+    EXPECT_EQ(SysStringLen(embedded), 3u);
+    EXPECT_EQ(ToUtf8(embedded), std::string("a\0b", 3));
+    SysFreeString(embedded);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    SysFreeString(nullptr);
+}
+
+TEST(Variant, CopiesOwnTheirStringsAndReferencesAndClearReleasesThem) {
+    CountedObject object;
+    VARIANT source, copy;
+    VariantInit(&source);
+    VariantInit(&copy);
+    source.vt = VT_UNKNOWN;
+    source.punkVal = &object;
+    ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
+    EXPECT_EQ(object.references, 2u);
+    source.vt = VT_BSTR;  // the copy's own reference is still counted
+    source.bstrVal = AllocString("text");
+    ASSERT_EQ(VariantCopy(&copy, &source), S_OK);  // replaces the object
+    EXPECT_EQ(object.references, 1u);
+    EXPECT_NE(copy.bstrVal, source.bstrVal);
+    EXPECT_EQ(ToUtf8(copy.bstrVal), "text");
+    VariantClear(&copy);
+    VariantClear(&source);
+    EXPECT_EQ(copy.vt, VT_EMPTY);
+
+    int16_t number = 7;
+    VARIANT byReference;
+    VariantInit(&byReference);
+    byReference.vt = VT_I2 | VT_BYREF;
+    byReference.piVal = &number;
+    ASSERT_EQ(VariantCopyInd(&copy, &byReference), S_OK);
+    EXPECT_EQ(copy.vt, VT_I2);
+    EXPECT_EQ(copy.iVal, 7);
+}
+
+TEST(Guid, ParsesAndFormatsTheBracedForm) {
+    const GUID dispatch = IID_IDispatch;
+    EXPECT_EQ(ToString(dispatch), "{00020400-0000-0000-C000-000000000046}");
+    std::optional<GUID> parsed = ParseGuid("{00020400-0000-0000-c000-000000000046}");
+    ASSERT_TRUE(parsed);
+    EXPECT_TRUE(*parsed == dispatch);
+    for (const char* bad :
+         {"", "00020400-0000-0000-C000-000000000046", "{00020400-0000-0000-C000-00000000004G}",
+          "{0002040-00000-0000-C000-000000000046}"})
+        EXPECT_FALSE(ParseGuid(bad)) << bad;
+}
+
+class RegistryTest : public ::testing::Test {
+  protected:
+    RegistryTest() { setenv("KCOM_REGISTRY", (dir_.Path() / "registry.ini").c_str(), 1); }
+    ~RegistryTest() override { unsetenv("KCOM_REGISTRY"); }
+    ServerRegistration Server(const std::string& progId, uint32_t id) const {
+        GUID guid = IID_NULL;
+        guid.Data1 = id;
+        return {guid,  "C",  progId, "/opt/lib" + progId + ".so", "Apartment", guid, progId, "1.0",
+                0x409, guid, "_C"};
+    }
+    osprey::testing::TempDir dir_;
+};
+
+TEST_F(RegistryTest, UnregisteringRemovesExactlyTheServersKeys) {
+    std::ofstream(dir_.Path() / "registry.ini") << "[Other\\Key]\nName = kept\n";
+    ASSERT_EQ(RegisterServer(Server("One.Class", 1)), S_OK);
+    ASSERT_EQ(RegisterServer(Server("Two.Class", 2)), S_OK);
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromProgID("One.Class", &clsid), S_OK);
+    EXPECT_EQ(clsid.Data1, 1u);
+    EXPECT_EQ(RegisteredClasses().size(), 2u);
+
+    ASSERT_EQ(UnregisterServer(Server("One.Class", 1)), S_OK);
+    RegistryKeys keys = ReadRegistry();
+    EXPECT_EQ(keys["Other\\Key"]["Name"], "kept");
+    EXPECT_EQ(CLSIDFromProgID("One.Class", &clsid), CO_E_CLASSSTRING);
+    ASSERT_EQ(RegisteredClasses().size(), 1u);
+    EXPECT_EQ(RegisteredClasses()[0].progId, "Two.Class");
+    // Everything the second server wrote is still there, and no temporary file.
+    for (const auto& [path, values] : RegistrationKeys(Server("Two.Class", 2)))
+        EXPECT_EQ(keys[path], values) << path;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()),
+                            std::filesystem::directory_iterator()),
+              2);  // the registry and its lock file
+}
+
+TEST_F(RegistryTest, UnknownClassesAndMissingLibrariesFailWithTheirCodes) {
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CreateInstance("No.Such.Class", IID_IUnknown, &object), CO_E_CLASSSTRING);
+    EXPECT_EQ(object, reinterpret_cast<void*>(1));
+    EXPECT_EQ(CreateInstance("{00000000-0000-0000-0000-000000000009}", IID_IUnknown, &object),
+              REGDB_E_CLASSNOTREG);
+    ASSERT_EQ(RegisterServer(Server("Gone.Class", 3)), S_OK);
+    EXPECT_EQ(CreateInstance("Gone.Class", IID_IUnknown, &object), CO_E_DLLNOTFOUND);
+    std::string error;
+    EXPECT_EQ(RegisterLibrary("/no/such/library.so", error), CO_E_DLLNOTFOUND);
+    EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace kcom

@@ -1,0 +1,340 @@
+#include "CWaveform.h"
+
+#include <QApplication>
+#include <QThread>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+
+#include "frmSetup.h"
+
+namespace kestrel {
+namespace {
+
+constexpr HRESULT DISP_E_UNKNOWNINTERFACE = static_cast<HRESULT>(0x80020001);
+constexpr const char* kComponentId = "KR470A Firmware Update";
+constexpr int32_t kCountryCode = 1;
+constexpr int32_t kWaveFormResult = 2;
+
+struct Member {
+    std::u16string_view name;
+    DISPID id;
+};
+constexpr std::array<Member, 7> kMembers = {{{u"module", DISPID_module},
+                                             {u"getWaveform", DISPID_getWaveform},
+                                             {u"ComponentID", DISPID_ComponentID},
+                                             {u"CountryCode", DISPID_CountryCode},
+                                             {u"WaveFormResult", DISPID_WaveFormResult},
+                                             {u"CType", DISPID_CType},
+                                             {u"Execute", DISPID_Execute}}};
+
+char16_t Fold(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+bool SameName(std::u16string_view a, const OLECHAR* b) {
+    size_t i = 0;
+    for (; i < a.size(); ++i) {
+        if (b[i] == u'\0' || Fold(a[i]) != Fold(b[i]))
+            return false;
+    }
+    return b[i] == u'\0';
+}
+
+// The parameters of the methods, by position, for named arguments.
+DISPID ParameterId(DISPID member, const OLECHAR* name) {
+    std::u16string_view first = member == DISPID_getWaveform ? u"wform" : u"Action";
+    std::u16string_view second = member == DISPID_getWaveform ? u"wTime" : u"data";
+    if (member != DISPID_getWaveform && member != DISPID_Execute)
+        return DISPID_UNKNOWN;
+    return SameName(first, name) ? 0 : SameName(second, name) ? 1 : DISPID_UNKNOWN;
+}
+
+bool IsNumber(const VARIANT& value) {
+    switch (value.vt & ~VT_BYREF) {
+        case VT_I2:
+        case VT_I4:
+        case VT_R8:
+        case VT_BOOL:
+            return true;
+        case VT_VARIANT:
+            return (value.vt & VT_BYREF) != 0 && value.pvarVal != nullptr &&
+                   IsNumber(*value.pvarVal);
+        default:
+            return false;
+    }
+}
+
+// The application object this library had to make for a host without one;
+// it lives as long as the process, since the thread's windows need it.
+QApplication* createdApplication = nullptr;
+
+// Whether Qt can open windows at all: a platform named, or a display set.
+bool DisplayAvailable() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (set("QT_QPA_PLATFORM") || set("WAYLAND_DISPLAY"))
+        return true;
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0')
+        return false;
+    // A local X display ":N" has its socket; Qt would abort without it.
+    if (display[0] == ':') {
+        std::string number(display + 1);
+        number = number.substr(0, number.find('.'));
+        return std::filesystem::exists("/tmp/.X11-unix/X" + number);
+    }
+    return true;
+}
+
+HRESULT ShowWindowForHost() {
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        if (qobject_cast<QApplication*>(application) == nullptr)
+            return E_FAIL;  // the host runs without widgets
+        if (QThread::currentThread() != application->thread())
+            return RPC_E_WRONG_THREAD;
+    } else {
+        if (!DisplayAvailable())
+            return E_FAIL;
+        static int argc = 1;
+        static char name[] = "Kestrel";
+        static char* argv[] = {name, nullptr};
+        createdApplication = new QApplication(argc, argv);
+    }
+    return ShowSetupWindow(nullptr) ? S_OK : E_FAIL;
+}
+
+}  // namespace
+
+std::atomic<long>& LiveObjects() {
+    static std::atomic<long> count{0};
+    return count;
+}
+
+std::atomic<long>& ServerLocks() {
+    static std::atomic<long> count{0};
+    return count;
+}
+
+bool OwnsApplication() {
+    return createdApplication != nullptr;
+}
+
+CWaveform::CWaveform() : countryCode_(kCountryCode) {
+    VariantInit(&module_);
+    ++LiveObjects();
+}
+
+CWaveform::~CWaveform() {
+    VariantClear(&module_);
+    --LiveObjects();
+}
+
+HRESULT CWaveform::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr)
+        return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID__CWaveform) {
+        *object = static_cast<_CWaveform*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CWaveform::AddRef() {
+    return ++references_;
+}
+
+ULONG CWaveform::Release() {
+    ULONG left = --references_;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+HRESULT CWaveform::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr)
+        return E_POINTER;
+    *count = 0;  // no type information is offered; names resolve through GetIDsOfNames
+    return S_OK;
+}
+
+HRESULT CWaveform::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info != nullptr)
+        *info = nullptr;
+    return TYPE_E_ELEMENTNOTFOUND;
+}
+
+HRESULT CWaveform::GetIDsOfNames(REFIID riid, OLECHAR** names, UINT count, LCID, DISPID* ids) {
+    if (!(riid == IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
+    if (names == nullptr || ids == nullptr || count == 0)
+        return E_INVALIDARG;
+    HRESULT result = S_OK;
+    ids[0] = DISPID_UNKNOWN;
+    for (const Member& member : kMembers) {
+        if (names[0] != nullptr && SameName(member.name, names[0]))
+            ids[0] = member.id;
+    }
+    if (ids[0] == DISPID_UNKNOWN)
+        result = DISP_E_UNKNOWNNAME;
+    for (UINT i = 1; i < count; ++i) {
+        ids[i] = names[i] != nullptr ? ParameterId(ids[0], names[i]) : DISPID_UNKNOWN;
+        if (ids[i] == DISPID_UNKNOWN)
+            result = DISP_E_UNKNOWNNAME;
+    }
+    return result;
+}
+
+HRESULT CWaveform::Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                          VARIANT* result, EXCEPINFO*, UINT* argumentError) {
+    if (!(riid == IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    DISPPARAMS& p = params != nullptr ? *params : none;
+    if (p.cArgs > 0 && p.rgvarg == nullptr)
+        return E_INVALIDARG;
+    if (result != nullptr)
+        VariantInit(result);
+    if (member != DISPID_getWaveform && member != DISPID_Execute)
+        return InvokeProperty(member, flags, p, result);
+
+    if ((flags & DISPATCH_METHOD) == 0)
+        return DISP_E_MEMBERNOTFOUND;
+    if (p.cArgs != 2)
+        return DISP_E_BADPARAMCOUNT;
+    if (p.cNamedArgs != 0) {
+        if (argumentError != nullptr)
+            *argumentError = 0;
+        return DISP_E_PARAMNOTFOUND;  // arguments go by position
+    }
+    // Arguments arrive last first; neither is read or changed.
+    if (member == DISPID_getWaveform)
+        return getWaveform(&p.rgvarg[1], nullptr);
+    VARIANT_BOOL done = VARIANT_FALSE;
+    HRESULT hr = Execute(nullptr, &p.rgvarg[0], &done);
+    if (result != nullptr) {
+        result->vt = VT_BOOL;
+        result->boolVal = done;
+    }
+    return hr;
+}
+
+HRESULT CWaveform::InvokeProperty(DISPID member, WORD flags, DISPPARAMS& p, VARIANT* result) {
+    const bool get = (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0 && p.cArgs == 0;
+    const bool put = (flags & DISPATCH_PROPERTYPUT) != 0 && p.cArgs == 1;
+    const bool putRef = (flags & DISPATCH_PROPERTYPUTREF) != 0 && p.cArgs == 1;
+    if (p.cNamedArgs > 1 || (p.cNamedArgs == 1 && (p.rgdispidNamedArgs == nullptr ||
+                                                   p.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)))
+        return DISP_E_PARAMNOTFOUND;
+    VARIANT ignored;
+    VariantInit(&ignored);
+    VARIANT* out = result != nullptr ? result : &ignored;
+    HRESULT hr = DISP_E_MEMBERNOTFOUND;
+    switch (member) {
+        case DISPID_module:
+            if (get)
+                hr = get_module(out);
+            else if (put || putRef)
+                hr = VariantCopyInd(&module_, &p.rgvarg[0]);
+            break;
+        case DISPID_ComponentID:
+            if (get) {
+                out->vt = VT_BSTR;
+                hr = get_ComponentID(&out->bstrVal);
+            }
+            break;
+        case DISPID_CountryCode:
+            if (get) {
+                out->vt = VT_I4;
+                hr = get_CountryCode(&out->lVal);
+            } else if (put) {
+                hr = IsNumber(p.rgvarg[0]) ? put_CountryCode(0) : DISP_E_TYPEMISMATCH;
+            }
+            break;
+        case DISPID_WaveFormResult:
+            if (get) {
+                out->vt = VT_I4;
+                hr = get_WaveFormResult(&out->lVal);
+            }
+            break;
+        case DISPID_CType:
+            if (get)
+                hr = get_CType(out);
+            break;
+        default:
+            break;
+    }
+    VariantClear(&ignored);
+    return hr;
+}
+
+HRESULT CWaveform::get_module(VARIANT* value) {
+    if (value == nullptr)
+        return E_POINTER;
+    VariantInit(value);
+    return VariantCopy(value, &module_);
+}
+
+HRESULT CWaveform::put_module(VARIANT value) {
+    return VariantCopyInd(&module_, &value);
+}
+
+HRESULT CWaveform::putref_module(VARIANT value) {
+    return VariantCopyInd(&module_, &value);
+}
+
+HRESULT CWaveform::getWaveform(VARIANT*, double*) {
+    AddRef();  // the host may drop its reference while the window is open
+    HRESULT result = ShowWindowForHost();
+    Release();
+    return result;
+}
+
+HRESULT CWaveform::get_ComponentID(BSTR* value) {
+    if (value == nullptr)
+        return E_POINTER;
+    *value = kcom::AllocString(kComponentId);
+    return *value != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CWaveform::get_CountryCode(int32_t* value) {
+    if (value == nullptr)
+        return E_POINTER;
+    *value = countryCode_;
+    return S_OK;
+}
+
+HRESULT CWaveform::put_CountryCode(int32_t) {
+    countryCode_ = kCountryCode;  // whatever is assigned
+    return S_OK;
+}
+
+HRESULT CWaveform::get_WaveFormResult(int32_t* value) {
+    if (value == nullptr)
+        return E_POINTER;
+    *value = kWaveFormResult;
+    return S_OK;
+}
+
+HRESULT CWaveform::get_CType(VARIANT* value) {
+    if (value == nullptr)
+        return E_POINTER;
+    VariantInit(value);
+    value->vt = VT_I2;
+    value->iVal = 0;
+    return S_OK;
+}
+
+HRESULT CWaveform::Execute(int32_t*, VARIANT*, VARIANT_BOOL* result) {
+    if (result == nullptr)
+        return E_POINTER;
+    *result = VARIANT_TRUE;
+    return S_OK;
+}
+
+}  // namespace kestrel

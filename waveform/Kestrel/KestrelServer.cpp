@@ -1,0 +1,118 @@
+// The library's server entry points: class objects, unloading, registration
+// in the per-user class registry, and the version block.
+#include <dlfcn.h>
+
+#include <climits>
+#include <cstdlib>
+#include <new>
+
+#include "CWaveform.h"
+#include "Registry.h"
+
+namespace kestrel {
+namespace {
+
+class ClassFactory final : public IClassFactory {
+  public:
+    ClassFactory() { ++LiveObjects(); }
+
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (object == nullptr)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *object = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++references_; }
+    ULONG Release() override {
+        ULONG left = --references_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (outer != nullptr)
+            return CLASS_E_NOAGGREGATION;
+        auto* waveform = new (std::nothrow) CWaveform;
+        if (waveform == nullptr)
+            return E_OUTOFMEMORY;
+        HRESULT result = waveform->QueryInterface(riid, object);
+        waveform->Release();  // the caller's reference, if any, keeps it
+        return result;
+    }
+    HRESULT LockServer(BOOL lock) override {
+        lock ? ++ServerLocks() : --ServerLocks();
+        return S_OK;
+    }
+
+  private:
+    ~ClassFactory() { --LiveObjects(); }
+    std::atomic<ULONG> references_{1};
+};
+
+// This library's own file, wherever the host loaded it from.
+std::string OwnPath() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&OwnPath), &info) == 0 || info.dli_fname == nullptr)
+        return "";
+    char resolved[PATH_MAX];
+    return realpath(info.dli_fname, resolved) != nullptr ? resolved : info.dli_fname;
+}
+
+kcom::ServerRegistration Registration() {
+    return {CLSID_CWaveform, "CWaveform",    kKestrelProgId, OwnPath(),
+            "Apartment",     LIBID_Kestrel,  "Kestrel",      "1.0",
+            0x409,           IID__CWaveform, "_CWaveform"};
+}
+
+const ComponentVersionBlock kVersionBlock = {
+    {1, 0, 0, 10}, {1, 0, 0, 10}, 0x0409,     1200,           u"1.00.0010",
+    u"1.00.0010",  u"Kestrel",    u"Kestrel", u"Kestrel.dll", u""};
+
+}  // namespace
+}  // namespace kestrel
+
+extern "C" {
+
+__attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid,
+                                                                 void** object) {
+    if (object == nullptr)
+        return E_POINTER;
+    *object = nullptr;
+    if (!(clsid == CLSID_CWaveform))
+        return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new (std::nothrow) kestrel::ClassFactory;
+    if (factory == nullptr)
+        return E_OUTOFMEMORY;
+    HRESULT result = factory->QueryInterface(riid, object);
+    factory->Release();
+    return result;
+}
+
+__attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
+    const bool idle =
+        kestrel::LiveObjects() == 0 && kestrel::ServerLocks() == 0 && !kestrel::OwnsApplication();
+    return idle ? S_OK : S_FALSE;
+}
+
+__attribute__((visibility("default"))) HRESULT DllRegisterServer() {
+    kcom::ServerRegistration registration = kestrel::Registration();
+    return registration.libraryPath.empty() ? SELFREG_E_CLASS : kcom::RegisterServer(registration);
+}
+
+__attribute__((visibility("default"))) HRESULT DllUnregisterServer() {
+    return kcom::UnregisterServer(kestrel::Registration());
+}
+
+__attribute__((visibility("default"))) const ComponentVersionBlock* DllGetVersionBlock() {
+    return &kestrel::kVersionBlock;
+}
+
+}  // extern "C"

@@ -1,0 +1,280 @@
+// The component as a host sees it: registered from its library file, created
+// through the class registry, driven through its vtable and by name. Built
+// against the published interface only; the library is loaded at run time.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+
+#include "Activation.h"
+#include "CWaveformInterface.h"
+#include "Registry.h"
+#include "TempFile.h"
+
+namespace {
+
+using kcom::ComPtr;
+
+// A test program without an application object of its own, like a host
+// that has none: getWaveform must make one.
+class ComponentTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        folder_ = new osprey::testing::TempDir;
+        setenv("KCOM_REGISTRY", (folder_->Path() / "registry.ini").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", folder_->Path().c_str(), 1);  // the window's settings
+        std::string error;
+        ASSERT_EQ(kcom::RegisterLibrary(KESTREL_LIBRARY, error), S_OK) << error;
+    }
+    static void TearDownTestSuite() {
+        delete folder_;
+        folder_ = nullptr;
+    }
+    ComponentTest() {
+        EXPECT_EQ(kcom::CreateInstance(kKestrelProgId, IID__CWaveform, waveform_.Out()), S_OK);
+    }
+    static HRESULT CallServer(const char* name) {
+        void* library = dlopen(KESTREL_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
+        auto function = reinterpret_cast<HRESULT (*)()>(dlsym(library, name));
+        dlclose(library);
+        return function();
+    }
+    // Invokes a member by name with the arguments given last first.
+    HRESULT Call(const char16_t* name, WORD flags, std::vector<VARIANT> arguments,
+                 VARIANT* result) {
+        OLECHAR* names[] = {const_cast<OLECHAR*>(name)};
+        DISPID id;
+        HRESULT hr = waveform_->GetIDsOfNames(IID_NULL, names, 1, 0x409, &id);
+        if (FAILED(hr))
+            return hr;
+        DISPID putId = DISPID_PROPERTYPUT;
+        const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+        DISPPARAMS params = {arguments.data(), put ? &putId : nullptr,
+                             static_cast<UINT>(arguments.size()), put ? 1u : 0u};
+        return waveform_->Invoke(id, IID_NULL, 0x409, flags, &params, result, nullptr, nullptr);
+    }
+    static VARIANT Int32(int32_t value) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_I4;
+        v.lVal = value;
+        return v;
+    }
+
+    static osprey::testing::TempDir* folder_;
+    ComPtr<_CWaveform> waveform_;
+};
+osprey::testing::TempDir* ComponentTest::folder_ = nullptr;
+
+TEST_F(ComponentTest, RegistrationNamesTheLibraryItsClassAndTypeLibrary) {
+    kcom::RegistryKeys keys = kcom::ReadRegistry();
+    const std::string clsid = "CLSID\\{3549DEA1-DB32-4646-B8BC-88B3008D3567}";
+    char resolved[PATH_MAX];
+    ASSERT_NE(realpath(KESTREL_LIBRARY, resolved), nullptr);
+    EXPECT_EQ(keys[clsid + "\\InprocServer32"]["@"], resolved);
+    EXPECT_EQ(keys[clsid + "\\InprocServer32"]["ThreadingModel"], "Apartment");
+    EXPECT_EQ(keys["Kestrel.CWaveform\\Clsid"]["@"], "{3549DEA1-DB32-4646-B8BC-88B3008D3567}");
+    EXPECT_EQ(keys["TypeLib\\{1C01D5E5-A51D-4A1E-AE81-C01203C6DBF2}\\1.0"]["@"], "Kestrel");
+    EXPECT_EQ(keys["TypeLib\\{1C01D5E5-A51D-4A1E-AE81-C01203C6DBF2}\\1.0\\409\\linux64"]["@"],
+              resolved);
+
+    ComPtr<IUnknown> byClassId;
+    EXPECT_EQ(kcom::CreateInstance("{3549DEA1-DB32-4646-B8BC-88B3008D3567}", IID_IUnknown,
+                                   byClassId.Out()),
+              S_OK);
+
+    auto version = reinterpret_cast<DllGetVersionBlockFunction>(
+        dlsym(dlopen(KESTREL_LIBRARY, RTLD_NOW | RTLD_NOLOAD), "DllGetVersionBlock"));
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version()->fileVersion[3], 10);
+    EXPECT_EQ(std::u16string(version()->FileVersion), u"1.00.0010");
+    EXPECT_EQ(std::u16string(version()->OriginalFilename), u"Kestrel.dll");
+    EXPECT_NE(version()->OLESelfRegister, nullptr);
+}
+
+TEST_F(ComponentTest, InterfacesAndReferenceCountsAndUnloading) {
+    ComPtr<IDispatch> dispatch;
+    EXPECT_EQ(waveform_->QueryInterface(IID_IDispatch, dispatch.Out()), S_OK);
+    EXPECT_EQ(static_cast<void*>(dispatch.Get()), static_cast<void*>(waveform_.Get()));
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(waveform_->QueryInterface(IID_IClassFactory, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(waveform_->AddRef(), 3u);
+    EXPECT_EQ(waveform_->Release(), 2u);
+
+    EXPECT_EQ(CallServer("DllCanUnloadNow"), S_FALSE);
+    dispatch.Reset();
+    waveform_.Reset();
+    EXPECT_EQ(CallServer("DllCanUnloadNow"), S_OK);  // no application made yet
+
+    ComPtr<IClassFactory> factory;
+    auto getClassObject = reinterpret_cast<DllGetClassObjectFunction>(
+        dlsym(dlopen(KESTREL_LIBRARY, RTLD_NOW | RTLD_NOLOAD), "DllGetClassObject"));
+    ASSERT_EQ(getClassObject(CLSID_CWaveform, IID_IClassFactory, factory.Out()), S_OK);
+    EXPECT_EQ(getClassObject(IID_IDispatch, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(
+        factory->CreateInstance(reinterpret_cast<IUnknown*>(factory.Get()), IID_IUnknown, &none),
+        CLASS_E_NOAGGREGATION);
+    factory->LockServer(1);
+    factory.Reset();
+    EXPECT_EQ(CallServer("DllCanUnloadNow"), S_FALSE);  // locked
+    ASSERT_EQ(getClassObject(CLSID_CWaveform, IID_IClassFactory, factory.Out()), S_OK);
+    factory->LockServer(0);
+    factory.Reset();
+    EXPECT_EQ(CallServer("DllCanUnloadNow"), S_OK);
+}
+
+TEST_F(ComponentTest, MembersThroughTheVtableKeepTheirFixedValues) {
+    int32_t number = 0;
+    EXPECT_EQ(waveform_->get_CountryCode(&number), S_OK);
+    EXPECT_EQ(number, 1);
+    waveform_->put_CountryCode(44);
+    waveform_->get_CountryCode(&number);
+    EXPECT_EQ(number, 1);
+    waveform_->get_WaveFormResult(&number);
+    EXPECT_EQ(number, 2);
+    VARIANT type;
+    waveform_->get_CType(&type);
+    EXPECT_EQ(type.vt, VT_I2);
+    EXPECT_EQ(type.iVal, 0);
+    BSTR id = nullptr;
+    waveform_->get_ComponentID(&id);
+    EXPECT_EQ(kcom::ToUtf8(id), "KR470A Firmware Update");
+    SysFreeString(id);
+
+    int32_t action = 12345;
+    VARIANT data = Int32(-7);
+    VARIANT_BOOL done = VARIANT_FALSE;
+    EXPECT_EQ(waveform_->Execute(&action, &data, &done), S_OK);
+    EXPECT_EQ(done, VARIANT_TRUE);
+    EXPECT_EQ(action, 12345);
+    EXPECT_EQ(data.lVal, -7);
+
+    VARIANT module;
+    waveform_->get_module(&module);
+    EXPECT_EQ(module.vt, VT_EMPTY);
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = kcom::AllocString("any value");
+    waveform_->put_module(text);
+    VariantClear(&text);  // the component keeps its own copy
+    waveform_->get_module(&module);
+    EXPECT_EQ(kcom::ToUtf8(module.bstrVal), "any value");
+    VariantClear(&module);
+}
+
+TEST_F(ComponentTest, MembersByNameIgnoreCaseAndCheckTheirInvocationKind) {
+    VARIANT result;
+    EXPECT_EQ(Call(u"COMPONENTID", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_BSTR);
+    EXPECT_EQ(kcom::ToUtf8(result.bstrVal), "KR470A Firmware Update");
+    VariantClear(&result);
+    EXPECT_EQ(Call(u"countrycode", DISPATCH_PROPERTYPUT, {Int32(44)}, nullptr), S_OK);
+    EXPECT_EQ(Call(u"CountryCode", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_I4);
+    EXPECT_EQ(result.lVal, 1);
+    EXPECT_EQ(Call(u"WaveFormResult", DISPATCH_PROPERTYGET | DISPATCH_METHOD, {}, &result), S_OK);
+    EXPECT_EQ(result.lVal, 2);
+    EXPECT_EQ(Call(u"ctype", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_I2);
+
+    // Read-only members take no assignment; unknown names are refused.
+    EXPECT_EQ(Call(u"WaveFormResult", DISPATCH_PROPERTYPUT, {Int32(5)}, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Call(u"Waveform", DISPATCH_METHOD, {}, nullptr), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(Call(u"Execute", DISPATCH_METHOD, {Int32(1)}, &result), DISP_E_BADPARAMCOUNT);
+
+    // Execute by reference: true, both arguments as they were.
+    int32_t action = 3;
+    VARIANT data = Int32(9), byRefAction, byRefData;
+    VariantInit(&byRefAction);
+    byRefAction.vt = VT_I4 | VT_BYREF;
+    byRefAction.plVal = &action;
+    VariantInit(&byRefData);
+    byRefData.vt = VT_VARIANT | VT_BYREF;
+    byRefData.pvarVal = &data;
+    EXPECT_EQ(Call(u"execute", DISPATCH_METHOD, {byRefData, byRefAction}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_BOOL);
+    EXPECT_EQ(result.boolVal, VARIANT_TRUE);
+    EXPECT_EQ(action, 3);
+    EXPECT_EQ(data.lVal, 9);
+
+    // module takes a value and an object reference.
+    EXPECT_EQ(Call(u"Module", DISPATCH_PROPERTYPUT, {Int32(470)}, nullptr), S_OK);
+    EXPECT_EQ(Call(u"module", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.lVal, 470);
+    VARIANT object;
+    VariantInit(&object);
+    object.vt = VT_DISPATCH;
+    object.pdispVal = waveform_.Get();
+    EXPECT_EQ(Call(u"module", DISPATCH_PROPERTYPUTREF, {object}, nullptr), S_OK);
+    EXPECT_EQ(Call(u"module", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.pdispVal, static_cast<IDispatch*>(waveform_.Get()));
+    VariantClear(&result);
+    EXPECT_EQ(Call(u"module", DISPATCH_PROPERTYPUT, {Int32(0)}, nullptr), S_OK);  // drops it
+}
+
+TEST_F(ComponentTest, WithoutADisplayTheWindowCannotShow) {
+    const char* names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const char* name : names) {
+        if (const char* value = std::getenv(name))
+            saved.emplace_back(name, value);
+        unsetenv(name);
+    }
+    VARIANT wform = Int32(5);
+    double wTime = 2.5;
+    EXPECT_EQ(waveform_->getWaveform(&wform, &wTime), E_FAIL);
+    for (const auto& [name, value] : saved)
+        setenv(name.c_str(), value.c_str(), 1);
+}
+
+// Runs `action` on the setup window once it shows; the application object
+// may not exist yet, so the first showing is reached through its start-up.
+std::function<void(QWidget*)> nextAction;
+void ActOnSetupWindow() {
+    QTimer::singleShot(0, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == "frmSetup" && widget->isVisible()) {
+                nextAction(widget);
+                return;
+            }
+        }
+        ADD_FAILURE() << "the setup window is not showing";
+    });
+}
+
+TEST_F(ComponentTest, GetWaveformShowsTheWindowAfreshEachTimeAndLeavesItsArguments) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ASSERT_EQ(QCoreApplication::instance(), nullptr);
+    qAddPreRoutine(ActOnSetupWindow);
+    nextAction = [](QWidget* window) {
+        window->findChild<QLineEdit*>("txtAddress")->setText("ASRL5::INSTR");
+        window->findChild<QPushButton*>("cmdCancel")->click();
+    };
+    VARIANT wform = Int32(5);
+    double wTime = 2.5;
+    ASSERT_EQ(waveform_->getWaveform(&wform, &wTime), S_OK);
+    ASSERT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
+    EXPECT_EQ(wform.vt, VT_I4);
+    EXPECT_EQ(wform.lVal, 5);
+    EXPECT_EQ(wTime, 2.5);
+
+    QString shown;
+    nextAction = [&](QWidget* window) {
+        shown = window->findChild<QLineEdit*>("txtAddress")->text();
+        window->close();
+    };
+    ActOnSetupWindow();
+    VARIANT byName[2] = {Int32(0), Int32(1)};
+    ASSERT_EQ(Call(u"GETWAVEFORM", DISPATCH_METHOD, {byName[0], byName[1]}, nullptr), S_OK);
+    EXPECT_EQ(shown, "ASRL5::INSTR");
+    EXPECT_EQ(CallServer("DllCanUnloadNow"), S_FALSE);  // it made the application object
+}
+
+}  // namespace
