@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds from nothing, runs the suite,
-# then builds and runs it again under AddressSanitizer and UBSan.
+# then builds and runs it again under AddressSanitizer and UBSan, then gives
+# each libFuzzer target a short smoke run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -11,3 +12,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$(nproc)")
+# The fuzz targets' smoke run: a few seconds each from their seed corpora.
+"$root/scripts/fuzz.sh" 6

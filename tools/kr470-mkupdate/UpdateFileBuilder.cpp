@@ -195,7 +195,8 @@ std::vector<std::string> GenerateImage(size_t bytes, uint32_t seed, const std::s
         }
         records.push_back(EncodeSRecord(s3));
     }
-    records.push_back(EncodeSRecord(SRecord{5, count, {}}));
+    // S5 holds a 16-bit count; beyond that the 24-bit S6 record.
+    records.push_back(EncodeSRecord(SRecord{count > 0xFFFF ? 6 : 5, count, {}}));
     records.push_back(EncodeSRecord(SRecord{7, kBase, {}}));
     return records;
 }

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Instrument.h"
 
@@ -34,8 +36,10 @@ struct Settings {
     bool stats = false;    // report each pass's line use on stderr
 };
 
-// Measures how busy the updater kept the line during each download pass:
-// from the first record line to the "*OPC?" that closes the pass.
+// Measures each download pass, from the first record line to the "*OPC?"
+// that closes it: how busy the updater kept the line, how many records a
+// second it sent, and the median time from one record to the next (in
+// strict checking, one round trip).
 class PassStats {
   public:
     PassStats(int baud, bool enabled) : baud_(baud), enabled_(enabled) {}
@@ -47,27 +51,47 @@ class PassStats {
             open_ = true;
             start_ = arrived;
             bytes_ = 0;  // the bytes between this line's arrival and the last one's count
-            return;
-        }
-        if (open_)
+            records_ = 0;
+            intervals_.clear();
+        } else if (open_) {
             bytes_ += line.size() + 1;
+        }
+        if (record) {
+            if (records_++ > 0)
+                intervals_.push_back(std::chrono::duration<double>(arrived - last_).count());
+            last_ = arrived;
+        }
         if (open_ && line == "*OPC?") {
             open_ = false;
-            double seconds = std::chrono::duration<double>(arrived - start_).count();
-            double wire = baud_ > 0 ? static_cast<double>(bytes_) * 10.0 / baud_ : 0.0;
-            std::fprintf(
-                stderr,
-                "kr470-sim: pass: %zu bytes in %.3f s; wire time %.3f s; utilisation %.4f\n",
-                bytes_, seconds, wire, seconds > 0 ? wire / seconds : 0.0);
+            Report(std::chrono::duration<double>(arrived - start_).count(),
+                   std::chrono::duration<double>(last_ - start_).count());
         }
     }
 
   private:
+    void Report(double seconds, double recordSpan) {
+        double wire = baud_ > 0 ? static_cast<double>(bytes_) * 10.0 / baud_ : 0.0;
+        double median = 0;
+        if (!intervals_.empty()) {
+            auto middle = intervals_.begin() + static_cast<long>(intervals_.size() / 2);
+            std::nth_element(intervals_.begin(), middle, intervals_.end());
+            median = *middle;
+        }
+        std::fprintf(stderr,
+                     "kr470-sim: pass: %zu bytes in %.3f s; wire time %.3f s; utilisation %.4f; "
+                     "records %d; records/s %.0f; median interval %.1f us\n",
+                     bytes_, seconds, wire, seconds > 0 ? wire / seconds : 0.0, records_,
+                     recordSpan > 0 ? (records_ - 1) / recordSpan : 0.0, median * 1e6);
+    }
+
     int baud_;
     bool enabled_;
     bool open_ = false;
     Clock::time_point start_{};
+    Clock::time_point last_{};
     size_t bytes_ = 0;
+    int records_ = 0;
+    std::vector<double> intervals_;  // seconds between consecutive record lines
 };
 
 volatile sig_atomic_t stopRequested = 0;

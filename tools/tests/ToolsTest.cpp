@@ -83,3 +83,15 @@ TEST(UpdateFileBuilder, BuiltFilesCheckCleanAndDamageIsReportedByLine) {
 
 }  // namespace
 }  // namespace kr470
+
+TEST(UpdateFileBuilder, ImagesBeyond65535RecordsCountThemInAnS6Record) {
+    std::vector<std::string> image = kr470::GenerateImage(70000 * 32, 1, "KR470A 1.05");
+    ASSERT_EQ(image[image.size() - 2].substr(0, 2), "S6");
+    std::optional<kr470::SRecord> count = kr470::DecodeSRecord(image[image.size() - 2], nullptr);
+    ASSERT_TRUE(count);
+    EXPECT_EQ(count->address, 70000u);
+    kr470::UpdateFileInput input;
+    input.records = image;
+    input.revision = "1.05";
+    EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)), std::vector<std::string>{});
+}
