@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# One whole update of a 300-record image against the simulator, with Osprey
-# under valgrind's memcheck: any error or leak fails.
-#   valgrind-update.sh OSPREY KR470-SIM KR470-MKUPDATE
+# One whole update against the simulator with Osprey under valgrind's
+# memcheck: any error or leak fails.
+#   valgrind-update.sh OSPREY KR470-SIM KR470-MKUPDATE [RECORDS, default 300]
 set -euo pipefail
-osprey=$1 sim=$2 mk=$3
+osprey=$1 sim=$2 mk=$3 records=${4:-300}
 work=$(mktemp -d)
 sim_pid=
 cleanup() { [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 
-"$mk" gen-image --bytes $((300 * 32)) --seed 7 --header "KR470A 1.05" -o "$work/image.srec"
+"$mk" gen-image --bytes $((records * 32)) --seed 7 --header "KR470A 1.05" -o "$work/image.srec"
 "$mk" build --srec "$work/image.srec" --revision 1.05 -o "$work/update.ini" >/dev/null
 "$sim" --link "$work/tty" --transcript "$work/transcript.txt" >/dev/null &
 sim_pid=$!

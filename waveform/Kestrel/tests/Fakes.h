@@ -25,6 +25,20 @@ inline std::vector<std::string> CommaFields(const std::string& reply) {
     return fields;
 }
 
+// The message list of an update that went through in one clean pass.
+inline std::vector<std::string> CleanUpdateLines(const std::string& name) {
+    return {name,
+            "Verifying code section of Update file.",
+            "Record count and CheckSum match!",
+            "Code section OK.",
+            "Waiting 5 seconds for unit to reset...",
+            "Done Waiting!",
+            "Update started!  Do not touch the front panel during this process!",
+            "+0,\"No error\"",
+            "Waiting 5 seconds for reset...",
+            "Done waiting!"};
+}
+
 struct Box {
     std::string text;
     Buttons buttons;

@@ -103,13 +103,7 @@ TEST_F(UpdateFirmwareTest, NormalUpdateSpeaksTheWholeDialogueAndCommits) {
     EXPECT_EQ(progress_.maximum, 250);
     EXPECT_EQ(progress_.positions, (std::vector<int>{0, 100, 200}));
 
-    EXPECT_EQ(window_.lines,
-              (std::vector<std::string>{
-                  "KR470A Firmware 1.05", "Verifying code section of Update file.",
-                  "Record count and CheckSum match!", "Code section OK.",
-                  "Waiting 5 seconds for unit to reset...", "Done Waiting!",
-                  "Update started!  Do not touch the front panel during this process!",
-                  "+0,\"No error\"", "Waiting 5 seconds for reset...", "Done waiting!"}));
+    EXPECT_EQ(window_.lines, testing::CleanUpdateLines("KR470A Firmware 1.05"));
     ASSERT_EQ(window_.boxes.size(), 2u);
     EXPECT_EQ(window_.boxes[0].text, kConfirmation);
     EXPECT_EQ(window_.boxes[0].buttons, Buttons::kYesNo);
