@@ -105,9 +105,9 @@ int Twips(const QWidget* widget, int twips) {
     return static_cast<int>(std::lround(twips / 15.0 * dpi / 96.0));
 }
 
-void PlaceInTwips(QWidget* widget, int left, int top, int width, int height) {
-    widget->setGeometry(Twips(widget, left), Twips(widget, top), Twips(widget, width),
-                        Twips(widget, height));
+void PlaceInTwips(QWidget* widget, TwipRect place) {
+    widget->setGeometry(Twips(widget, place.left), Twips(widget, place.top),
+                        Twips(widget, place.width), Twips(widget, place.height));
 }
 
 }  // namespace kestrel

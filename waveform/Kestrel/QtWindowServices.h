@@ -67,7 +67,10 @@ class QtProgressBar : public ProgressBar {
 
 // Design sizes are in twips: 15 to a pixel at 96 dots per inch, scaled with
 // the screen's logical dpi.
+struct TwipRect {
+    int left, top, width, height;
+};
 int Twips(const QWidget* widget, int twips);
-void PlaceInTwips(QWidget* widget, int left, int top, int width, int height);
+void PlaceInTwips(QWidget* widget, TwipRect place);
 
 }  // namespace kestrel

@@ -46,12 +46,12 @@ frmConnect::frmConnect(QWidget* owner) : QDialog(owner) {
     menu_->setGeometry(0, 0, Twips(this, 8250), menuHeight);
 
     discovery_ = new VlmDiscovery(this);
-    PlaceInTwips(discovery_, 120, 120, 8055, 3735);
+    PlaceInTwips(discovery_, {120, 120, 8055, 3735});
     discovery_->move(discovery_->x(), discovery_->y() + menuHeight);
     cmdClose_ = new QPushButton("Close", this);
     cmdClose_->setObjectName("cmdClose");
     cmdClose_->setAutoDefault(false);
-    PlaceInTwips(cmdClose_, 6960, 3960, 1215, 495);
+    PlaceInTwips(cmdClose_, {6960, 3960, 1215, 495});
     cmdClose_->move(cmdClose_->x(), cmdClose_->y() + menuHeight);
     setFixedSize(Twips(this, 8250), Twips(this, 4620) + menuHeight);
     QObject::connect(cmdClose_, &QPushButton::clicked, this, [this] { Close(); });

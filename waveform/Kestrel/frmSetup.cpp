@@ -39,8 +39,8 @@ Widget* Named(Widget* widget, const char* name) {
     return widget;
 }
 
-QPushButton* Button(const char* name, const char* caption, QWidget* parent) {
-    auto* button = Named(new QPushButton(caption, parent), name);
+QPushButton* Button(const char* caption, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
     button->setAutoDefault(false);  // the window has no default button
     return button;
 }
@@ -70,8 +70,7 @@ frmSetup::~frmSetup() {
 }
 
 void frmSetup::BuildControls() {
-    tabSetup_ = Named(new QTabWidget(this), "tabSetup");
-    PlaceInTwips(tabSetup_, 120, 120, 5565, 2895);
+    tabSetup_ = OnWindow(new QTabWidget(this), "tabSetup", {120, 120, 5565, 2895});
     auto* settings = Named(new QWidget, "pageSettings");
     auto* connection = Named(new QWidget, "pageConnection");
     auto* updateFile = Named(new QWidget, "pageUpdateFile");
@@ -79,43 +78,35 @@ void frmSetup::BuildControls() {
     tabSetup_->addTab(connection, "Connection");
     tabSetup_->addTab(updateFile, "Update File");
 
-    label1_ = Named(new QLabel("Connection:", settings), "Label1");
-    PlaceOnPage(label1_, 240, 480, 2295, 255);
-    txtAddress_ = Named(new QLineEdit("GPIB0::10", settings), "txtAddress");
-    PlaceOnPage(txtAddress_, 240, 840, 5055, 315);
-    label2_ = Named(new QLabel("Input File:", settings), "Label2");
-    PlaceOnPage(label2_, 240, 1320, 3735, 255);
-    txtInputFile_ = Named(new QLineEdit(".\\Tools\\VKR470_104.INI", settings), "txtInputFile");
-    PlaceOnPage(txtInputFile_, 240, 1680, 5055, 285);
-    chkChecking_ = Named(new QCheckBox("Strict Checking (Slower)", settings), "chkChecking");
-    PlaceOnPage(chkChecking_, 240, 2280, 4935, 255);
+    label1_ = OnPage(new QLabel("Connection:", settings), "Label1", {240, 480, 2295, 255});
+    txtAddress_ = OnPage(new QLineEdit("GPIB0::10", settings), "txtAddress", {240, 840, 5055, 315});
+    label2_ = OnPage(new QLabel("Input File:", settings), "Label2", {240, 1320, 3735, 255});
+    txtInputFile_ = OnPage(new QLineEdit(".\\Tools\\VKR470_104.INI", settings), "txtInputFile",
+                           {240, 1680, 5055, 285});
+    chkChecking_ = OnPage(new QCheckBox("Strict Checking (Slower)", settings), "chkChecking",
+                          {240, 2280, 4935, 255});
 
-    label3_ = Named(new QLabel("KR470A Address", connection), "Label3");
-    PlaceOnPage(label3_, 240, 600, 1935, 255);
-    txtConnectAddress_ = Named(new QLineEdit("GPIB0::10", connection), "txtConnectAddress");
-    PlaceOnPage(txtConnectAddress_, 240, 960, 5055, 285);
-    cmdConnect_ = Button("cmdConnect", "Connect to KR470A", connection);
-    PlaceOnPage(cmdConnect_, 240, 1440, 2295, 375);
+    label3_ = OnPage(new QLabel("KR470A Address", connection), "Label3", {240, 600, 1935, 255});
+    txtConnectAddress_ =
+        OnPage(new QLineEdit("GPIB0::10", connection), "txtConnectAddress", {240, 960, 5055, 285});
+    cmdConnect_ =
+        OnPage(Button("Connect to KR470A", connection), "cmdConnect", {240, 1440, 2295, 375});
 
-    label4_ = Named(new QLabel("Firmware Update File", updateFile), "Label4");
-    PlaceOnPage(label4_, 240, 600, 2295, 255);
-    txtFindFile_ = Named(new QLineEdit("VKR470_140.INI", updateFile), "txtFindFile");
-    PlaceOnPage(txtFindFile_, 240, 960, 5055, 285);
-    cmdFindFile_ = Button("cmdFindFile", "Find Update File", updateFile);
-    PlaceOnPage(cmdFindFile_, 240, 1440, 2295, 375);
+    label4_ =
+        OnPage(new QLabel("Firmware Update File", updateFile), "Label4", {240, 600, 2295, 255});
+    txtFindFile_ =
+        OnPage(new QLineEdit("VKR470_140.INI", updateFile), "txtFindFile", {240, 960, 5055, 285});
+    cmdFindFile_ =
+        OnPage(Button("Find Update File", updateFile), "cmdFindFile", {240, 1440, 2295, 375});
 
-    cmdDescription_ = Button("cmdDescription", "Description", this);
-    PlaceInTwips(cmdDescription_, 120, 3240, 1335, 375);
-    cmdOK_ = Button("cmdOK", "Update", this);
-    PlaceInTwips(cmdOK_, 3480, 3240, 975, 375);
-    cmdCancel_ = Button("cmdCancel", "Cancel", this);
-    PlaceInTwips(cmdCancel_, 4680, 3240, 975, 375);
-    pbrUpdate_ = Named(new QProgressBar(this), "pbrUpdate");
+    cmdDescription_ =
+        OnWindow(Button("Description", this), "cmdDescription", {120, 3240, 1335, 375});
+    cmdOK_ = OnWindow(Button("Update", this), "cmdOK", {3480, 3240, 975, 375});
+    cmdCancel_ = OnWindow(Button("Cancel", this), "cmdCancel", {4680, 3240, 975, 375});
+    pbrUpdate_ = OnWindow(new QProgressBar(this), "pbrUpdate", {120, 3240, 5655, 255});
     pbrUpdate_->setRange(0, 100);
     pbrUpdate_->setValue(0);
-    PlaceInTwips(pbrUpdate_, 120, 3240, 5655, 255);
-    txtCurrentMsg_ = Named(new QListWidget(this), "txtCurrentMsg");
-    PlaceInTwips(txtCurrentMsg_, 120, 120, 5535, 2790);
+    txtCurrentMsg_ = OnWindow(new QListWidget(this), "txtCurrentMsg", {120, 120, 5535, 2790});
 
     for (QLabel* label : {label1_, label2_, label3_, label4_})
         label->setFocusPolicy(Qt::NoFocus);
@@ -128,11 +119,18 @@ void frmSetup::BuildControls() {
     connect(cmdCancel_, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
 }
 
+template <typename Widget>
+Widget* frmSetup::OnWindow(Widget* widget, const char* name, TwipRect place) {
+    PlaceInTwips(Named(widget, name), place);
+    return widget;
+}
+
 // Page controls are designed from the tab control's corner; Qt places them on
 // the page below the tabs, so they move by the page's offset once it is known.
-void frmSetup::PlaceOnPage(QWidget* widget, int left, int top, int width, int height) {
-    pagePlacements_.push_back({widget, left, top, width, height});
-    PlaceInTwips(widget, left, top, width, height);
+template <typename Widget>
+Widget* frmSetup::OnPage(Widget* widget, const char* name, TwipRect place) {
+    pagePlacements_.push_back({widget, place});
+    return OnWindow(widget, name, place);
 }
 
 void frmSetup::showEvent(QShowEvent* event) {
@@ -140,8 +138,8 @@ void frmSetup::showEvent(QShowEvent* event) {
     // Every page has the geometry of the current one.
     const QPoint offset = tabSetup_->currentWidget()->mapTo(tabSetup_, QPoint(0, 0));
     for (const PagePlacement& p : pagePlacements_) {
-        p.widget->setGeometry(Twips(this, p.left) - offset.x(), Twips(this, p.top) - offset.y(),
-                              Twips(this, p.width), Twips(this, p.height));
+        PlaceInTwips(p.widget, p.place);
+        p.widget->move(p.widget->pos() - offset);
     }
 }
 

@@ -37,11 +37,14 @@ class frmSetup : public QDialog {
   private:
     struct PagePlacement {
         QWidget* widget;
-        int left, top, width, height;  // twips, from the tab control's corner
+        TwipRect place;  // from the tab control's corner
     };
 
     void BuildControls();
-    void PlaceOnPage(QWidget* widget, int left, int top, int width, int height);
+    template <typename Widget>
+    Widget* OnWindow(Widget* widget, const char* name, TwipRect place);
+    template <typename Widget>
+    Widget* OnPage(Widget* widget, const char* name, TwipRect place);
     void SetTabOrder();
     void Load();
     void ConnectToInstrument();
