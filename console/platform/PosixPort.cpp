@@ -148,6 +148,7 @@ bool PosixPort::OpenDevice(const char* path) {
     tcsetattr(fd, TCSANOW, &tio);
     fd_ = fd;
     errorFlags_ = 0;
+    hasModemLines_ = true;  // until this device says otherwise
     return true;
 }
 
@@ -206,8 +207,14 @@ bool PosixPort::WaitForDataSetReady(uint32_t waitMs) {
     uint32_t start = MonotonicMilliseconds();
     for (;;) {
         int lines = 0;
-        if (ioctl(fd_, TIOCMGET, &lines) != 0 || (lines & TIOCM_DSR) != 0) {
-            return true;  // no modem lines to honour, or DSR is up
+        if (ioctl(fd_, TIOCMGET, &lines) != 0) {
+            // No modem lines to honour: a device that has none never will, so
+            // the writes that follow skip the question.
+            hasModemLines_ = errno != ENOTTY && errno != EINVAL;
+            return true;
+        }
+        if ((lines & TIOCM_DSR) != 0) {
+            return true;
         }
         uint32_t waited = MonotonicMilliseconds() - start;
         if (waited >= waitMs) {
@@ -233,7 +240,7 @@ IoResult PosixPort::Write(std::span<const char> bytes) {
     }
     uint32_t start = MonotonicMilliseconds();
     uint32_t limit = timeouts_.writeTotalConstant;
-    if (dsrFlow_ && !WaitForDataSetReady(limit)) {
+    if (dsrFlow_ && hasModemLines_ && !WaitForDataSetReady(limit)) {
         result.status = IoStatus::kTimedOut;
         return result;
     }

@@ -37,6 +37,7 @@ class PosixPort final : public SerialPort {
     int lastErrno_ = 0;
     uint32_t errorFlags_ = 0;
     bool dsrFlow_ = false;
+    bool hasModemLines_ = true;  // false once the device said it has none
     PortTimeouts timeouts_{};
 };
 
