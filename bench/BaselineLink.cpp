@@ -34,17 +34,18 @@ bool Send(const std::string& command) {
     return WriteAll(command) && WriteAll("\n");
 }
 
-// Waits in poll() for one reply line.
+// Waits in poll() for one reply line, reading what has arrived at once.
 bool AwaitReply() {
-    char c;
+    char buffer[64];
     for (;;) {
         pollfd p = {device, POLLIN, 0};
         if (poll(&p, 1, 12000) <= 0)
             return false;
-        if (read(device, &c, 1) != 1)
+        ssize_t n = read(device, buffer, sizeof buffer);
+        if (n <= 0)
             return false;
-        if (c == '\n')
-            return true;
+        if (std::memchr(buffer, '\n', static_cast<size_t>(n)) != nullptr)
+            return true;  // one query at a time: nothing follows the line end
     }
 }
 
