@@ -3,10 +3,9 @@
 #include <QApplication>
 #include <QThread>
 #include <array>
-#include <cstdlib>
-#include <filesystem>
 #include <string_view>
 
+#include "DisplayProbe.h"
 #include "frmSetup.h"
 
 namespace kestrel {
@@ -69,26 +68,6 @@ bool IsNumber(const VARIANT& value) {
 // The application object this library had to make for a host without one;
 // it lives as long as the process, since the thread's windows need it.
 QApplication* createdApplication = nullptr;
-
-// Whether Qt can open windows at all: a platform named, or a display set.
-bool DisplayAvailable() {
-    auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value != nullptr && *value != '\0';
-    };
-    if (set("QT_QPA_PLATFORM") || set("WAYLAND_DISPLAY"))
-        return true;
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0')
-        return false;
-    // A local X display ":N" has its socket; Qt would abort without it.
-    if (display[0] == ':') {
-        std::string number(display + 1);
-        number = number.substr(0, number.find('.'));
-        return std::filesystem::exists("/tmp/.X11-unix/X" + number);
-    }
-    return true;
-}
 
 HRESULT ShowWindowForHost() {
     if (QCoreApplication* application = QCoreApplication::instance()) {

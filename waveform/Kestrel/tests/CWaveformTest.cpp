@@ -1,14 +1,20 @@
 // The component as a host sees it: registered from its library file, created
 // through the class registry, driven through its vtable and by name. Built
 // against the published interface only; the library is loaded at run time.
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
+#include <thread>
 
 #include "Activation.h"
 #include "CWaveformInterface.h"
@@ -219,7 +225,49 @@ TEST_F(ComponentTest, MembersByNameIgnoreCaseAndCheckTheirInvocationKind) {
     EXPECT_EQ(Call(u"module", DISPATCH_PROPERTYPUT, {Int32(0)}, nullptr), S_OK);  // drops it
 }
 
-TEST_F(ComponentTest, WithoutADisplayTheWindowCannotShow) {
+// Holds a loopback port in the X display range, so that DISPLAY can name a
+// server that is not there, or one that hangs up without speaking X.
+class LoopbackDisplay {
+  public:
+    LoopbackDisplay() {
+        for (int number = 80; number < 200 && fd_ < 0; ++number) {
+            fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<uint16_t>(6000 + number));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                name_ = "127.0.0.1:" + std::to_string(number);
+            } else {
+                close(fd_);
+                fd_ = -1;
+            }
+        }
+    }
+    ~LoopbackDisplay() {
+        if (hangUp_.joinable())
+            hangUp_.join();
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    const std::string& Name() const { return name_; }
+    // From now on the first caller is let in and hung up on at once.
+    void AcceptAndHangUp() {
+        ASSERT_EQ(listen(fd_, 1), 0);
+        hangUp_ = std::thread([fd = fd_] {
+            pollfd waiting{fd, POLLIN, 0};
+            if (poll(&waiting, 1, 5000) == 1)
+                close(accept(fd, nullptr, nullptr));
+        });
+    }
+
+  private:
+    int fd_ = -1;
+    std::string name_;
+    std::thread hangUp_;
+};
+
+TEST_F(ComponentTest, WithoutAWorkingDisplayTheCallFailsInsteadOfEndingTheHost) {
     const char* names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
     std::vector<std::pair<std::string, std::string>> saved;
     for (const char* name : names) {
@@ -229,7 +277,18 @@ TEST_F(ComponentTest, WithoutADisplayTheWindowCannotShow) {
     }
     VARIANT wform = Int32(5);
     double wTime = 2.5;
-    EXPECT_EQ(waveform_->getWaveform(&wform, &wTime), E_FAIL);
+    EXPECT_EQ(waveform_->getWaveform(&wform, &wTime), E_FAIL) << "no display named";
+
+    // Qt would end the process on either of these.
+    LoopbackDisplay display;
+    ASSERT_FALSE(display.Name().empty());
+    setenv("DISPLAY", display.Name().c_str(), 1);
+    EXPECT_EQ(waveform_->getWaveform(&wform, &wTime), E_FAIL) << "no server at " << display.Name();
+    display.AcceptAndHangUp();
+    EXPECT_EQ(waveform_->getWaveform(&wform, &wTime), E_FAIL) << "a server that hangs up";
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+
+    unsetenv("DISPLAY");
     for (const auto& [name, value] : saved)
         setenv(name.c_str(), value.c_str(), 1);
 }
