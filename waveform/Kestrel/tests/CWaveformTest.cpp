@@ -267,14 +267,31 @@ class LoopbackDisplay {
     std::thread hangUp_;
 };
 
-TEST_F(ComponentTest, WithoutAWorkingDisplayTheCallFailsInsteadOfEndingTheHost) {
-    const char* names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
-    std::vector<std::pair<std::string, std::string>> saved;
-    for (const char* name : names) {
-        if (const char* value = std::getenv(name))
-            saved.emplace_back(name, value);
-        unsetenv(name);
+// Clears every variable Qt would pick a platform from, and puts them back
+// however the test ends.
+class NoDisplayNamed {
+  public:
+    NoDisplayNamed() {
+        for (const char* name : kNames) {
+            if (const char* value = std::getenv(name))
+                saved_.emplace_back(name, value);
+            unsetenv(name);
+        }
     }
+    ~NoDisplayNamed() {
+        for (const char* name : kNames)
+            unsetenv(name);
+        for (const auto& [name, value] : saved_)
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+
+  private:
+    static constexpr const char* kNames[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+TEST_F(ComponentTest, WithoutAWorkingDisplayTheCallFailsInsteadOfEndingTheHost) {
+    NoDisplayNamed noDisplay;
     VARIANT wform = Int32(5);
     double wTime = 2.5;
     EXPECT_EQ(waveform_->getWaveform(&wform, &wTime), E_FAIL) << "no display named";
@@ -287,10 +304,6 @@ TEST_F(ComponentTest, WithoutAWorkingDisplayTheCallFailsInsteadOfEndingTheHost) 
     display.AcceptAndHangUp();
     EXPECT_EQ(waveform_->getWaveform(&wform, &wTime), E_FAIL) << "a server that hangs up";
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
-
-    unsetenv("DISPLAY");
-    for (const auto& [name, value] : saved)
-        setenv(name.c_str(), value.c_str(), 1);
 }
 
 // Runs `action` on the setup window once it shows; the application object
