@@ -38,8 +38,11 @@ HRESULT CallServerFunction(const std::string& path, const char* name, std::strin
         return CO_E_ERRORINDLL;
     }
     HRESULT result = function();
-    if (FAILED(result))
-        error = std::string(name) + " failed";
+    if (FAILED(result)) {
+        // The server's registry change says why, where that is what failed.
+        const std::string why = LastRegistryError();
+        error = std::string(name) + " failed" + (why.empty() ? "" : ": " + why);
+    }
     return result;
 }
 

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <set>
 #include <sstream>
+
+#include "AtomicWrite.h"
+#include "RegularFile.h"
 
 namespace kcom {
 namespace {
@@ -29,60 +32,167 @@ std::string Upper(std::string text) {
     return text;
 }
 
-RegistryKeys Parse(std::istream& in) {
+// The registry file as read: its parsed keys and its lines as they stand,
+// so that a write keeps comments, blank lines and the order of entries.
+struct RegistryFile {
     RegistryKeys keys;
+    std::vector<std::string> lines;
+};
+
+enum class LineKind { kOther, kHeader, kValue };
+
+struct ParsedLine {
+    LineKind kind = LineKind::kOther;
+    std::string name;  // the section of a header, the value name of a value line
+    std::string data;  // the data of a value line
+};
+
+ParsedLine ParseLine(const std::string& raw) {
+    const std::string line = Trim(raw);
+    if (line.empty() || line[0] == ';' || line[0] == '#')
+        return {};
+    if (line.front() == '[' && line.back() == ']')
+        return {LineKind::kHeader, line.substr(1, line.size() - 2), ""};
+    size_t equals = line.find('=');
+    if (equals == std::string::npos)
+        return {LineKind::kValue, "", ""};  // no name: refused by Parse
+    return {LineKind::kValue, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))};
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// False, with `error`, for a line that is no header, value or comment, or a
+// value before the first header: such a file is not changed.
+bool Parse(const std::string& path, const std::string& text, RegistryFile& file,
+           std::string& error) {
+    if (text.find('\0') != std::string::npos) {
+        error = path + " is not a text file";
+        return false;
+    }
+    file.lines = SplitLines(text);
     std::string section;
-    for (std::string line; std::getline(in, line);) {
-        line = Trim(line);
-        if (line.empty() || line[0] == ';' || line[0] == '#')
-            continue;
-        if (line.front() == '[' && line.back() == ']') {
-            section = line.substr(1, line.size() - 2);
-            keys[section];
-            continue;
+    for (size_t i = 0; i < file.lines.size(); ++i) {
+        ParsedLine line = ParseLine(file.lines[i]);
+        if (line.kind == LineKind::kHeader) {
+            section = line.name;
+            file.keys[section];
+        } else if (line.kind == LineKind::kValue) {
+            if (section.empty() || line.name.empty()) {
+                error = "cannot parse the registry: " + path + ", line " + std::to_string(i + 1) +
+                        " is neither a [key] header, a name = value line nor a comment";
+                return false;
+            }
+            file.keys[section][line.name] = line.data;
         }
-        size_t equals = line.find('=');
-        if (equals != std::string::npos && !section.empty())
-            keys[section][Trim(line.substr(0, equals))] = Trim(line.substr(equals + 1));
-    }
-    return keys;
-}
-
-std::string Format(const RegistryKeys& keys) {
-    std::ostringstream out;
-    for (const auto& [path, values] : keys) {
-        out << '[' << path << "]\n";
-        for (const auto& [name, data] : values)
-            out << name << " = " << data << '\n';
-        out << '\n';
-    }
-    return out.str();
-}
-
-// Writes beside the file and renames over it, so a reader never sees half a file.
-bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
-    const std::string temporary = path + ".new." + std::to_string(getpid());
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + temporary;
-        return false;
-    }
-    size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = write(fd, text.data() + written, text.size() - written);
-        if (n <= 0)
-            break;
-        written += static_cast<size_t>(n);
-    }
-    bool ok = written == text.size() && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        error = "cannot write " + path;
-        return false;
     }
     return true;
 }
+
+// Reads the registry file. A missing file is an empty registry; one that is
+// no regular file, cannot be read or cannot be parsed is an error.
+bool ReadRegistryFile(const std::string& path, RegistryFile& file, std::string& error) {
+    std::string text;
+    std::string problem;
+    switch (fileio::ReadRegularFile(path, kLargestRegistry, text, problem)) {
+        case fileio::ReadStatus::kRead:
+            return Parse(path, text, file, error);
+        case fileio::ReadStatus::kMissing:
+            return true;
+        case fileio::ReadStatus::kUnreadable:
+        case fileio::ReadStatus::kRefused:
+            break;
+    }
+    error = "cannot read the registry: " + problem;
+    return false;
+}
+
+std::string FormatSection(const std::string& path, const RegistryValues& values) {
+    std::string out = "[" + path + "]\n";
+    for (const auto& [name, data] : values)
+        out += name + " = " + data + "\n";
+    return out + "\n";
+}
+
+// The file's lines with the keys' new content: unchanged value lines stay as
+// they were, changed ones are rewritten in place, removed values and removed
+// sections go, comments and blank lines stay; new values close their
+// section and new sections follow at the end.
+class RegistryWriter {
+  public:
+    explicit RegistryWriter(const RegistryKeys& keys) : keys_(keys), current_(keys.end()) {}
+
+    std::string Write(const std::vector<std::string>& lines) {
+        for (const std::string& raw : lines) {
+            ParsedLine line = ParseLine(raw);
+            if (line.kind == LineKind::kHeader)
+                StartSection(line.name, raw);
+            else if (line.kind == LineKind::kValue)
+                WriteValue(line, raw);
+            else
+                held_.push_back(raw);  // placed after any values this section gains
+        }
+        EndSection();
+        for (const auto& [path, values] : keys_) {
+            if (!written_.contains(path))
+                out_ += FormatSection(path, values);
+        }
+        return out_;
+    }
+
+  private:
+    void StartSection(const std::string& name, const std::string& raw) {
+        EndSection();
+        current_ = keys_.find(name);
+        if (current_ != keys_.end() && written_.insert(name).second) {
+            out_ += raw + "\n";
+        } else {
+            current_ = keys_.end();  // removed, or a repeated header already merged
+        }
+        valuesWritten_.clear();
+    }
+
+    void WriteValue(const ParsedLine& line, const std::string& raw) {
+        if (current_ == keys_.end())
+            return;
+        auto value = current_->second.find(line.name);
+        if (value == current_->second.end() || !valuesWritten_.insert(line.name).second)
+            return;
+        Flush();
+        out_ += (value->second == line.data ? raw : line.name + " = " + value->second) + "\n";
+    }
+
+    void EndSection() {
+        if (current_ != keys_.end()) {
+            for (const auto& [name, data] : current_->second) {
+                if (!valuesWritten_.contains(name))
+                    out_ += name + " = " + data + "\n";
+            }
+        }
+        current_ = keys_.end();
+        Flush();
+    }
+
+    void Flush() {
+        for (const std::string& raw : held_)
+            out_ += raw + "\n";
+        held_.clear();
+    }
+
+    const RegistryKeys& keys_;
+    RegistryKeys::const_iterator current_;
+    std::set<std::string> written_;
+    std::set<std::string> valuesWritten_;
+    std::vector<std::string> held_;
+    std::string out_;
+};
+
+thread_local std::string lastRegistryError;
 
 HRESULT Apply(const ServerRegistration& server, bool add) {
     const RegistryKeys entries = RegistrationKeys(server);
@@ -99,6 +209,7 @@ HRESULT Apply(const ServerRegistration& server, bool add) {
             }
         },
         error);
+    lastRegistryError = ok ? "" : error;
     return ok ? S_OK : SELFREG_E_CLASS;
 }
 
@@ -114,27 +225,41 @@ std::string RegistryPath() {
 }
 
 RegistryKeys ReadRegistry() {
-    std::ifstream in(RegistryPath());
-    return Parse(in);
+    RegistryFile file;
+    std::string error;
+    if (!ReadRegistryFile(RegistryPath(), file, error))
+        return {};  // readers see no class in a registry they cannot read
+    return file.keys;
 }
 
 bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::string& error) {
-    const std::string path = RegistryPath();
+    std::string path;
+    if (!fileio::ResolveLinks(RegistryPath(), path, error))
+        return false;
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    // One writer at a time: another registration must not be lost.
-    int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // One writer at a time: another registration must not be lost. The lock
+    // sits beside the file itself, so a link to it locks the same file.
+    int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (lock < 0 || flock(lock, LOCK_EX) != 0) {
         if (lock >= 0)
             close(lock);
         error = "cannot lock " + path;
         return false;
     }
-    RegistryKeys keys = ReadRegistry();
-    change(keys);
-    bool ok = WriteWhole(path, Format(keys), error);
+    RegistryFile file;
+    bool ok = ReadRegistryFile(path, file, error);
+    if (ok) {
+        RegistryKeys keys = file.keys;
+        change(keys);
+        ok = fileio::WriteFileAtomically(path, RegistryWriter(keys).Write(file.lines), error);
+    }
     close(lock);
     return ok;
+}
+
+std::string LastRegistryError() {
+    return lastRegistryError;
 }
 
 std::string DefaultValue(const RegistryKeys& keys, const std::string& path) {

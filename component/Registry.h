@@ -5,6 +5,7 @@
 // ${XDG_CONFIG_HOME:-~/.config}/kcom/registry.ini.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -17,12 +18,21 @@ namespace kcom {
 using RegistryValues = std::map<std::string, std::string>;   // value name -> data
 using RegistryKeys = std::map<std::string, RegistryValues>;  // key path -> values
 
+// A registry of a few servers is a few kilobytes; anything larger is not one.
+inline constexpr uint64_t kLargestRegistry = 1024 * 1024;
+
 std::string RegistryPath();
-// The registry as it is now (empty when there is no file yet).
+// The registry as it is now (empty when there is no file yet, and when it
+// cannot be read).
 RegistryKeys ReadRegistry();
 // Reads, changes and writes the registry under an exclusive lock; the new
-// file replaces the old one whole. False (with `error`) when it could not.
+// file replaces the old one whole, comments kept, written through a symbolic
+// link to the file it names. A registry that cannot be read or parsed is
+// left as it is. False (with `error`) when nothing was changed.
 bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::string& error);
+// Why the last registration or unregistration on this thread failed; empty
+// after one that succeeded.
+std::string LastRegistryError();
 // A key's default value, the key path matched ignoring case; "" when absent.
 std::string DefaultValue(const RegistryKeys& keys, const std::string& path);
 

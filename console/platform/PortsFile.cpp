@@ -1,9 +1,11 @@
 #include "PortsFile.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
+
+#include "RegularFile.h"
 
 namespace osprey {
 namespace {
@@ -107,12 +109,21 @@ PortEntry LookUpPort(std::string_view fileText, int number, std::string_view fal
 }
 
 PortEntry LookUpPort(int number, std::string_view fallbackSettings) {
-    std::ifstream file(PortsFilePath());
-    std::ostringstream text;
-    if (file) {
-        text << file.rdbuf();
+    std::string text;
+    std::string problem;
+    switch (fileio::ReadRegularFile(PortsFilePath(), kLargestPortsFile, text, problem)) {
+        case fileio::ReadStatus::kRead:
+        case fileio::ReadStatus::kMissing:
+            return LookUpPort(text, number, fallbackSettings);
+        case fileio::ReadStatus::kUnreadable:
+        case fileio::ReadStatus::kRefused:
+            break;
     }
-    return LookUpPort(text.str(), number, fallbackSettings);
+    // A ports file that cannot be read must not send the run to a default port.
+    std::fprintf(stderr, "Osprey: cannot use the ports file: %s.\n", problem.c_str());
+    PortEntry none;
+    none.settings = fallbackSettings;
+    return none;
 }
 
 }  // namespace osprey

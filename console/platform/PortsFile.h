@@ -9,6 +9,7 @@
 // and may be absent.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +30,12 @@ std::optional<int> PortNumberOf(std::string_view devicePath);
 // Looks up port `number` in the ports file text.
 PortEntry LookUpPort(std::string_view fileText, int number, std::string_view fallbackSettings);
 
-// As above, reading the ports file in force (absent: defaults).
+// A ports file holds a few lines a port; anything larger is not one.
+inline constexpr uint64_t kLargestPortsFile = 1024 * 1024;
+
+// As above, reading the ports file in force (absent: defaults). A ports file
+// that is not a regular file of at most kLargestPortsFile bytes, or cannot be
+// read, is said on stderr and gives no device, so the port cannot be opened.
 PortEntry LookUpPort(int number, std::string_view fallbackSettings);
 
 }  // namespace osprey

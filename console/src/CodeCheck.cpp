@@ -1,5 +1,6 @@
 #include "CodeCheck.h"
 
+#include <algorithm>
 #include <array>
 
 #include "Console.h"
@@ -11,6 +12,14 @@ namespace osprey {
 bool IsDataRecord(std::string_view line) {
     return line.size() >= 2 && line[0] == 'S' &&
            (line[1] == '1' || line[1] == '2' || line[1] == '3');
+}
+
+bool IsRecordText(std::string_view line) {
+    auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    };
+    return line.size() >= 2 && line[0] == 'S' && line[1] >= '0' && line[1] <= '9' &&
+           std::all_of(line.begin() + 2, line.end(), isHex);
 }
 
 int32_t AddCharacterSum(int32_t sum, std::string_view line) {

@@ -19,6 +19,10 @@ int VerifyCodeSection(TextFile& file, int32_t expectedRecords);
 // two's-complement wrap-around.
 int32_t AddCharacterSum(int32_t sum, std::string_view line);
 
+// True for a record line as the instrument takes it: "S", the type digit and
+// hex digits, nothing else.
+bool IsRecordText(std::string_view line);
+
 // True for lines that begin with "S1", "S2" or "S3".
 bool IsDataRecord(std::string_view line);
 

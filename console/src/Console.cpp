@@ -1,7 +1,12 @@
 #include "Console.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include <cctype>
 #include <cstdarg>
@@ -21,6 +26,46 @@ bool logEnabled = false;
 FILE* logFile = nullptr;
 
 namespace {
+
+// The log's descriptor, for CloseLogNow; -1 when there is none to close.
+volatile sig_atomic_t logDescriptor = -1;
+// Set once CloseLogNow closed the descriptor under the stream.
+volatile sig_atomic_t logClosedNow = 0;
+
+void RefuseLog(const std::string& why) {
+    std::fprintf(stderr, "Osprey: cannot create log file %s: %s; logging is off.\n", kLogFileName,
+                 why.c_str());
+}
+
+// Opens the log without following a link and without blocking, and only as
+// a regular file, emptied. -1 when it cannot be; that is said on stderr.
+int OpenLogFile() {
+    int fd = ::open(kLogFileName,
+                    O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        RefuseLog(errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
+        return -1;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        RefuseLog("it is not a regular file");
+        ::close(fd);
+        return -1;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+        RefuseLog(std::strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The first failed write ends logging; the run goes on with the screen only.
+void GiveUpLogging(int error) {
+    std::fprintf(stderr, "Osprey: cannot write log file %s: %s; logging is off.\n", kLogFileName,
+                 std::strerror(error));
+    StopLogging();
+}
 
 void SleepReal(unsigned milliseconds) {
     timespec delay{static_cast<time_t>(milliseconds / 1000),
@@ -72,8 +117,12 @@ void TeePrintf(const char* format, ...) {
     if (logEnabled && logFile != nullptr) {
         va_list copy;
         va_copy(copy, args);
-        std::vfprintf(logFile, format, copy);
+        errno = 0;
+        int written = std::vfprintf(logFile, format, copy);
         va_end(copy);
+        if ((written < 0 || std::ferror(logFile)) && logEnabled) {
+            GiveUpLogging(errno != 0 ? errno : EIO);
+        }
     }
     std::vfprintf(Console().output, format, args);
     va_end(args);
@@ -159,21 +208,45 @@ void PrintDurationEstimate(SerialLink& link) {
 
 void StartLogging() {
     StopLogging();
-    logFile = std::fopen(kLogFileName, "w");
-    if (logFile == nullptr) {
-        std::fprintf(stderr, "Osprey: cannot create log file %s: %s; logging is off.\n",
-                     kLogFileName, std::strerror(errno));
+    // Past a file-size limit a write fails (and is reported) instead of ending the run.
+    std::signal(SIGXFSZ, SIG_IGN);
+    int fd = OpenLogFile();
+    if (fd < 0) {
         return;
     }
+    logFile = ::fdopen(fd, "w");
+    if (logFile == nullptr) {
+        RefuseLog(std::strerror(errno));
+        ::close(fd);
+        return;
+    }
+    // Everything shown goes through at once: an interrupted run keeps its log.
+    std::setvbuf(logFile, nullptr, _IONBF, 0);
+    logDescriptor = fd;
     logEnabled = true;
 }
 
 void StopLogging() {
+    logEnabled = false;
     if (logFile != nullptr) {
-        std::fclose(logFile);
+        // After CloseLogNow the descriptor is gone (and may be reused): leave the stream be.
+        if (logClosedNow == 0) {
+            std::fclose(logFile);
+        }
         logFile = nullptr;
     }
+    logDescriptor = -1;
+    logClosedNow = 0;
+}
+
+void CloseLogNow() {
     logEnabled = false;
+    int fd = logDescriptor;
+    logDescriptor = -1;
+    if (fd >= 0) {
+        logClosedNow = 1;
+        ::close(fd);
+    }
 }
 
 }  // namespace osprey

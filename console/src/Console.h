@@ -43,9 +43,15 @@ void ShowProgress(int width, int done, int total, const char* text = nullptr);
 void PrintDurationEstimate(uint32_t baudRate);
 void PrintDurationEstimate(SerialLink& link);
 
-// Opens the log file and turns logging on. When the file cannot be created
-// the run goes on with screen output only; that is said once on stderr.
+// Opens the log file and turns logging on. Only a regular file is logged to,
+// never through a symbolic link; when the file cannot be created the run goes
+// on with screen output only, and that is said once on stderr. The log is
+// unbuffered: whatever was shown is in the file. The first failed write to it
+// is said once on stderr and ends logging. SIGXFSZ is ignored from here on.
 void StartLogging();
 void StopLogging();
+// Closes the log at once; safe inside a signal handler. Nothing is lost,
+// since every write went through already. StopLogging afterwards is harmless.
+void CloseLogNow();
 
 }  // namespace osprey

@@ -52,6 +52,10 @@ RunSettings ParseCommandLine(int argc, const char* const* argv) {
 }
 
 void UpdateInstrument(const RunSettings& settings, std::unique_ptr<SerialLink>& link) {
+    if (RefuseUnusableUpdateFile(settings.updateFile.c_str())) {
+        TeePrintf("\nUpdate of firmware FAILED!\n");
+        return;  // the port stays closed
+    }
     link = std::make_unique<SerialLink>();
     link->Open(settings.address);
     PrintDurationEstimate(*link);

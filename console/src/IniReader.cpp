@@ -73,6 +73,9 @@ void PrintDescription(const char* path) {
     TextFile file;
     if (!file.Open(path)) {
         TeePrintf("\nError:: Could not open INI file %s.\n", path);
+        if (!file.Refusal().empty()) {
+            TeePrintf("%s.\n", file.Refusal().c_str());
+        }
         std::exit(1);
     }
     PrintDescriptionLines(file);

@@ -1,28 +1,37 @@
 // A text file read line by line, for the update-file reader. Lines end in LF
 // or CR LF; the line end is never part of the text. A line longer than the
 // caller's piece comes back as several pieces.
+//
+// The whole file is read into memory when it is opened, so every later read,
+// the check of the code section and each download pass alike, sees the same
+// bytes even if the file is changed on disk meanwhile. Only a regular file of
+// at most kLargestUpdateFile bytes is read; a UTF-8 byte-order mark at its
+// start is skipped.
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 namespace osprey {
 
+// Far above any real update file (a few megabytes).
+inline constexpr uint64_t kLargestUpdateFile = 64u * 1024 * 1024;
+
 class TextFile {
   public:
-    TextFile() = default;
-    ~TextFile();
-    TextFile(const TextFile&) = delete;
-    TextFile& operator=(const TextFile&) = delete;
-
     bool Open(const char* path);
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return open_; }
     void Close();
-    void Rewind();
+    void Rewind() { position_ = start_; }
     // True when no byte is left to read.
-    bool AtEnd();
+    bool AtEnd() const { return position_ >= text_.size(); }
+    // Why the last Open failed for a file that exists (a directory, a FIFO, a
+    // device, too large), or empty when it failed because the file is missing
+    // or could not be opened at all.
+    const std::string& Refusal() const { return refusal_; }
 
     // Reads the next piece of a line into `into` (at most into.size() - 1
     // characters) and terminates it with a zero. Returns its length, or
@@ -31,14 +40,15 @@ class TextFile {
     std::optional<size_t> ReadPiece(std::span<char> into);
 
   private:
-    bool Fill();  // reads more bytes; false at the end
-    size_t Available() const { return end_ - begin_; }
-
-    static constexpr size_t kBufferSize = 64 * 1024;
-    int fd_ = -1;
-    std::array<char, kBufferSize> buffer_{};
-    size_t begin_ = 0;
-    size_t end_ = 0;
+    std::string text_;
+    size_t start_ = 0;  // after a byte-order mark
+    size_t position_ = 0;
+    bool open_ = false;
+    std::string refusal_;
 };
+
+// The reason a path cannot serve as an update file, without reading it: empty
+// when it is a regular file of a size the reader takes, or does not exist.
+std::string UpdateFileRefusal(const char* path);
 
 }  // namespace osprey

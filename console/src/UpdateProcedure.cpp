@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "CodeCheck.h"
@@ -41,25 +43,48 @@ void Write(SerialLink& link, std::string_view command) {
     link.Write(command, sent);
 }
 
-void PrintDamagedCodeLine(int lineNumber) {
-    TeePrintf("\nCorrupt Code section of INI file: line %d is longer than %d characters.\n",
-              lineNumber, static_cast<int>(kLongestCodeLine));
+void PrintDamagedCodeLine(int lineNumber, const char* damage) {
+    TeePrintf("\nCorrupt Code section of INI file: line %d %s.\n", lineNumber, damage);
     TeePrintf("Need to get a new copy of update to continue!\n");
 }
 
-// The first [Code] line (counted from 1) longer than the download can send,
-// or 0. Such a line is never sent, not even in pieces.
-int FindOverlongCodeLine(TextFile& file) {
+void PrintOverlongCodeLine(int lineNumber) {
+    std::array<char, 48> damage{};
+    std::snprintf(damage.data(), damage.size(), "is longer than %d characters",
+                  static_cast<int>(kLongestCodeLine));
+    PrintDamagedCodeLine(lineNumber, damage.data());
+}
+
+// Finds the first [Code] line (counted from 1) that must not be sent: one
+// longer than the download can send (never sent in pieces), or one that is
+// not "S", a type digit and hex digits (its other characters would reach the
+// instrument inside the quoted record). Prints it and returns false.
+bool AllCodeLinesSendable(TextFile& file) {
     PositionAtSection(file, "Code");
     std::array<char, kIniLineBuffer> line{};
     for (int number = 1;; ++number) {
         std::optional<size_t> length = file.ReadPiece(line);
-        if (!length || std::string_view(line.data(), *length).starts_with("END")) {
-            return 0;
+        std::string_view text(line.data(), length.value_or(0));
+        if (!length || text.starts_with("END")) {
+            return true;
         }
         if (*length > kLongestCodeLine) {
-            return number;
+            PrintOverlongCodeLine(number);
+            return false;
         }
+        if (!IsRecordText(text)) {
+            PrintDamagedCodeLine(number, "is not an S-record of hex digits");
+            return false;
+        }
+    }
+}
+
+// `refusal` says why a file that exists is no update file; empty for a missing one.
+void PrintUnopenable(const char* updateFileName, const std::string& refusal) {
+    TeePrintf("\n");
+    TeePrintf("Could not open the Update INI file %s.\n", updateFileName);
+    if (!refusal.empty()) {
+        TeePrintf("%s.\n", refusal.c_str());
     }
 }
 
@@ -158,7 +183,7 @@ bool DownloadPass::SendCodeSection() {
             return true;
         }
         if (*length > kLongestCodeLine) {
-            PrintDamagedCodeLine(lineCounter_ + 1);
+            PrintOverlongCodeLine(lineCounter_ + 1);
             return false;
         }
         if (!SendRecord(line.data())) {
@@ -258,11 +283,19 @@ bool CheckInstrumentErrors(SerialLink& link) {
     return seen;
 }
 
+bool RefuseUnusableUpdateFile(const char* updateFileName) {
+    std::string refusal = UpdateFileRefusal(updateFileName);
+    if (refusal.empty()) {
+        return false;
+    }
+    PrintUnopenable(updateFileName, refusal);
+    return true;
+}
+
 int RunUpdate(const char* updateFileName, char* identification, SerialLink& link) {
     TextFile file;
     if (!file.Open(updateFileName)) {
-        TeePrintf("\n");
-        TeePrintf("Could not open the Update INI file %s.\n", updateFileName);
+        PrintUnopenable(updateFileName, file.Refusal());
         return 1;
     }
     UpdateKeys keys;
@@ -273,8 +306,7 @@ int RunUpdate(const char* updateFileName, char* identification, SerialLink& link
         TeePrintf("Need to get a new copy of update to continue!\n");
         return 1;
     }
-    if (int line = FindOverlongCodeLine(file); line != 0) {
-        PrintDamagedCodeLine(line);
+    if (!AllCodeLinesSendable(file)) {
         return 1;
     }
     ReadIniValue(file, "Firmware Info", "IDN", keys.model);
@@ -282,7 +314,10 @@ int RunUpdate(const char* updateFileName, char* identification, SerialLink& link
 
     Identification id = SplitIdentification(identification);
     bool loaderMode = false;
-    if (std::strcmp(id.model, keys.model.data()) != 0) {
+    // Two missing models are no match: an empty model says nothing about the image.
+    const bool modelMatches =
+        keys.model[0] != '\0' && std::strcmp(id.model, keys.model.data()) == 0;
+    if (!modelMatches) {
         if (std::strncmp(id.model, "loader", 6) != 0) {
             TeePrintf("This firmware update is not intended for this instrument.\n");
             TeePrintf(" - Update for %s\n", keys.model.data());

@@ -15,6 +15,11 @@ inline constexpr size_t kLongestCodeLine = 148;
 // at least one error was reported.
 bool CheckInstrumentErrors(SerialLink& link);
 
+// Before the port is opened: when the update file exists but is no regular
+// file of a size the reader takes (a directory, a FIFO, a device), says so
+// and returns true. A missing file is left to RunUpdate.
+bool RefuseUnusableUpdateFile(const char* updateFileName);
+
 // Returns 0 when the new firmware was committed, 1 on every failure or
 // refusal; reports everything itself. `identification` is the "*IDN?" reply,
 // split in place. Link failures are thrown as LinkError codes.

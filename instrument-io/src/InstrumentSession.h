@@ -16,6 +16,12 @@
 
 namespace kio {
 
+// A configuration file holds a few dozen lines; anything larger is not one.
+inline constexpr uint64_t kLargestConfigFile = 1024 * 1024;
+// The longest reply line a session takes, far above any real reply. A longer
+// one fails the read, and the rest of that line is discarded as it arrives.
+inline constexpr size_t kLongestReply = 1024 * 1024;
+
 enum class Status { kOk, kTimeout, kIoError, kBadAddress, kNotFound, kConfig };
 
 struct Result {
@@ -44,7 +50,7 @@ class Session {
     // Sends one line; the LF terminator is added here.
     Result Write(std::string_view line);
     // Reads one reply line within the time-out, terminator (LF, and a CR
-    // before it) removed.
+    // before it) removed. A line longer than kLongestReply fails the read.
     Result ReadLine(std::string& line);
     Result Query(std::string_view line, std::string& reply);
 
@@ -54,7 +60,14 @@ class Session {
     std::string kind_;
     std::unique_ptr<Transport> transport_;
     uint32_t timeoutMs_ = 2000;
-    std::string pending_;  // bytes after the last line read
+    // Takes the first whole line out of pending_; false when there is none yet.
+    bool TakeLine(std::string& line);
+    // Adds bytes read, dropping those of an over-long line still arriving.
+    void Append(std::string_view bytes);
+
+    std::string pending_;      // bytes after the last line read
+    size_t scanned_ = 0;       // pending_'s bytes already searched for a line end
+    bool discarding_ = false;  // the rest of an over-long line is being dropped
 };
 
 // The configuration file in force: KIO_CONFIG, else

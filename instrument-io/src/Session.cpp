@@ -1,12 +1,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <vector>
 
 #include "InstrumentSession.h"
+#include "RegularFile.h"
 #include "Transport.h"
 
 namespace kio {
@@ -42,9 +42,22 @@ std::vector<std::string> SplitAddress(std::string_view address) {
 // Sections of the configuration, keys and section names in upper case.
 using Config = std::map<std::string, std::map<std::string, std::string>>;
 
-Config ReadConfig() {
-    Config config;
-    std::ifstream file(ConfigPath());
+// Reads the configuration in force; a missing file is an empty one. False,
+// with `problem`, when the file is there but is no regular file of at most
+// kLargestConfigFile bytes or cannot be read.
+bool ReadConfig(Config& config, std::string& problem) {
+    config.clear();
+    std::string text;
+    switch (fileio::ReadRegularFile(ConfigPath(), kLargestConfigFile, text, problem)) {
+        case fileio::ReadStatus::kRead:
+        case fileio::ReadStatus::kMissing:
+            break;
+        case fileio::ReadStatus::kUnreadable:
+        case fileio::ReadStatus::kRefused:
+            problem = "Cannot read the instrument-I/O configuration: " + problem;
+            return false;
+    }
+    std::istringstream file(text);
     std::string section;
     for (std::string raw; std::getline(file, raw);) {
         std::string line = Trim(raw);
@@ -60,7 +73,7 @@ Config ReadConfig() {
                                         Trim(line.substr(equals + 1)));
         }
     }
-    return config;
+    return true;
 }
 
 std::string Lookup(const Config& config, const std::string& section, const std::string& key) {
@@ -98,7 +111,9 @@ std::string ConfigPath() {
 
 std::vector<std::string> ConfiguredAddresses() {
     std::vector<std::string> addresses;
-    Config config = ReadConfig();
+    Config config;
+    std::string problem;
+    ReadConfig(config, problem);  // an unusable configuration names no address
     if (auto aliases = config.find("ALIASES"); aliases != config.end()) {
         for (const auto& entry : aliases->second)
             addresses.push_back(entry.first);
@@ -116,7 +131,11 @@ Session::Session(std::string address, std::string kind, std::unique_ptr<Transpor
 Session::~Session() = default;
 
 std::unique_ptr<Session> Session::Open(std::string_view address, Result& result) {
-    Config config = ReadConfig();
+    Config config;
+    if (std::string problem; !ReadConfig(config, problem)) {
+        result = {Status::kConfig, problem};
+        return nullptr;
+    }
     std::string target = Canonical(address);
     // An alias may route any address (GPIB ones need one) to a serial port or socket.
     if (auto aliases = config.find("ALIASES"); aliases != config.end()) {
@@ -198,12 +217,16 @@ Result Session::ReadLine(std::string& line) {
     };
     char buffer[4096];
     for (;;) {
-        if (size_t lf = pending_.find('\n'); lf != std::string::npos) {
-            line = pending_.substr(0, lf);
-            pending_.erase(0, lf + 1);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
+        if (TakeLine(line)) {
             return {};
+        }
+        if (pending_.size() > kLongestReply) {
+            pending_.clear();
+            scanned_ = 0;
+            discarding_ = true;
+            return {Status::kIoError, "Reply from " + address_ + " is longer than " +
+                                          std::to_string(kLongestReply) +
+                                          " bytes; the rest of that line is discarded"};
         }
         uint64_t elapsed = elapsedMs();
         if (elapsed >= timeoutMs_) {
@@ -214,8 +237,34 @@ Result Session::ReadLine(std::string& line) {
         if (n < 0) {
             return {Status::kIoError, "Connection to " + address_ + " was lost"};
         }
-        pending_.append(buffer, static_cast<size_t>(n));
+        Append(std::string_view(buffer, static_cast<size_t>(n)));
     }
+}
+
+bool Session::TakeLine(std::string& line) {
+    // Only the bytes not searched before: a slow reply is not searched over and over.
+    size_t lf = pending_.find('\n', scanned_);
+    if (lf == std::string::npos) {
+        scanned_ = pending_.size();
+        return false;
+    }
+    line = pending_.substr(0, lf);
+    pending_.erase(0, lf + 1);
+    scanned_ = 0;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return true;
+}
+
+void Session::Append(std::string_view bytes) {
+    if (discarding_) {
+        size_t lf = bytes.find('\n');
+        if (lf == std::string_view::npos)
+            return;  // still the over-long line
+        bytes.remove_prefix(lf + 1);
+        discarding_ = false;
+    }
+    pending_.append(bytes);
 }
 
 Result Session::Query(std::string_view line, std::string& reply) {

@@ -22,6 +22,10 @@ class RuntimeError : public std::runtime_error {
     static RuntimeError FileNotFound(const std::string& path) {
         return {53, "File not found: " + path};
     }
+    // `problem` names the path and says what is wrong with it.
+    static RuntimeError FileAccess(const std::string& problem) {
+        return {75, "Path/File access error: " + problem};
+    }
     static RuntimeError PastEndOfFile() { return {62, "Input past end of file"}; }
 
   private:

@@ -113,7 +113,8 @@ class FirmwareUpdate {
         std::vector<std::string> fields = Split(io_.SendQuery("*IDN?"), ",");
         const std::string& model = Field(fields, 1);
         instrumentRevision_ = Field(Split(Field(fields, 3), "-"), 0);
-        if (model_ == model) {
+        // Two missing models are no match: an empty model says nothing about the image.
+        if (!model_.empty() && model_ == model) {
             return true;
         }
         if (StartsWithIgnoringCase(model, "loader")) {
@@ -143,7 +144,8 @@ class FirmwareUpdate {
         std::string count;
         GetIniValue(stream_, "Code Info", "Number of Srecs", count);
         expectedRecords_ = ToLong(count);
-        return CheckCodeSection(stream_, expectedRecords_, messages_) == 0;
+        // The passes send these lines, never the file again: what is sent is what was checked.
+        return CheckCodeSection(stream_, expectedRecords_, messages_, &codeLines_) == 0;
     }
 
     bool StartDownload() {
@@ -215,18 +217,16 @@ class FirmwareUpdate {
     // Sends [Code] from its first line up to and including the S7 line,
     // counting the data records. False when the pass cannot go on (reported).
     bool SendCodeSection(int32_t& records) {
-        std::string ignored;
-        GetIniValue(stream_, "Code", "", ignored);
         int32_t lines = 0;
         for (bool endOfRecords = false; !endOfRecords;) {
-            std::string line = stream_->ReadLine();
-            if (StartsWith(line, "END")) {
+            if (static_cast<size_t>(lines) == codeLines_.size()) {
                 // A section without its S7 line: END is not a record to send.
                 Tell(std::string("The code section ends without an S7 record.") + kCrLf +
                          "Update file may be corrupt!",
                      Icon::kCritical);
                 return false;
             }
+            const std::string& line = codeLines_[static_cast<size_t>(lines)];
             if (!SendRecord(line, lines)) {
                 return false;
             }
@@ -279,6 +279,7 @@ class FirmwareUpdate {
     bool loaderMode_ = false;
     std::string fileChecksum_;
     int32_t expectedRecords_ = 0;
+    std::vector<std::string> codeLines_;  // the [Code] lines as checked, before "END"
     std::string finalChecksum_;
 };
 

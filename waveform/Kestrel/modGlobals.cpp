@@ -35,6 +35,12 @@ void AddAndBreathe(MessageList& messages, std::initializer_list<std::string> lin
     Window().Breathe();
 }
 
+bool IsRecordText(const std::string& line) {
+    auto isHex = [](unsigned char c) { return std::isxdigit(c) != 0; };
+    return line.size() >= 2 && line[0] == 'S' && line[1] >= '0' && line[1] <= '9' &&
+           std::all_of(line.begin() + 2, line.end(), isHex);
+}
+
 int16_t Fail(const char* message) {
     Window().ShowMessage(message, Buttons::kOk, Icon::kCritical, kBoxTitle);
     return 1;
@@ -111,7 +117,8 @@ int32_t SplitText(const std::string& text, const std::string& delimiter,
     return static_cast<int32_t>(count);
 }
 
-int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, MessageList& messages) {
+int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, MessageList& messages,
+                         std::vector<std::string>* checkedLines) {
     AddAndBreathe(messages, {"Verifying code section of Update file."});
     std::string storedText;
     GetIniValue(stream, "Firmware Info", "Checksum", storedText);
@@ -120,11 +127,12 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
     int64_t sum = 0;
     std::string ignored;
     GetIniValue(stream, "Code", "", ignored);
+    std::vector<std::string> lines;
     for (;;) {
         std::string line = stream->ReadLine();
-        if (line.empty() || line[0] != 'S') {
-            if (line == "END")
-                break;
+        if (line == "END")
+            break;
+        if (!IsRecordText(line)) {
             return Fail("Non-SRecord in code section!");
         }
         if (line.size() >= 2 && line[1] >= '1' && line[1] <= '3') {
@@ -136,6 +144,7 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
         if (sum > std::numeric_limits<int32_t>::max()) {
             throw RuntimeError::Overflow();
         }
+        lines.push_back(std::move(line));
     }
     if (records != expectedRecords) {
         return Fail("Not enough SRecords in code section.");
@@ -147,6 +156,9 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
         return Fail("Code Section check sum does not match!");
     }
     AddAndBreathe(messages, {"Record count and CheckSum match!", "Code section OK."});
+    if (checkedLines != nullptr) {
+        *checkedLines = std::move(lines);
+    }
     return 0;
 }
 

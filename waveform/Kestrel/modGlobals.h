@@ -31,7 +31,12 @@ int32_t GetIniValue(StreamVariable& stream, const std::string& section, const st
                     std::string& value);
 int32_t SplitText(const std::string& text, const std::string& delimiter,
                   std::vector<std::string>& target);
-int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, MessageList& messages);
+// A record line is "S", its type digit and hex digits; any other line that
+// begins with "S" is refused like a line that is no record at all. The lines
+// checked (all before "END") go into `checkedLines` when it is given, so that
+// what is sent is exactly what was checked.
+int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, MessageList& messages,
+                         std::vector<std::string>* checkedLines = nullptr);
 void ClearInstrumentErrors(InstrumentIO& io);
 void ShowDescription(const std::string& path);
 

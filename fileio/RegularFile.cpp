@@ -1,0 +1,90 @@
+#include "RegularFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace fileio {
+namespace {
+
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "a directory";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a regular file";
+}
+
+std::string TooLarge(const std::string& path, uint64_t maxBytes) {
+    return path + " is larger than " + std::to_string(maxBytes) + " bytes";
+}
+
+}  // namespace
+
+int OpenRegularFile(const std::string& path, uint64_t maxBytes, std::string& problem,
+                    ReadStatus& status) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat file {};
+    if (fd < 0 || ::fstat(fd, &file) != 0) {
+        status = errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kUnreadable;
+        problem = path + ": " + std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    status = ReadStatus::kRefused;
+    if (!S_ISREG(file.st_mode)) {
+        problem = path + " is " + KindOf(file.st_mode) + ", not a regular file";
+    } else if (static_cast<uint64_t>(file.st_size) > maxBytes) {
+        problem = TooLarge(path, maxBytes);
+    } else {
+        status = ReadStatus::kRead;
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+ReadStatus ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& text,
+                           std::string& problem) {
+    text.clear();
+    ReadStatus status = ReadStatus::kRead;
+    int fd = OpenRegularFile(path, maxBytes, problem, status);
+    if (fd < 0)
+        return status;
+    std::array<char, 64 * 1024> buffer{};
+    for (;;) {
+        ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            problem = path + ": " + std::strerror(errno);
+            ::close(fd);
+            text.clear();
+            return ReadStatus::kUnreadable;
+        }
+        if (n == 0)
+            break;
+        if (text.size() + static_cast<size_t>(n) > maxBytes) {
+            problem = TooLarge(path, maxBytes);
+            ::close(fd);
+            text.clear();
+            return ReadStatus::kRefused;
+        }
+        text.append(buffer.data(), static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return ReadStatus::kRead;
+}
+
+}  // namespace fileio
