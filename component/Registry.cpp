@@ -121,7 +121,7 @@ std::string FormatSection(const std::string& path, const RegistryValues& values)
 
 // The file's lines with the keys' new content: unchanged value lines stay as
 // they were, changed ones are rewritten in place, removed values and removed
-// sections go, comments and blank lines stay; new values close their
+// sections go, comments stay and so do blank lines outside removed sections; new values close their
 // section and new sections follow at the end.
 class RegistryWriter {
   public:
@@ -134,7 +134,7 @@ class RegistryWriter {
                 StartSection(line.name, raw);
             else if (line.kind == LineKind::kValue)
                 WriteValue(line, raw);
-            else
+            else if (!removed_ || !Trim(raw).empty())
                 held_.push_back(raw);  // placed after any values this section gains
         }
         EndSection();
@@ -154,6 +154,7 @@ class RegistryWriter {
         } else {
             current_ = keys_.end();  // removed, or a repeated header already merged
         }
+        removed_ = current_ == keys_.end();
         valuesWritten_.clear();
     }
 
@@ -186,6 +187,7 @@ class RegistryWriter {
 
     const RegistryKeys& keys_;
     RegistryKeys::const_iterator current_;
+    bool removed_ = false;  // the lines now read belong to a section that goes
     std::set<std::string> written_;
     std::set<std::string> valuesWritten_;
     std::vector<std::string> held_;

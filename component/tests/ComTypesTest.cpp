@@ -1,6 +1,9 @@
 // The component layer's types, registry file and object creation rules.
 #include "ComTypes.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -130,6 +133,90 @@ TEST_F(RegistryTest, UnknownClassesAndMissingLibrariesFailWithTheirCodes) {
     std::string error;
     EXPECT_EQ(RegisterLibrary("/no/such/library.so", error), CO_E_DLLNOTFOUND);
     EXPECT_FALSE(error.empty());
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(RegistryTest, AnUnreadableOrUnparsableRegistryIsLeftAsItIsAndSaysWhy) {
+    const std::filesystem::path registry = dir_.Path() / "registry.ini";
+    const std::string text = "[Other\\Key]\nName = kept\n";
+    std::ofstream(registry) << text;
+    if (geteuid() != 0) {  // mode 000 does not stop root
+        chmod(registry.c_str(), 0);
+        EXPECT_EQ(RegisterServer(Server("One.Class", 1)), SELFREG_E_CLASS);
+        EXPECT_EQ(LastRegistryError(),
+                  "cannot read the registry: " + registry.string() + ": Permission denied");
+        chmod(registry.c_str(), 0644);
+        EXPECT_EQ(ReadText(registry), text);
+    }
+    for (const std::string& damaged :
+         {text + "a line that is no entry\n", "Name = outside\n" + text, text + "[Unclosed\n",
+          text + std::string(1, '\0')}) {
+        std::ofstream(registry, std::ios::binary) << damaged;
+        EXPECT_EQ(RegisterServer(Server("One.Class", 1)), SELFREG_E_CLASS);
+        EXPECT_EQ(LastRegistryError().find("cannot parse the registry: " + registry.string()),
+                  damaged.back() == '\0' ? std::string::npos : 0u)
+            << LastRegistryError();
+        EXPECT_EQ(ReadText(registry), damaged);
+    }
+    std::filesystem::remove(registry);
+    ASSERT_EQ(mkfifo(registry.c_str(), 0600), 0);
+    EXPECT_EQ(RegisterServer(Server("One.Class", 1)), SELFREG_E_CLASS);
+    EXPECT_EQ(LastRegistryError(),
+              "cannot read the registry: " + registry.string() + " is a FIFO, not a regular file");
+    EXPECT_TRUE(ReadRegistry().empty());
+}
+
+TEST_F(RegistryTest, ALinkIsWrittenThroughAndAPlantedTemporaryNameIsNeverFollowed) {
+    const std::filesystem::path target = dir_.Path() / "real.ini";
+    const std::filesystem::path registry = dir_.Path() / "registry.ini";
+    const std::filesystem::path victim = dir_.Path() / "victim";
+    std::ofstream(target) << "[Other\\Key]\nName = kept\n";
+    std::ofstream(victim) << "precious";
+    std::filesystem::create_symlink("real.ini", registry);
+    // Names a writer that picks its temporary file by process id would take.
+    for (const std::string& planted : {".new." + std::to_string(getpid()), std::string(".new")}) {
+        std::filesystem::create_symlink(victim, registry.string() + planted);
+        std::filesystem::create_symlink(victim, target.string() + planted);
+    }
+
+    ASSERT_EQ(RegisterServer(Server("One.Class", 1)), S_OK) << LastRegistryError();
+    EXPECT_TRUE(std::filesystem::is_symlink(registry));
+    EXPECT_EQ(ReadRegistry()["Other\\Key"]["Name"], "kept");
+    CLSID clsid;
+    EXPECT_EQ(CLSIDFromProgID("One.Class", &clsid), S_OK);
+    EXPECT_EQ(ReadText(victim), "precious");
+}
+
+TEST_F(RegistryTest, CommentsAndTheOrderOfEntriesSurviveAWrite) {
+    const std::filesystem::path registry = dir_.Path() / "registry.ini";
+    std::ofstream(registry) << "; classes registered by hand\n"
+                               "[Zeta\\Key]\n"
+                               "# the tool that reads this\n"
+                               "Tool = zeta\n"
+                               "\n"
+                               "; kept as is\n"
+                               "[Alpha\\Key]\n"
+                               "  Name=kept   \n";
+    ASSERT_EQ(RegisterServer(Server("One.Class", 1)), S_OK);
+    ASSERT_EQ(UnregisterServer(Server("One.Class", 1)), S_OK);
+    EXPECT_EQ(ReadText(registry),
+              "; classes registered by hand\n"
+              "[Zeta\\Key]\n"
+              "# the tool that reads this\n"
+              "Tool = zeta\n"
+              "\n"
+              "; kept as is\n"
+              "[Alpha\\Key]\n"
+              "  Name=kept   \n");
+    std::string error;
+    ASSERT_TRUE(
+        ChangeRegistry([](RegistryKeys& keys) { keys["Zeta\\Key"]["Tool"] = "zeta 2"; }, error));
+    EXPECT_NE(ReadText(registry).find("# the tool that reads this\nTool = zeta 2\n"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -1,7 +1,13 @@
 // The update procedure against the simulated instrument, with scripted boxes.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <utility>
 
 #include "Fakes.h"
 #include "TempFile.h"
@@ -332,6 +338,106 @@ TEST_F(UpdateFirmwareTest, FileProblemsStopBeforeAnyDownloadCommand) {
               "The code section ends without an S7 record.\r\nUpdate file may be corrupt!");
     EXPECT_EQ(io_->sent.back(), "dlo \"" + input_.records.back() + "\" ");
     EXPECT_EQ(std::count(io_->sent.begin(), io_->sent.end(), "dlo \"END\" "), 0);
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// Rewrites the update file in place, record checksums kept valid, as soon as
+// the first record goes out.
+class RewritingIO : public testing::SimulatedIO {
+  public:
+    RewritingIO(kr470::InstrumentOptions options, std::function<void()> rewrite)
+        : SimulatedIO(std::move(options)), rewrite_(std::move(rewrite)) {}
+    void SendCommand(const std::string& command) override {
+        if (rewrite_ && IsRecordCommand(command))
+            std::exchange(rewrite_, nullptr)();
+        SimulatedIO::SendCommand(command);
+    }
+
+  private:
+    std::function<void()> rewrite_;
+};
+
+TEST_F(UpdateFirmwareTest, TwoMissingModelsAreNoMatchButALoaderTakesAFileWithoutModel) {
+    text_ = kr470::BuildUpdateFile(input_);
+    text_.erase(text_.find("IDN=KR470A\r\n"), 12);
+    Identify("", "1.04-0-0");  // a garbled identification: no model field
+    EXPECT_EQ(Run(), kUpdateFailed);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                              "This firmware update is not intended for this instrument.\r\n"
+                              " - Update for \r\n - Current instrument is "});
+    EXPECT_FALSE(SentAnyDownloadCommand());
+
+    Identify("loader", "0.1-0-0");
+    window_ = FakeWindow();
+    EXPECT_EQ(Run(), kUpdateCommitted);
+    EXPECT_EQ(window_.lines[1], "Loader firmware running ...");
+}
+
+TEST_F(UpdateFirmwareTest, RecordsHoldingAnythingButHexDigitsNeverReachTheWire) {
+    input_.magicChecksum = true;
+    for (const std::string& damaged :
+         {std::string("S70500010000F9\";*RST;dlo:comp 1024903;\""), std::string("S7 0500010000F9"),
+          std::string("SX05"), std::string("S"), std::string("S705000100\t00F9")}) {
+        text_ = kr470::BuildUpdateFile(input_);
+        size_t s7 = text_.find("\r\nS7") + 2;
+        text_.replace(s7, text_.find("\r\n", s7) - s7, damaged);
+        window_ = FakeWindow();
+        Answer({Answer::kYes});
+        EXPECT_EQ(Run(), kUpdateFailed) << damaged;
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Non-SRecord in code section!"});
+        EXPECT_FALSE(SentAnyDownloadCommand()) << damaged;
+    }
+}
+
+TEST_F(UpdateFirmwareTest, TheRecordsSentAreTheRecordsChecked) {
+    const std::string original = kr470::BuildUpdateFile(input_);
+    std::vector<std::string> altered = kr470::GenerateImage(250 * 32, 6, "KR470A 1.05");
+    std::string path = dir_.Write("update.ini", original);
+    auto rewrite = [&] {
+        std::string text = original;
+        for (size_t i = 100; i + 2 < altered.size(); ++i)
+            text.replace(text.find(input_.records[i]), altered[i].size(), altered[i]);
+        int fd = open(path.c_str(), O_WRONLY);  // in place: same inode, same length
+        ASSERT_EQ(pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+        close(fd);
+    };
+    RewritingIO io(options_, rewrite);
+    Answer({Answer::kYes});
+    EXPECT_EQ(UpdateFirmware(path, io, progress_, window_), kUpdateCommitted);
+    std::vector<std::string> records;
+    std::copy_if(io.sent.begin(), io.sent.end(), std::back_inserter(records), IsRecordCommand);
+    ASSERT_EQ(records.size(), input_.records.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ(records[i], "dlo \"" + input_.records[i] + "\" ") << i;
+}
+
+TEST_F(UpdateFirmwareTest, OnlyARegularFileIsAnUpdateFileAndAByteOrderMarkIsSkipped) {
+    std::string fifo = (dir_.Path() / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        std::string kind;
+    };
+    for (const Case& c : {Case{dir_.Path().string(), "a directory"}, Case{fifo, "a FIFO"},
+                          Case{"/dev/zero", "a character device"}}) {
+        io_ = std::make_unique<SimulatedIO>(options_);
+        window_ = FakeWindow();
+        std::string path = c.path;
+        EXPECT_EQ(UpdateFirmware(path, *io_, progress_, window_), kUpdateRunTimeError);
+        ASSERT_EQ(window_.boxes.size(), 1u);
+        EXPECT_EQ(window_.boxes[0].text,
+                  "Path/File access error: " + c.path + " is " + c.kind + ", not a regular file");
+        EXPECT_TRUE(io_->sent.empty());
+    }
+    text_ = "\xEF\xBB\xBF" + kr470::BuildUpdateFile(input_);
+    window_ = FakeWindow();
+    Answer({Answer::kYes});
+    EXPECT_EQ(Run(), kUpdateCommitted);
 }
 
 }  // namespace

@@ -1,0 +1,132 @@
+// The session's limits: replies that never end and configuration files that
+// are not files end in a clear failure, with bounded memory.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "InstrumentSession.h"
+#include "TempFile.h"
+
+namespace kio {
+namespace {
+
+// A loopback peer that sends `bytes` to the first client and then closes.
+class FloodingPeer {
+  public:
+    explicit FloodingPeer(std::string bytes) : bytes_(std::move(bytes)) {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener_, 1) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~FloodingPeer() {
+        if (thread_.joinable())
+            thread_.join();
+        close(listener_);
+    }
+    std::string Address() const {
+        return "TCPIP0::127.0.0.1::" + std::to_string(port_) + "::SOCKET";
+    }
+
+  private:
+    void Serve() {
+        int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            return;
+        for (size_t done = 0; done < bytes_.size();) {
+            ssize_t n = send(client, bytes_.data() + done, bytes_.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        close(client);
+    }
+
+    std::string bytes_;
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+long PeakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+class SessionTest : public ::testing::Test {
+  protected:
+    SessionTest() { setenv("KIO_CONFIG", (dir_.Path() / "kio.ini").c_str(), 1); }
+    ~SessionTest() override { unsetenv("KIO_CONFIG"); }
+    osprey::testing::TempDir dir_;
+};
+
+TEST_F(SessionTest, AnEndlessReplyFailsAtItsCapAndTheRestOfThatLineIsDropped) {
+    const size_t flood = 48u * 1024 * 1024;
+    FloodingPeer peer(std::string(flood, 'x') + "\nOK\n");
+    Result opened;
+    std::unique_ptr<Session> session = Session::Open(peer.Address(), opened);
+    ASSERT_TRUE(session) << opened.message;
+    session->SetTimeout(20000);
+    const long before = PeakKilobytes();
+
+    std::string line;
+    Result first = session->ReadLine(line);
+    EXPECT_EQ(first.status, Status::kIoError);
+    EXPECT_EQ(first.message, "Reply from " + peer.Address() +
+                                 " is longer than 1048576 bytes; the rest of that line is "
+                                 "discarded");
+    ASSERT_TRUE(session->ReadLine(line).ok());
+    EXPECT_EQ(line, "OK");
+    // The flood never sat in memory whole.
+    EXPECT_LT(PeakKilobytes() - before, static_cast<long>(flood / 1024 / 4));
+}
+
+TEST_F(SessionTest, AReplyAsLongAsTheCapIsStillALine) {
+    FloodingPeer peer(std::string(kLongestReply, 'y') + "\n");
+    Result opened;
+    std::unique_ptr<Session> session = Session::Open(peer.Address(), opened);
+    ASSERT_TRUE(session) << opened.message;
+    session->SetTimeout(20000);
+    std::string line;
+    ASSERT_TRUE(session->ReadLine(line).ok());
+    EXPECT_EQ(line.size(), kLongestReply);
+}
+
+TEST_F(SessionTest, AConfigurationThatIsNoRegularFileIsRefusedWithoutBlocking) {
+    std::string large = (dir_.Path() / "large.ini").string();
+    std::ofstream(large) << std::string(kLargestConfigFile + 1, ';');
+    std::string fifo = (dir_.Path() / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [target, why] : std::vector<std::pair<std::string, std::string>>{
+             {fifo, fifo + " is a FIFO, not a regular file"},
+             {"/dev/zero", "/dev/zero is a character device, not a regular file"},
+             {dir_.Path().string(), dir_.Path().string() + " is a directory, not a regular file"},
+             {large, large + " is larger than 1048576 bytes"}}) {
+        setenv("KIO_CONFIG", target.c_str(), 1);
+        Result result;
+        EXPECT_FALSE(Session::Open("GPIB0::10", result));
+        EXPECT_EQ(result.status, Status::kConfig);
+        EXPECT_EQ(result.message, "Cannot read the instrument-I/O configuration: " + why);
+        EXPECT_TRUE(ConfiguredAddresses().empty());
+    }
+}
+
+}  // namespace
+}  // namespace kio
