@@ -43,7 +43,10 @@ int OpenLogFile() {
     int fd = ::open(kLogFileName,
                     O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
-        RefuseLog(errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
+        // ELOOP is the link O_NOFOLLOW refused; ENXIO a FIFO nobody reads.
+        RefuseLog(errno == ELOOP   ? "it is a symbolic link"
+                  : errno == ENXIO ? "it is not a regular file"
+                                   : std::strerror(errno));
         return -1;
     }
     struct stat status {};

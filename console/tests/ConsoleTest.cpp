@@ -1,10 +1,18 @@
 #include "Console.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "ConsoleCapture.h"
+#include "TempFile.h"
 
 namespace osprey {
 namespace {
@@ -106,6 +114,88 @@ TEST(TeePrintf, CopiesIntoTheLogFileWhileLoggingIsOn) {
     EXPECT_EQ(capture.Output(), "7\b\bscreen only");
     std::fclose(log);
     logFile = nullptr;
+}
+
+// Runs each test in a folder of its own, where the log file is made.
+class LogFileTest : public ::testing::Test {
+  protected:
+    LogFileTest() : saved_(std::filesystem::current_path()) {
+        std::filesystem::current_path(dir_.Path());
+    }
+    ~LogFileTest() override {
+        StopLogging();
+        std::filesystem::current_path(saved_);
+    }
+    std::string LogText() const {
+        std::ifstream in(dir_.Path() / kLogFileName, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    testing::TempDir dir_;
+    std::filesystem::path saved_;
+};
+
+TEST_F(LogFileTest, ALinkOrAFifoIsNeverLoggedTo) {
+    std::ofstream(dir_.Path() / "victim") << "precious";
+    std::filesystem::create_symlink("victim", dir_.Path() / kLogFileName);
+    ::testing::internal::CaptureStderr();
+    StartLogging();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Osprey: cannot create log file VlmFirmwareUpdate.log: it is a symbolic link; "
+              "logging is off.\n");
+    EXPECT_FALSE(logEnabled);
+    std::filesystem::remove(dir_.Path() / kLogFileName);
+    std::ifstream victim(dir_.Path() / "victim");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "precious");
+
+    ASSERT_EQ(mkfifo(kLogFileName, 0600), 0);
+    int reader = open(kLogFileName, O_RDONLY | O_NONBLOCK);  // with a reader, open succeeds
+    for (int round = 0; round < 2; ++round) {
+        ::testing::internal::CaptureStderr();
+        StartLogging();
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "Osprey: cannot create log file VlmFirmwareUpdate.log: it is not a regular "
+                  "file; logging is off.\n");
+        EXPECT_FALSE(logEnabled);
+        close(reader);  // and without one
+    }
+}
+
+TEST_F(LogFileTest, EverythingShownIsInTheLogAtOnce) {
+    ConsoleCapture capture;
+    std::ofstream(dir_.Path() / kLogFileName) << "an older run";
+    StartLogging();
+    ASSERT_TRUE(logEnabled);
+    TeePrintf("shown %d\n", 1);
+    ShowProgress(4, 1, 2);
+    EXPECT_EQ(LogText(), capture.Output());  // nothing waits in a buffer
+    CloseLogNow();
+    TeePrintf("after");
+    StopLogging();
+    EXPECT_EQ(LogText(), "shown 1\n|*--| 50.00%" + std::string(12, '\b'));
+}
+
+TEST_F(LogFileTest, TheFirstFailedWriteIsSaidOnceAndTheScreenGoesOn) {
+    ConsoleCapture capture;
+    FILE* screen = std::fopen("/dev/null", "w");
+    Console().output = screen;  // the screen is no file the limit applies to
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    StartLogging();  // from here on a file-size limit fails writes instead of ending the run
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    ::testing::internal::CaptureStderr();
+    const std::string line(600, 'x');
+    for (int i = 0; i < 4; ++i)
+        TeePrintf("%s\n", line.c_str());
+    std::string said = ::testing::internal::GetCapturedStderr();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(said,
+              "Osprey: cannot write log file VlmFirmwareUpdate.log: File too large; "
+              "logging is off.\n");
+    EXPECT_FALSE(logEnabled);
+    EXPECT_EQ(LogText().size(), 1000u);
+    std::fclose(screen);
 }
 
 }  // namespace

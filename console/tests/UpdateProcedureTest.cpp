@@ -218,6 +218,62 @@ TEST_F(RunUpdateTest, MissingFileIsReported) {
     EXPECT_EQ(capture.Output(), "\nCould not open the Update INI file /nonexistent/u.ini.\n");
 }
 
+TEST_F(RunUpdateTest, TwoMissingModelsAreNoMatchButALoaderTakesAFileWithoutModel) {
+    fileText_ = kr470::BuildUpdateFile(input_);
+    fileText_.erase(fileText_.find("IDN=KR470A\r\n"), 12);
+    options_.identification = "Velmora";  // a garbled reply: no model field at all
+    Result r = Run("y\ny\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(
+        r.output.ends_with("This firmware update is not intended for this instrument.\n"
+                           " - Update for \n - Current instrument is \n"));
+    EXPECT_TRUE(r.sent.empty());
+
+    options_.identification = "Velmora,loader,SN1,0.1";
+    Result loader = Run("");
+    EXPECT_EQ(loader.status, 0);
+    EXPECT_TRUE(loader.saw("Loader firmware running ...\n"));
+    EXPECT_TRUE(committed_);
+}
+
+TEST_F(RunUpdateTest, RecordsHoldingAnythingButHexDigitsNeverReachTheWire) {
+    input_.magicChecksum = true;
+    for (const std::string& damaged :
+         {std::string("S70500010000F9\";*RST;dlo:comp 1024903;\""), std::string("S7 0500010000F9"),
+          std::string("SX05"), std::string("S"), std::string("S705000100\r00F9")}) {
+        fileText_ = kr470::BuildUpdateFile(input_);
+        size_t s7 = fileText_.find("\r\nS7") + 2;
+        fileText_.replace(s7, fileText_.find("\r\n", s7) - s7, damaged);
+        Result r = Run("y\n");
+        EXPECT_EQ(r.status, 1) << damaged;
+        EXPECT_TRUE(r.sent.empty()) << damaged;
+        EXPECT_TRUE(
+            r.output.ends_with("\nCorrupt Code section of INI file: line 8 is not an "
+                               "S-record of hex digits.\n"
+                               "Need to get a new copy of update to continue!\n"))
+            << r.output;
+    }
+}
+
+TEST_F(RunUpdateTest, ADirectoryOrADeviceIsNoUpdateFileAndAByteOrderMarkIsSkipped) {
+    SerialLink link(std::make_unique<FakePort>(port_));
+    char identification[] = "a,b,c,d";
+    for (const auto& [path, kind] : std::vector<std::pair<std::string, std::string>>{
+             {dir_.Path().string(), "a directory"}, {"/dev/zero", "a character device"}}) {
+        ConsoleCapture capture;
+        EXPECT_TRUE(RefuseUnusableUpdateFile(path.c_str()));
+        EXPECT_EQ(RunUpdate(path.c_str(), identification, link), 1);
+        const std::string message = "\nCould not open the Update INI file " + path + ".\n" + path +
+                                    " is " + kind + ", not a regular file.\n";
+        EXPECT_EQ(capture.Output(), message + message);
+    }
+    EXPECT_FALSE(RefuseUnusableUpdateFile("/nonexistent/u.ini"));  // RunUpdate says so
+
+    fileText_ = "\xEF\xBB\xBF" + kr470::BuildUpdateFile(input_);
+    EXPECT_EQ(Run("y\n").status, 0);
+    EXPECT_TRUE(committed_);
+}
+
 TEST_F(RunUpdateTest, SilentInstrumentEndsTheRunWithATimeout) {
     options_.silentOn = {{"*STB?", 0}};
     EXPECT_THROW(Run("y\n"), LinkError);
