@@ -1,5 +1,6 @@
 // Osprey against the simulated instrument on a pseudo-terminal, with its
 // standard output compared byte for byte.
+#include <poll.h>
 #include <sys/file.h>
 
 #include <gtest/gtest.h>
@@ -205,6 +206,96 @@ TEST_F(EndToEndTest, DeclinedUpdateStillExitsZeroAndSendsNoDownloadCommand) {
     EXPECT_TRUE(r.output.ends_with("\nUpdate of firmware FAILED!\n" + kFinal));
     std::vector<std::string> lines = Transcript();
     EXPECT_EQ(lines.back(), "dlo:csum?");
+}
+
+// Runs Osprey with the answers given up front and its output going to a file,
+// so that the test can act on the update file while a pass is on the wire.
+class RunningOsprey {
+  public:
+    RunningOsprey(std::vector<std::string> argv, const std::vector<std::string>& environment,
+                  const std::filesystem::path& folder, const std::string& answers)
+        : outputPath_(folder / "osprey-output.txt") {
+        int in[2];
+        if (pipe2(in, O_CLOEXEC) != 0)
+            return;
+        int out = open(outputPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        pid_ = testing::Spawn(argv, environment, folder.string(), in[0], out);
+        close(in[0]);
+        close(out);
+        if (write(in[1], answers.data(), answers.size()) < 0) {
+        }
+        close(in[1]);
+    }
+    ~RunningOsprey() { Wait(); }
+    // Waits for the end of the run (killed after 60 s); returns its output.
+    std::string Wait() {
+        for (int waited = 0; pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; waited += 10) {
+            if (waited > 60000) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+            }
+            poll(nullptr, 0, 10);
+        }
+        pid_ = -1;
+        return ReadText(outputPath_);
+    }
+
+  private:
+    std::filesystem::path outputPath_;
+    pid_t pid_ = -1;
+};
+
+size_t CountRecordLines(const std::filesystem::path& transcript) {
+    std::istringstream in(ReadText(transcript));
+    size_t count = 0;
+    for (std::string line; std::getline(in, line);)
+        count += line.starts_with("dlo \"") ? 1 : 0;
+    return count;
+}
+
+// Rewrites the last records of the update file in place, record checksums
+// kept valid, as soon as the first record is on the wire; returns how many
+// records the instrument had received when the file had changed.
+size_t RewriteDuringThePass(const std::string& path, const std::string& original,
+                            const std::vector<std::string>& records,
+                            const std::filesystem::path& transcript) {
+    std::vector<std::string> altered = kr470::GenerateImage(records.size() * 32, 99, "KR470A 1.05");
+    std::string text = original;
+    for (size_t i = records.size() - 500; i + 2 < records.size(); ++i)
+        text.replace(text.find(records[i]), altered[i].size(), altered[i]);
+    for (int waited = 0; CountRecordLines(transcript) == 0 && waited < 30000; waited += 2)
+        poll(nullptr, 0, 2);
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);  // in place: the same file
+    EXPECT_EQ(pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+    close(fd);
+    return CountRecordLines(transcript);
+}
+
+TEST_F(EndToEndTest, TheRecordsSentAreTheRecordsCheckedEvenIfTheFileChangesInAPass) {
+    input_.records = kr470::GenerateImage(3000 * 32, 11, "KR470A 1.05");
+    const std::string original = kr470::BuildUpdateFile(input_);
+    const std::vector<std::string> environment = {
+        "OSPREY_PORTS=" + (dir_.Path() / "ports.ini").string(), "OSPREY_RESET_STEP_MS=1"};
+    const std::vector<std::string> argv = {OSPREY_PATH, "/FUPDATE.INI", "/ACOM7"};
+    // The line paced so that the pass lasts a while, as on a real cable.
+    const std::vector<std::string> paced = {"--baud", "2000000"};
+
+    StartSimulator(paced);
+    WriteUpdateFile();
+    std::string unchangedOutput = RunningOsprey(argv, environment, dir_.Path(), "y\n\n").Wait();
+    std::vector<std::string> unchanged = Transcript();
+    ASSERT_TRUE(unchangedOutput.find("Successfully updated") != std::string::npos);
+
+    StartSimulator(paced);
+    std::string path = WriteUpdateFile();
+    RunningOsprey run(argv, environment, dir_.Path(), "y\n\n");
+    size_t sentWhenChanged =
+        RewriteDuringThePass(path, original, input_.records, dir_.Path() / "transcript.txt");
+    std::string output = run.Wait();
+    EXPECT_GT(sentWhenChanged, 0u);
+    EXPECT_LT(sentWhenChanged, input_.records.size() - 500);  // the file changed mid-pass
+    EXPECT_EQ(Transcript(), unchanged);
+    EXPECT_EQ(output, unchangedOutput);
 }
 
 }  // namespace
