@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -75,6 +77,21 @@ class ComponentTest : public ::testing::Test {
     ComPtr<_CWaveform> waveform_;
 };
 osprey::testing::TempDir* ComponentTest::folder_ = nullptr;
+
+TEST_F(ComponentTest, AFailedRegistrationSaysWhyAndChangesNothing) {
+    const std::filesystem::path damaged = folder_->Path() / "damaged.ini";
+    const std::string text = "; by hand\n[Some\\Key]\nthis line is no entry\n";
+    std::ofstream(damaged) << text;
+    setenv("KCOM_REGISTRY", damaged.c_str(), 1);
+    std::string error;
+    HRESULT result = kcom::RegisterLibrary(KESTREL_LIBRARY, error);
+    setenv("KCOM_REGISTRY", (folder_->Path() / "registry.ini").c_str(), 1);
+    EXPECT_EQ(result, SELFREG_E_CLASS);
+    EXPECT_EQ(error, "DllRegisterServer failed: cannot parse the registry: " + damaged.string() +
+                         ", line 3 is neither a [key] header, a name = value line nor a comment");
+    std::ifstream in(damaged);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+}
 
 TEST_F(ComponentTest, RegistrationNamesTheLibraryItsClassAndTypeLibrary) {
     kcom::RegistryKeys keys = kcom::ReadRegistry();
