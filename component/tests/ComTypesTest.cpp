@@ -168,6 +168,12 @@ TEST_F(RegistryTest, AnUnreadableOrUnparsableRegistryIsLeftAsItIsAndSaysWhy) {
     EXPECT_EQ(LastRegistryError(),
               "cannot read the registry: " + registry.string() + " is a FIFO, not a regular file");
     EXPECT_TRUE(ReadRegistry().empty());
+
+    std::filesystem::remove(registry);
+    std::filesystem::create_symlink("loop.ini", registry);
+    std::filesystem::create_symlink("registry.ini", dir_.Path() / "loop.ini");
+    EXPECT_EQ(RegisterServer(Server("One.Class", 1)), SELFREG_E_CLASS);
+    EXPECT_EQ(LastRegistryError(), "too many levels of symbolic links at " + registry.string());
 }
 
 TEST_F(RegistryTest, ALinkIsWrittenThroughAndAPlantedTemporaryNameIsNeverFollowed) {
