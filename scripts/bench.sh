@@ -45,7 +45,7 @@ figure() { grep 'pass:' "$work/sim.err" | tail -n1 | sed -n "s|.*$1 \\([0-9.]*\\
 
 # osprey_update FILE BAUD [/C]: one whole update, questions answered.
 osprey_update() {
-  (cd "$work" && printf 'y\n\n' | OSPREY_PORTS=$work/ports.ini OSPREY_RESET_STEP_MS=0 \
+  (cd "$work" && printf 'y\n\n' | OSPREY_PORTS=$work/ports.ini OSPREY_RESET_STEP_MS=1 \
     "$osprey" "/F$1" "/ACOM1::Baud=$2" "${@:3}" >/dev/null)
 }
 
