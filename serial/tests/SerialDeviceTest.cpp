@@ -59,6 +59,15 @@ class SerialDeviceTest : public ::testing::Test {
 
     std::string LockPath() const { return lock_.Path() + "/" + LockNameFor(pty_.Path()); }
 
+    // Opens the pty and sets its rate; false when either step failed.
+    bool OpenAt(SerialDevice& device, uint32_t baud, Handshake handshake = Handshake::kNone) const {
+        OpenFailure why;
+        LineConfig config;
+        config.baud = baud;
+        config.handshake = handshake;
+        return device.Open(pty_.Path(), why) && device.Configure(config);
+    }
+
     LockFolder lock_;
     PseudoTerminal pty_;
     PortState before_;
@@ -67,12 +76,7 @@ class SerialDeviceTest : public ::testing::Test {
 TEST_F(SerialDeviceTest, SettingsComeBackExactlyAtClose) {
     for (uint32_t baud : {2400u, 9600u, 14400u, 115200u}) {
         SerialDevice device;
-        OpenFailure why;
-        ASSERT_TRUE(device.Open(pty_.Path(), why)) << why.error;
-        LineConfig config;
-        config.baud = baud;
-        config.handshake = Handshake::kXonXoff;
-        ASSERT_TRUE(device.Configure(config));
+        ASSERT_TRUE(OpenAt(device, baud, Handshake::kXonXoff));
         EXPECT_EQ(GetLineSpeed(pty_.Keeper()), baud);
         device.Close();
         ExpectSameState(before_, StateOf(pty_.Keeper()));
@@ -82,11 +86,8 @@ TEST_F(SerialDeviceTest, SettingsComeBackExactlyAtClose) {
 
 TEST_F(SerialDeviceTest, StandardRatesUseTheStandardEncoding) {
     SerialDevice device;
-    OpenFailure why;
-    ASSERT_TRUE(device.Open(pty_.Path(), why));
-    LineConfig config;
-    config.baud = 9600;
-    ASSERT_TRUE(device.Configure(config));
+    ASSERT_TRUE(OpenAt(device, 9600));
+    LineConfig config = device.Config();
     EXPECT_FALSE(UsesCustomSpeed(pty_.Keeper()));
     termios tio{};
     tcgetattr(pty_.Keeper(), &tio);
@@ -129,11 +130,7 @@ TEST_F(SerialDeviceTest, LockOfAnotherLiveProgramIsHonoured) {
 
 TEST_F(SerialDeviceTest, OutputBacklogStaysWithinTheTransmitQueue) {
     SerialDevice device;
-    OpenFailure why;
-    ASSERT_TRUE(device.Open(pty_.Path(), why));
-    LineConfig config;
-    config.baud = 9600;
-    ASSERT_TRUE(device.Configure(config));
+    ASSERT_TRUE(OpenAt(device, 9600));
     std::vector<char> bytes(20000, 'x');
     Transfer sent = device.Write(bytes, 0);  // no time to wait: only what fits now
     EXPECT_EQ(sent.state, IoState::kTimedOut);
@@ -143,11 +140,7 @@ TEST_F(SerialDeviceTest, OutputBacklogStaysWithinTheTransmitQueue) {
 
 TEST_F(SerialDeviceTest, AnAnswerLetsTheNextWriteGoAtOnce) {
     SerialDevice device;
-    OpenFailure why;
-    ASSERT_TRUE(device.Open(pty_.Path(), why));
-    LineConfig config;
-    config.baud = 2400;
-    ASSERT_TRUE(device.Configure(config));
+    ASSERT_TRUE(OpenAt(device, 2400));
     std::vector<char> bytes(kMaxPendingOutput, 'x');
     ASSERT_EQ(device.Write(bytes, 0).count, kMaxPendingOutput);
     ASSERT_EQ(write(pty_.Master(), "1\n", 2), 2);
@@ -161,10 +154,7 @@ TEST_F(SerialDeviceTest, SignalReleaseRestoresAndUnlocksWithoutTheObject) {
     pid_t child = fork();
     if (child == 0) {
         auto* device = new SerialDevice;  // never closed: the release must do it all
-        OpenFailure why;
-        LineConfig config;
-        config.baud = 14400;
-        bool ok = device->Open(pty_.Path(), why) && device->Configure(config);
+        bool ok = OpenAt(*device, 14400);
         ReleaseHeldPortsNow();
         _exit(ok ? 0 : 1);
     }
