@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -81,6 +83,23 @@ void SleepMs(uint32_t ms) {
     poll(nullptr, 0, static_cast<int>(ms));
 }
 
+// Holds signals back while a port changes hands, so a handler that releases
+// the held ports never finds one half taken or half given back.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &previous_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+};
+
 }  // namespace
 
 uint64_t MonotonicNs() {
@@ -100,6 +119,7 @@ SerialDevice::~SerialDevice() {
 bool SerialDevice::Open(const std::string& path, OpenFailure& why) {
     Close();
     why = {};
+    SignalsHeld held;
     if (!AcquireLock(path, why)) {
         lastErrno_ = why.error;
         return false;
@@ -381,6 +401,7 @@ void SerialDevice::Close() {
         return;
     }
     DrainOutput();
+    SignalsHeld held;
     ForgetPort(heldSlot_);
     heldSlot_ = -1;
     tcflush(fd_, TCIOFLUSH);  // a line held by flow control must not hold up the close
