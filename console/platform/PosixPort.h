@@ -1,17 +1,15 @@
 // The serial port on a POSIX tty: a built-in port, a USB adapter or a
-// pseudo-terminal. Device nodes come from the ports file.
+// pseudo-terminal. Device nodes come from the ports file; the device itself is
+// the shared serial library's.
 #pragma once
 
-#include <termios.h>
-
+#include "SerialDevice.h"
 #include "SerialPort.h"
 
 namespace osprey {
 
 class PosixPort final : public SerialPort {
   public:
-    ~PosixPort() override;
-
     bool Open(std::string_view devicePath) override;
     std::string DefaultSettings(std::string_view devicePath, std::string_view fallback) override;
     bool SetupQueues(uint32_t inputBytes, uint32_t outputBytes) override;
@@ -25,20 +23,14 @@ class PosixPort final : public SerialPort {
     uint32_t TickCount() override;
     std::string LastErrorText() override;
 
-    // Error flag reported by ClearErrors after a hang-up or a failed read.
-    static constexpr uint32_t kLineGone = 0x8000;
-
   private:
-    bool OpenDevice(const char* path);
-    bool WaitForDataSetReady(uint32_t waitMs);
-    void SetDataTerminalReady(bool on);
-
-    int fd_ = -1;
+    serialio::SerialDevice device_;
     int lastErrno_ = 0;
-    uint32_t errorFlags_ = 0;
-    bool dsrFlow_ = false;
-    bool hasModemLines_ = true;  // false once the device said it has none
     PortTimeouts timeouts_{};
 };
+
+// The line settings record in the serial library's terms. False for a parity
+// no tty has.
+bool ToLineConfig(const LineSettings& settings, serialio::LineConfig& config);
 
 }  // namespace osprey

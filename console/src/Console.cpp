@@ -9,6 +9,7 @@
 #include <csignal>
 
 #include <cctype>
+#include <charconv>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -106,12 +107,17 @@ ConsoleStreams& Console() {
 }
 
 unsigned ResetStepMilliseconds() {
+    constexpr unsigned kDefaultStepMs = 1200;
     const char* text = std::getenv("OSPREY_RESET_STEP_MS");
-    if (text == nullptr || *text == '\0') {
-        return 1200;
+    if (text == nullptr) {
+        return kDefaultStepMs;
     }
-    int32_t value = DecimalInteger(text);
-    return value < 0 ? 0u : static_cast<unsigned>(value);
+    // A typing slip must never skip the instrument's restart time.
+    std::string_view digits(text);
+    unsigned value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    bool whole = error == std::errc() && end == digits.data() + digits.size();
+    return whole && value > 0 ? value : kDefaultStepMs;
 }
 
 void TeePrintf(const char* format, ...) {

@@ -28,8 +28,8 @@ ConsoleStreams& Console();
 using SleepFunction = void (*)(unsigned milliseconds);
 extern SleepFunction sleepMilliseconds;
 
-// Milliseconds per counted second of WaitForReset: 1200, or the value of
-// OSPREY_RESET_STEP_MS when that is set to a number.
+// Milliseconds per counted second of WaitForReset: the value of
+// OSPREY_RESET_STEP_MS when that is a positive number, else 1200.
 unsigned ResetStepMilliseconds();
 
 [[gnu::format(printf, 1, 2)]] void TeePrintf(const char* format, ...);

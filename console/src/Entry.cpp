@@ -1,14 +1,17 @@
 #include "Entry.h"
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "Console.h"
 #include "IniReader.h"
+#include "OpenDiagnostics.h"
 #include "Options.h"
 #include "SerialLink.h"
+#include "SignalExit.h"
 #include "UpdateProcedure.h"
 
 namespace osprey {
@@ -89,6 +92,7 @@ const char* LinkErrorMessage(int code) {
 }
 
 int RunProgram(int argc, const char* const* argv) {
+    InstallSignalExit();
     RunSettings settings = ParseCommandLine(argc, argv);
     if (settings.describe) {
         PrintDescription(settings.updateFile.c_str());
@@ -97,6 +101,9 @@ int RunProgram(int argc, const char* const* argv) {
     try {
         UpdateInstrument(settings, link);
     } catch (LinkError code) {
+        if (std::string hint = AddressHint(settings.address); code == kBadParameter) {
+            std::fputs(hint.c_str(), stderr);
+        }
         TeePrintf("%s", LinkErrorMessage(code));
         TeePrintf("Update of firmware FAILED!\n");
     } catch (...) {

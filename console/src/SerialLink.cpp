@@ -16,6 +16,8 @@ namespace {
 constexpr const char* kFallbackSettings = "9600,N,8,1";
 constexpr uint32_t kQueueBytes = 1024;
 constexpr uint32_t kDeadlineSlackMs = 15;
+// How long a full reply waits for the byte behind it: it is already on its way.
+constexpr uint32_t kFollowingByteWaitMs = 100;
 
 // "COM%d" semantics: the prefix, then optional blanks and sign, then at least
 // one digit.
@@ -254,7 +256,12 @@ int SerialLink::Read(std::span<char> buffer, size_t& length) {
     // One byte always stays free for the terminating zero.
     const size_t limit = buffer.empty() ? 0 : buffer.size() - 1;
     size_t total = 0;
-    while (total < limit) {
+    if (carried_ && limit > 0) {
+        buffer[total++] = *carried_;
+        carried_.reset();
+    }
+    auto complete = [&] { return total > 0 && buffer[total - 1] == terminator_; };
+    while (total < limit && !complete()) {
         IoResult result =
             port_->Read(buffer.subspan(total, limit - total), MillisecondsLeft(deadline));
         if (result.status == IoStatus::kFailed) {
@@ -264,15 +271,29 @@ int SerialLink::Read(std::span<char> buffer, size_t& length) {
             throw kTimeout;
         }
         total += std::min(result.count, limit - total);
-        if (total > 0 && buffer[total - 1] == terminator_) {
-            break;
-        }
     }
-    if (total > 0 && buffer[total - 1] == terminator_) {
+    if (complete()) {
         buffer[--total] = '\0';
+    } else if (total == limit && limit > 0) {
+        TakeFollowingTerminator(deadline);
     }
     length = total;
     return 0;
+}
+
+// A reply that exactly fills the buffer still owns the LF behind it: left in
+// the driver it would read as the next (empty) reply. Any other byte is the
+// start of the next reply and is kept for it.
+void SerialLink::TakeFollowingTerminator(uint32_t deadline) {
+    char next = 0;
+    IoResult result = port_->Read(std::span<char>(&next, 1),
+                                  std::min(MillisecondsLeft(deadline), kFollowingByteWaitMs));
+    if (result.status == IoStatus::kFailed) {
+        throw static_cast<LinkError>(ClearError());
+    }
+    if (result.count == 1 && next != terminator_) {
+        carried_ = next;
+    }
 }
 
 int SerialLink::Query(std::string_view command, std::span<char> reply, size_t& replyLength) {
@@ -286,6 +307,7 @@ uint32_t SerialLink::ClearError() {
 }
 
 void SerialLink::Purge() {
+    carried_.reset();
     port_->Purge();
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -62,6 +63,7 @@ class SerialLink {
     void ApplySettings(std::string_view upperAddress);
     int SetParameter(LineSetting setting, int32_t value);
     int Read(std::span<char> buffer, size_t& length);
+    void TakeFollowingTerminator(uint32_t deadline);
     uint32_t ClearError();
     void Purge();
     void Close();
@@ -78,6 +80,7 @@ class SerialLink {
     int32_t handshakeMode_ = kHandshakeDtrDsr;
     PortTimeouts timeouts_{};
     char terminator_ = '\n';
+    std::optional<char> carried_;  // first byte of the next reply, read early
 };
 
 // Formats a command into the caller's buffer and returns its length. A

@@ -70,6 +70,11 @@ TEST(ResetStep, DefaultsTo1200AndFollowsTheEnvironment) {
     EXPECT_EQ(ResetStepMilliseconds(), 1200u);
     setenv("OSPREY_RESET_STEP_MS", "5", 1);
     EXPECT_EQ(ResetStepMilliseconds(), 5u);
+    // Anything but a positive number keeps the instrument's full restart time.
+    for (const char* text : {"abc", "0", "-5", "12abc", " ", "99999999999"}) {
+        setenv("OSPREY_RESET_STEP_MS", text, 1);
+        EXPECT_EQ(ResetStepMilliseconds(), 1200u) << text;
+    }
     unsetenv("OSPREY_RESET_STEP_MS");
 }
 

@@ -15,17 +15,20 @@ namespace osprey::testing {
 struct ProcessResult {
     int status = -1;
     std::string output;
+    std::string errors;  // standard error
 };
 
 inline pid_t Spawn(const std::vector<std::string>& argv,
                    const std::vector<std::string>& environment, const std::string& folder,
-                   int inputFd, int outputFd) {
+                   int inputFd, int outputFd, int errorFd = -1) {
     pid_t pid = fork();
     if (pid == 0) {
         if (!folder.empty() && chdir(folder.c_str()) != 0)
             _exit(126);
         dup2(inputFd, 0);
         dup2(outputFd, 1);
+        if (errorFd >= 0)
+            dup2(errorFd, 2);
         for (const std::string& assignment : environment)
             putenv(const_cast<char*>(assignment.c_str()));
         std::vector<char*> args;
@@ -49,12 +52,13 @@ inline std::string ReadAll(int fd) {
 inline ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
                                 const std::vector<std::string>& environment = {},
                                 const std::string& folder = "") {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         return {};
-    pid_t pid = Spawn(argv, environment, folder, in[0], out[1]);
+    pid_t pid = Spawn(argv, environment, folder, in[0], out[1], err[1]);
     close(in[0]);
     close(out[1]);
+    close(err[1]);
     // Answers are small: they fit the pipe, so writing them first cannot block.
     if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
     }
@@ -62,6 +66,9 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const std:
     ProcessResult result;
     result.output = ReadAll(out[0]);
     close(out[0]);
+    // Diagnostics are a few lines: they wait in their pipe until stdout ends.
+    result.errors = ReadAll(err[0]);
+    close(err[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -174,6 +174,29 @@ TEST_F(SerialLinkTest, OverlongReplyIsCutAndTheRestBeginsTheNextReply) {
     EXPECT_STREQ(rest.data(), "89\nnext");  // two lines in one piece stay together
 }
 
+TEST_F(SerialLinkTest, ReplyThatExactlyFillsTheBufferTakesItsLineFeed) {
+    SerialLink& link = MakeLink();
+    link.Open("COM1");
+    std::string entry = "-222,\"" + std::string(92, 'x') + "\"";
+    ASSERT_EQ(entry.size(), 99u);
+    port_.input = entry + "\n0,\"No error\"\n";
+    std::array<char, 100> reply{};
+    size_t length = 0;
+    link.Query("SYST:ERR?", reply, length);
+    EXPECT_EQ(length, 99u);
+    EXPECT_EQ(std::string(reply.data()), entry);
+    link.Query("SYST:ERR?", reply, length);  // in step: the next entry, not an empty line
+    EXPECT_STREQ(reply.data(), "0,\"No error\"");
+    // Split across reads, the LF behind a full buffer is still taken.
+    port_.input = "abcd\nnext\n";
+    port_.pieceSize = 1;
+    std::array<char, 5> small{};
+    link.Query("q?", small, length);
+    EXPECT_STREQ(small.data(), "abcd");
+    link.Query("q?", small, length);
+    EXPECT_STREQ(small.data(), "next");
+}
+
 TEST_F(SerialLinkTest, SilenceTimesOutAfterTheTimeoutPlusSlack) {
     SerialLink& link = MakeLink();
     link.Open("COM1");

@@ -17,7 +17,7 @@ for _ in $(seq 100); do [[ -e $work/tty ]] && break; sleep 0.05; done
 printf '[COM1]\ndevice = %s\n' "$work/tty" >"$work/ports.ini"
 
 cd "$work"
-printf 'y\n\n' | OSPREY_PORTS=$work/ports.ini OSPREY_RESET_STEP_MS=0 \
+printf 'y\n\n' | OSPREY_PORTS=$work/ports.ini OSPREY_RESET_STEP_MS=1 \
   valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
   "$osprey" /Fupdate.ini /ACOM1 /L >"$work/out.txt"
 grep -q '^dlo:comp ' "$work/transcript.txt" || { echo "the update did not commit"; cat "$work/out.txt"; exit 1; }

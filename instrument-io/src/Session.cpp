@@ -152,13 +152,14 @@ std::unique_ptr<Session> Session::Open(std::string_view address, Result& result)
     std::string kind;
     if (parts[0].starts_with("ASRL")) {
         std::string port = parts[0].substr(4);
-        std::string device, settings;
+        std::string device, settings, handshake;
         if (AllDigits(port)) {
             int number = std::atoi(port.c_str());
             device = Lookup(config, "ASRL" + port, "DEVICE");
             if (device.empty())
                 device = "/dev/ttyS" + std::to_string(number - 1);
             settings = Lookup(config, "ASRL" + port, "SETTINGS");
+            handshake = Lookup(config, "ASRL" + port, "HANDSHAKE");
         } else if (port.starts_with("/")) {
             // A device path: keep its case as written.
             std::string original = Trim(address);
@@ -166,11 +167,12 @@ std::unique_ptr<Session> Session::Open(std::string_view address, Result& result)
                                             ? std::string::npos
                                             : original.find("::") - 4);
             settings = Lookup(config, Upper(device), "SETTINGS");
+            handshake = Lookup(config, Upper(device), "HANDSHAKE");
         } else {
             result = {Status::kBadAddress, "Invalid resource address: " + std::string(address)};
             return nullptr;
         }
-        transport = OpenSerial(device, settings.empty() ? "9600,N,8,1" : settings, why);
+        transport = OpenSerial(device, settings.empty() ? "9600,N,8,1" : settings, handshake, why);
         kind = "ASRL";
     } else if (parts[0].starts_with("TCPIP") && parts.size() == 4 && parts[3] == "SOCKET") {
         // The host keeps its case: names are matched by the resolver anyway.

@@ -17,9 +17,11 @@ class Transport {
     virtual long ReadSome(std::span<char> into, uint32_t waitMs) = 0;
 };
 
-// A serial device in raw mode, opened exclusively. `settings` like "9600,N,8,1".
+// A serial device in raw mode, opened exclusively (lock file included).
+// `settings` like "9600,N,8,1" (any baud rate); `handshake` NONE, XON_XOFF,
+// RTS_CTS or DTR_DSR, empty for NONE.
 std::unique_ptr<Transport> OpenSerial(const std::string& device, const std::string& settings,
-                                      std::string& why);
+                                      const std::string& handshake, std::string& why);
 // A TCP connection to host:port.
 std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
                                    uint32_t timeoutMs, std::string& why);

@@ -1,16 +1,12 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <map>
 
 #include "Transport.h"
 
@@ -74,79 +70,7 @@ class FdTransport : public Transport {
     int fd_;
 };
 
-speed_t SpeedFor(unsigned long baud) {
-    static const std::map<unsigned long, speed_t> kSpeeds = {
-        {1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
-        {19200, B19200},   {38400, B38400},   {57600, B57600},  {115200, B115200},
-        {230400, B230400}, {460800, B460800}, {921600, B921600}};
-    auto found = kSpeeds.find(baud);
-    return found == kSpeeds.end() ? B0 : found->second;
-}
-
-// "9600,N,8,1" on top of raw mode. False when a part is not understood.
-bool ApplySerialSettings(termios& tio, const std::string& settings) {
-    unsigned long baud = 9600;
-    char parity = 'N';
-    int bits = 8;
-    int stop = 1;
-    if (std::sscanf(settings.c_str(), "%lu,%c,%d,%d", &baud, &parity, &bits, &stop) < 1) {
-        return false;
-    }
-    speed_t speed = SpeedFor(baud);
-    if (speed == B0 || bits < 5 || bits > 8 || (stop != 1 && stop != 2)) {
-        return false;
-    }
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    tio.c_cflag |= kSizes[bits - 5] | CLOCAL | CREAD | (stop == 2 ? CSTOPB : 0);
-    switch (parity) {
-        case 'N':
-        case 'n':
-            break;
-        case 'E':
-        case 'e':
-            tio.c_cflag |= PARENB;
-            break;
-        case 'O':
-        case 'o':
-            tio.c_cflag |= PARENB | PARODD;
-            break;
-        default:
-            return false;
-    }
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    return true;
-}
-
 }  // namespace
-
-std::unique_ptr<Transport> OpenSerial(const std::string& device, const std::string& settings,
-                                      std::string& why) {
-    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        why = device + ": " + std::strerror(errno);
-        return nullptr;
-    }
-    termios tio{};
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        why = device + " is in use";
-    } else if (tcgetattr(fd, &tio) != 0) {
-        why = device + " is not a serial port";
-    } else if (!ApplySerialSettings(tio, settings)) {
-        why = "line settings \"" + settings + "\" not understood";
-    } else if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        why = device + ": " + std::strerror(errno);
-    } else {
-        ioctl(fd, TIOCEXCL);
-        return std::make_unique<FdTransport>(fd);
-    }
-    ::close(fd);
-    return nullptr;
-}
 
 std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
                                    uint32_t timeoutMs, std::string& why) {

@@ -1,6 +1,9 @@
 // The I/O layer against the simulator over TCP and over a pseudo-terminal.
 #include "InstrumentIO.h"
 
+#include <fcntl.h>
+#include <termios.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -95,6 +98,38 @@ TEST_F(InstrumentIOTest, SerialPortByPathAndByNumber) {
     EXPECT_EQ(io->SendQuery("*OPC?"), "1");
     EXPECT_NE(ErrorOf([&] { factory_->OpenInstrument("ASRL7"); }), "");  // in use by `io`
     EXPECT_NE(ErrorOf([&] { factory_->OpenInstrument("NOTANADDRESS"); }), "");
+}
+
+TEST_F(InstrumentIOTest, SerialPortTakesAnyRateAHandshakeAndPutsTheSettingsBack) {
+    std::string link =
+        (std::filesystem::temp_directory_path() / ("kio-tty-" + std::to_string(getpid()))).string();
+    simulator_ =
+        std::make_unique<Simulator>(std::vector<std::string>{SIMULATOR_PATH, "--link", link});
+    int keeper = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(keeper, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(keeper, &before), 0);
+    std::ofstream(config_) << "[ASRL7]\ndevice = " << link
+                           << "\nsettings = 14400,N,8,1\nhandshake = rts_cts\n";
+    std::unique_ptr<InstrumentIO> io = factory_->OpenInstrument("ASRL7");
+    termios during{};
+    tcgetattr(keeper, &during);
+    EXPECT_NE(during.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(io->SendQuery("*OPC?"), "1");
+    EXPECT_NE(ErrorOf([&] { factory_->OpenInstrument("ASRL7"); }).find("held by PID"),
+              std::string::npos);
+    io.reset();
+    termios after{};
+    tcgetattr(keeper, &after);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    std::ofstream(config_) << "[ASRL7]\ndevice = " << link << "\nhandshake = XON\n";
+    EXPECT_NE(ErrorOf([&] { factory_->OpenInstrument("ASRL7"); }).find("handshake"),
+              std::string::npos);
+    close(keeper);
 }
 
 }  // namespace

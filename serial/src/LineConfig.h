@@ -1,0 +1,42 @@
+// Line settings of a serial port as both programs name them: baud rate, frame
+// and one of four handshake modes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace serialio {
+
+enum class Handshake : uint8_t { kNone = 1, kXonXoff = 2, kRtsCts = 3, kDtrDsr = 4 };
+
+struct LineConfig {
+    uint32_t baud = 9600;
+    uint8_t dataBits = 8;
+    char parity = 'N';  // N, O, E, M (mark) or S (space)
+    uint8_t stopBits = 1;
+    Handshake handshake = Handshake::kNone;
+    char xonChar = 0x11;
+    char xoffChar = 0x13;
+
+    // Bits on the wire per byte: start, data, parity, stop.
+    unsigned FrameBits() const { return 1u + dataBits + (parity == 'N' ? 0u : 1u) + stopBits; }
+    bool operator==(const LineConfig&) const = default;
+};
+
+// Reads "9600,N,8,1" (baud, parity letter, data bits, stop bits; the later
+// items may be left out) on top of `config`. False when a part is not understood.
+bool ParseLineText(std::string_view text, LineConfig& config);
+
+// "NONE", "XON_XOFF", "RTS_CTS" or "DTR_DSR" in any case.
+std::optional<Handshake> HandshakeNamed(std::string_view name);
+
+// What the modem lines should be in a handshake mode: DTR raised only for
+// DTR/DSR, RTS lowered in every mode but RTS/CTS (where the driver drives it).
+struct ModemLines {
+    bool raiseDtr = false;
+    bool lowerRts = true;
+};
+ModemLines ModemLinesFor(Handshake mode);
+
+}  // namespace serialio
