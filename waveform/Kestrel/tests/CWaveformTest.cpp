@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -79,8 +80,10 @@ osprey::testing::TempDir* ComponentTest::folder_ = nullptr;
 TEST_F(ComponentTest, RegistrationNamesTheLibraryItsClassAndTypeLibrary) {
     kcom::RegistryKeys keys = kcom::ReadRegistry();
     const std::string clsid = "CLSID\\{3549DEA1-DB32-4646-B8BC-88B3008D3567}";
-    char resolved[PATH_MAX];
-    ASSERT_NE(realpath(KESTREL_LIBRARY, resolved), nullptr);
+    // The soname link beside the file, which survives an upgrade of the file.
+    const std::string resolved =
+        (std::filesystem::canonical(KESTREL_LIBRARY).parent_path() / "libKestrel.so.1").string();
+    EXPECT_TRUE(std::filesystem::is_symlink(resolved));
     EXPECT_EQ(keys[clsid + "\\InprocServer32"]["@"], resolved);
     EXPECT_EQ(keys[clsid + "\\InprocServer32"]["ThreadingModel"], "Apartment");
     EXPECT_EQ(keys["Kestrel.CWaveform\\Clsid"]["@"], "{3549DEA1-DB32-4646-B8BC-88B3008D3567}");
