@@ -1,6 +1,8 @@
 #include "ComTypes.h"
 
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,44 @@ constexpr size_t kLengthPrefix = sizeof(uint32_t);
 
 bool IsObject(VARTYPE type) {
     return type == VT_DISPATCH || type == VT_UNKNOWN;
+}
+
+// Bytes of the value a Variant of this type holds in itself; 0 for the types
+// that hold a string, an object or nothing, and for those not offered here.
+size_t ScalarBytes(VARTYPE type) {
+    switch (type) {
+        case VT_I1:
+        case VT_UI1:
+            return 1;
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL:
+            return 2;
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_R4:
+        case VT_ERROR:
+            return 4;
+        case VT_R8:
+        case VT_DATE:
+        case VT_CY:
+        case VT_I8:
+        case VT_UI8:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+bool IsOffered(VARTYPE type) {
+    if ((type & VT_BYREF) != 0) {
+        const auto base = static_cast<VARTYPE>(type & ~VT_BYREF);
+        return base == VT_VARIANT || base == VT_BSTR || IsObject(base) || ScalarBytes(base) > 0;
+    }
+    return type == VT_EMPTY || type == VT_NULL || type == VT_BSTR || IsObject(type) ||
+           ScalarBytes(type) > 0;
 }
 
 }  // namespace
@@ -82,6 +122,8 @@ HRESULT VariantCopy(VARIANT* destination, const VARIANT* source) {
         return E_INVALIDARG;
     if (destination == source)
         return S_OK;
+    if (!IsOffered(source->vt))
+        return DISP_E_TYPEMISMATCH;  // a copy of its pointer would dangle
     VARIANT copy = *source;
     if (source->vt == VT_BSTR && source->bstrVal != nullptr) {
         copy.bstrVal = SysAllocStringLen(source->bstrVal, SysStringLen(source->bstrVal));
@@ -102,34 +144,23 @@ HRESULT VariantCopyInd(VARIANT* destination, const VARIANT* source) {
         return VariantCopy(destination, source);
     if (source->byref == nullptr)
         return E_INVALIDARG;
+    if (!IsOffered(source->vt))
+        return DISP_E_TYPEMISMATCH;
+    const auto base = static_cast<VARTYPE>(source->vt & ~VT_BYREF);
+    if (base == VT_VARIANT) {
+        if ((source->pvarVal->vt & VT_BYREF) != 0)
+            return E_INVALIDARG;  // one level of reference only
+        return VariantCopy(destination, source->pvarVal);
+    }
     VARIANT direct;
     VariantInit(&direct);
-    direct.vt = static_cast<VARTYPE>(source->vt & ~VT_BYREF);
-    switch (direct.vt) {
-        case VT_VARIANT:
-            return VariantCopyInd(destination, source->pvarVal);
-        case VT_I2:
-            direct.iVal = *source->piVal;
-            break;
-        case VT_I4:
-            direct.lVal = *source->plVal;
-            break;
-        case VT_R8:
-            direct.dblVal = *source->pdblVal;
-            break;
-        case VT_BOOL:
-            direct.boolVal = *source->pboolVal;
-            break;
-        case VT_BSTR:
-            direct.bstrVal = *source->pbstrVal;
-            break;
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-            direct.punkVal = *source->ppunkVal;
-            break;
-        default:
-            return DISP_E_TYPEMISMATCH;
-    }
+    direct.vt = base;
+    if (base == VT_BSTR)
+        direct.bstrVal = *source->pbstrVal;
+    else if (IsObject(base))
+        direct.punkVal = *source->ppunkVal;
+    else
+        std::memcpy(&direct.llVal, source->byref, ScalarBytes(base));
     return VariantCopy(destination, &direct);
 }
 
@@ -234,6 +265,82 @@ std::string ToUtf8(const OLECHAR* text, size_t length) {
 
 std::string ToUtf8(BSTR text) {
     return text == nullptr ? std::string() : ToUtf8(text, SysStringLen(text));
+}
+
+namespace {
+
+// A number written in a string: blanks around it, an optional sign, decimal
+// digits with a point and an exponent.
+std::optional<double> ParseNumber(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t");
+    size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos)
+        return std::nullopt;
+    if (text[first] == '+' && first < last)
+        ++first;
+    double value = 0;
+    const char* end = text.data() + last + 1;
+    auto [stop, error] = std::from_chars(text.data() + first, end, value);
+    if (error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
+
+// The value of a Variant holding a number, or nothing.
+std::optional<double> NumberOf(const VARIANT& v) {
+    switch (v.vt) {
+        case VT_EMPTY:
+            return 0.0;
+        case VT_I1:
+            return v.cVal;
+        case VT_UI1:
+            return v.bVal;
+        case VT_I2:
+            return v.iVal;
+        case VT_UI2:
+            return v.uiVal;
+        case VT_BOOL:
+            return v.boolVal;
+        case VT_I4:
+        case VT_INT:
+            return v.lVal;
+        case VT_UI4:
+        case VT_UINT:
+            return v.ulVal;
+        case VT_I8:
+            return static_cast<double>(v.llVal);
+        case VT_UI8:
+            return static_cast<double>(v.ullVal);
+        case VT_R4:
+            return v.fltVal;
+        case VT_R8:
+        case VT_DATE:
+            return v.dblVal;
+        case VT_CY:
+            return static_cast<double>(v.cyVal.int64) / 10000.0;
+        case VT_BSTR:
+            return ParseNumber(ToUtf8(v.bstrVal));
+        default:
+            return std::nullopt;  // Null, error codes, objects
+    }
+}
+
+}  // namespace
+
+HRESULT ToInt32(const VARIANT& value, int32_t& number) {
+    VARIANT direct;
+    VariantInit(&direct);
+    if (HRESULT hr = VariantCopyInd(&direct, &value); FAILED(hr))
+        return hr == E_INVALIDARG ? E_INVALIDARG : DISP_E_TYPEMISMATCH;
+    std::optional<double> found = NumberOf(direct);
+    VariantClear(&direct);
+    if (!found)
+        return DISP_E_TYPEMISMATCH;
+    const double rounded = std::nearbyint(*found);  // half to even, as assignments round
+    if (!(rounded >= INT32_MIN && rounded <= INT32_MAX))
+        return DISP_E_OVERFLOW;
+    number = static_cast<int32_t>(rounded);
+    return S_OK;
 }
 
 BSTR AllocString(const std::string& utf8) {

@@ -58,6 +58,7 @@ inline constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005);
 inline constexpr HRESULT DISP_E_UNKNOWNNAME = static_cast<HRESULT>(0x80020006);
 inline constexpr HRESULT DISP_E_BADPARAMCOUNT = static_cast<HRESULT>(0x8002000E);
 inline constexpr HRESULT DISP_E_PARAMNOTFOUND = static_cast<HRESULT>(0x80020004);
+inline constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000A);
 inline constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = static_cast<HRESULT>(0x8002802B);
 
 inline bool SUCCEEDED(HRESULT hr) {
@@ -75,15 +76,34 @@ enum VARENUM : VARTYPE {
     VT_NULL = 1,
     VT_I2 = 2,
     VT_I4 = 3,
+    VT_R4 = 4,
     VT_R8 = 5,
+    VT_CY = 6,
+    VT_DATE = 7,
     VT_BSTR = 8,
     VT_DISPATCH = 9,
     VT_ERROR = 10,
     VT_BOOL = 11,
     VT_VARIANT = 12,
     VT_UNKNOWN = 13,
+    VT_DECIMAL = 14,
+    VT_I1 = 16,
+    VT_UI1 = 17,
+    VT_UI2 = 18,
+    VT_UI4 = 19,
+    VT_I8 = 20,
+    VT_UI8 = 21,
+    VT_INT = 22,
+    VT_UINT = 23,
+    VT_RECORD = 36,
+    VT_ARRAY = 0x2000,  // a SAFEARRAY of the base type: not offered by this layer
     VT_BYREF = 0x4000,
 };
+
+struct CY {
+    int64_t int64;  // currency: the value times 10000
+};
+struct SAFEARRAY;
 
 struct IUnknown;
 struct IDispatch;
@@ -94,9 +114,21 @@ struct VARIANT {
     WORD wReserved2;
     WORD wReserved3;
     union {
+        int8_t cVal;
+        uint8_t bVal;
         int16_t iVal;
+        uint16_t uiVal;
         int32_t lVal;
+        uint32_t ulVal;
+        int32_t intVal;
+        uint32_t uintVal;
+        int64_t llVal;
+        uint64_t ullVal;
+        float fltVal;
         double dblVal;
+        double date;
+        CY cyVal;
+        SAFEARRAY* parray;
         VARIANT_BOOL boolVal;
         HRESULT scode;
         BSTR bstrVal;
@@ -189,8 +221,12 @@ UINT SysStringByteLen(BSTR text);
 
 void VariantInit(VARIANT* value);
 HRESULT VariantClear(VARIANT* value);
+// Copies a Variant of a type this layer offers (the scalars, strings,
+// objects, and references to them); any other type (arrays, records,
+// decimals) is refused with DISP_E_TYPEMISMATCH, the destination unchanged.
 HRESULT VariantCopy(VARIANT* destination, const VARIANT* source);
-// Copies what a by-reference Variant points to.
+// Copies what a by-reference Variant points to, strings and all. A reference
+// to a Variant that is itself a reference is refused (E_INVALIDARG).
 HRESULT VariantCopyInd(VARIANT* destination, const VARIANT* source);
 
 }  // extern "C"
@@ -211,6 +247,11 @@ BSTR AllocString(const std::string& utf8);
 std::string ToUtf8(const OLECHAR* text, size_t length);
 std::string ToUtf8(BSTR text);
 std::u16string ToUtf16(const std::string& utf8);
+
+// A Variant's value as a 32-bit integer, as a typed assignment converts it:
+// Empty is 0, a string is read as a number, a reference is followed.
+// DISP_E_TYPEMISMATCH when it is no number, DISP_E_OVERFLOW when out of range.
+HRESULT ToInt32(const VARIANT& value, int32_t& number);
 
 }  // namespace kcom
 

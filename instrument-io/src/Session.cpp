@@ -2,6 +2,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -130,69 +131,121 @@ Session::Session(std::string address, std::string kind, std::unique_ptr<Transpor
 
 Session::~Session() = default;
 
+namespace {
+
+// Two hops cover a board alias in front of an instrument alias; eight leave
+// room for any real configuration while a mistake still ends quickly.
+constexpr size_t kMaxAliasHops = 8;
+
+std::string Joined(const std::vector<std::string>& chain) {
+    std::string text;
+    for (const std::string& step : chain)
+        text += (text.empty() ? "" : " -> ") + step;
+    return text;
+}
+
+// Follows the [aliases] routes from `address` to the address they end at,
+// written as in the configuration (a device path keeps its case). Nothing,
+// with `result` saying why, when the routes go round or run too long.
+std::optional<std::string> FollowAliases(const Config& config, std::string_view address,
+                                         Result& result) {
+    std::vector<std::string> chain = {Trim(address)};
+    std::vector<std::string> seen = {Canonical(address)};
+    auto aliases = config.find("ALIASES");
+    while (aliases != config.end()) {
+        auto next =
+            std::find_if(aliases->second.begin(), aliases->second.end(),
+                         [&](const auto& alias) { return Canonical(alias.first) == seen.back(); });
+        if (next == aliases->second.end())
+            break;
+        chain.push_back(next->second);
+        const bool loop =
+            std::find(seen.begin(), seen.end(), Canonical(next->second)) != seen.end();
+        if (loop || chain.size() > kMaxAliasHops + 1) {
+            result = {
+                Status::kConfig,
+                "Cannot open " + chain.front() + ": " +
+                    (loop ? "the aliases go round in a loop ("
+                          : "more than " + std::to_string(kMaxAliasHops) + " aliases in a row (") +
+                    Joined(chain) + ") in the [aliases] section of " + ConfigPath()};
+            return std::nullopt;
+        }
+        seen.push_back(Canonical(next->second));
+    }
+    return chain.back();
+}
+
+// A serial port by number (device and settings from its [ASRL<n>] section) or
+// by device path. `routed` is trimmed; `why` says what failed.
+std::unique_ptr<Transport> OpenSerialAddress(const Config& config, const std::string& routed,
+                                             std::string& why, bool& badAddress) {
+    std::string port = SplitAddress(routed)[0].substr(4);
+    std::string device, section;
+    if (AllDigits(port)) {
+        section = "ASRL" + port;
+        device = Lookup(config, section, "DEVICE");
+        if (device.empty())
+            device = "/dev/ttyS" + std::to_string(std::atoi(port.c_str()) - 1);
+    } else if (port.starts_with("/")) {
+        device = port;  // a device path, its case as written
+        section = Upper(device);
+    } else {
+        badAddress = true;
+        return nullptr;
+    }
+    std::string settings = Lookup(config, section, "SETTINGS");
+    return OpenSerial(device, settings.empty() ? "9600,N,8,1" : settings,
+                      Lookup(config, section, "HANDSHAKE"), why);
+}
+
+std::string NoRouteMessage(std::string_view address, const std::string& routed) {
+    std::string reached = Canonical(routed) == Canonical(address)
+                              ? ""
+                              : " (reached from " + std::string(address) + " through an alias)";
+    return "No route to " + routed + reached + ": add a line \"" + routed +
+           " = TCPIP0::host::port::SOCKET\" (or an ASRL address) to the [aliases] section of " +
+           ConfigPath();
+}
+
+}  // namespace
+
 std::unique_ptr<Session> Session::Open(std::string_view address, Result& result) {
     Config config;
     if (std::string problem; !ReadConfig(config, problem)) {
         result = {Status::kConfig, problem};
         return nullptr;
     }
-    std::string target = Canonical(address);
-    // An alias may route any address (GPIB ones need one) to a serial port or socket.
-    if (auto aliases = config.find("ALIASES"); aliases != config.end()) {
-        for (const auto& [name, routed] : aliases->second) {
-            if (Canonical(name) == target) {
-                target = Canonical(routed);
-                break;
-            }
-        }
-    }
-    std::vector<std::string> parts = SplitAddress(target);
+    // An alias may route any address (GPIB ones need one) to a serial port or
+    // socket, also through another alias.
+    std::optional<std::string> routed = FollowAliases(config, address, result);
+    if (!routed)
+        return nullptr;
+    std::vector<std::string> parts = SplitAddress(Canonical(*routed));
+    std::vector<std::string> written = SplitAddress(*routed);
     std::string why;
     std::unique_ptr<Transport> transport;
     std::string kind;
+    bool badAddress = false;
     if (parts[0].starts_with("ASRL")) {
-        std::string port = parts[0].substr(4);
-        std::string device, settings, handshake;
-        if (AllDigits(port)) {
-            int number = std::atoi(port.c_str());
-            device = Lookup(config, "ASRL" + port, "DEVICE");
-            if (device.empty())
-                device = "/dev/ttyS" + std::to_string(number - 1);
-            settings = Lookup(config, "ASRL" + port, "SETTINGS");
-            handshake = Lookup(config, "ASRL" + port, "HANDSHAKE");
-        } else if (port.starts_with("/")) {
-            // A device path: keep its case as written.
-            std::string original = Trim(address);
-            device = original.substr(4, original.find("::") == std::string::npos
-                                            ? std::string::npos
-                                            : original.find("::") - 4);
-            settings = Lookup(config, Upper(device), "SETTINGS");
-            handshake = Lookup(config, Upper(device), "HANDSHAKE");
-        } else {
-            result = {Status::kBadAddress, "Invalid resource address: " + std::string(address)};
-            return nullptr;
-        }
-        transport = OpenSerial(device, settings.empty() ? "9600,N,8,1" : settings, handshake, why);
+        transport = OpenSerialAddress(config, *routed, why, badAddress);
         kind = "ASRL";
     } else if (parts[0].starts_with("TCPIP") && parts.size() == 4 && parts[3] == "SOCKET") {
         // The host keeps its case: names are matched by the resolver anyway.
-        std::vector<std::string> original = SplitAddress(Trim(address));
-        std::string host = target == Canonical(address) ? original[1] : parts[1];
-        transport = OpenTcp(host, parts[2], kConnectTimeoutMs, why);
+        transport = OpenTcp(written[1], parts[2], kConnectTimeoutMs, why);
         kind = "TCPIP";
     } else if (parts[0].starts_with("GPIB")) {
-        result = {Status::kConfig, "No route to " + std::string(address) + ": add a line \"" +
-                                       std::string(address) +
-                                       " = TCPIP0::host::port::SOCKET\" (or an ASRL "
-                                       "address) to the [aliases] section of " +
-                                       ConfigPath()};
+        result = {Status::kConfig, NoRouteMessage(address, *routed)};
         return nullptr;
     } else {
-        result = {Status::kBadAddress, "Invalid resource address: " + std::string(address)};
+        badAddress = true;
+    }
+    if (badAddress) {
+        result = {Status::kBadAddress, "Invalid resource address: " + *routed};
         return nullptr;
     }
     if (!transport) {
-        result = {Status::kNotFound, "Cannot open " + std::string(address) + ": " + why};
+        std::string via = Canonical(*routed) == Canonical(address) ? "" : " (" + *routed + ")";
+        result = {Status::kNotFound, "Cannot open " + std::string(address) + via + ": " + why};
         return nullptr;
     }
     result = {};

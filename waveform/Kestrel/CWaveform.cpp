@@ -50,19 +50,33 @@ DISPID ParameterId(DISPID member, const OLECHAR* name) {
     return SameName(first, name) ? 0 : SameName(second, name) ? 1 : DISPID_UNKNOWN;
 }
 
-bool IsNumber(const VARIANT& value) {
-    switch (value.vt & ~VT_BYREF) {
-        case VT_I2:
-        case VT_I4:
-        case VT_R8:
-        case VT_BOOL:
-            return true;
-        case VT_VARIANT:
-            return (value.vt & VT_BYREF) != 0 && value.pvarVal != nullptr &&
-                   IsNumber(*value.pvarVal);
-        default:
-            return false;
+// The two arguments of a method in parameter order, from those passed by
+// position (last first, after the named ones) and those passed by name (their
+// positions in `rgdispidNamedArgs`). A position given twice or unknown is
+// refused, `argumentError` naming the argument.
+HRESULT ArgumentsByPosition(const DISPPARAMS& p, std::array<VARIANT*, 2>& byPosition,
+                            UINT* argumentError) {
+    if (p.cNamedArgs > p.cArgs || (p.cNamedArgs > 0 && p.rgdispidNamedArgs == nullptr))
+        return E_INVALIDARG;
+    byPosition = {};
+    auto refuse = [&](UINT index) {
+        if (argumentError != nullptr)
+            *argumentError = index;
+        return DISP_E_PARAMNOTFOUND;
+    };
+    for (UINT i = 0; i < p.cNamedArgs; ++i) {
+        const DISPID position = p.rgdispidNamedArgs[i];
+        if (position < 0 || position >= static_cast<DISPID>(byPosition.size()) ||
+            byPosition[position] != nullptr)
+            return refuse(i);
+        byPosition[position] = &p.rgvarg[i];
     }
+    for (UINT k = 0; k < p.cArgs - p.cNamedArgs; ++k) {
+        if (k >= byPosition.size() || byPosition[k] != nullptr)
+            return refuse(p.cArgs - 1 - k);
+        byPosition[k] = &p.rgvarg[p.cArgs - 1 - k];
+    }
+    return S_OK;
 }
 
 // The application object this library had to make for a host without one;
@@ -186,16 +200,14 @@ HRESULT CWaveform::Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARA
         return DISP_E_MEMBERNOTFOUND;
     if (p.cArgs != 2)
         return DISP_E_BADPARAMCOUNT;
-    if (p.cNamedArgs != 0) {
-        if (argumentError != nullptr)
-            *argumentError = 0;
-        return DISP_E_PARAMNOTFOUND;  // arguments go by position
-    }
-    // Arguments arrive last first; neither is read or changed.
+    std::array<VARIANT*, 2> arguments;
+    if (HRESULT hr = ArgumentsByPosition(p, arguments, argumentError); FAILED(hr))
+        return hr;
+    // Neither argument is read or changed.
     if (member == DISPID_getWaveform)
-        return getWaveform(&p.rgvarg[1], nullptr);
+        return getWaveform(arguments[0], nullptr);
     VARIANT_BOOL done = VARIANT_FALSE;
-    HRESULT hr = Execute(nullptr, &p.rgvarg[0], &done);
+    HRESULT hr = Execute(nullptr, arguments[1], &done);
     if (result != nullptr) {
         result->vt = VT_BOOL;
         result->boolVal = done;
@@ -232,7 +244,11 @@ HRESULT CWaveform::InvokeProperty(DISPID member, WORD flags, DISPPARAMS& p, VARI
                 out->vt = VT_I4;
                 hr = get_CountryCode(&out->lVal);
             } else if (put) {
-                hr = IsNumber(p.rgvarg[0]) ? put_CountryCode(0) : DISP_E_TYPEMISMATCH;
+                // Anything that converts to a number is taken (and 1 kept).
+                int32_t number = 0;
+                hr = kcom::ToInt32(p.rgvarg[0], number);
+                if (SUCCEEDED(hr))
+                    hr = put_CountryCode(number);
             }
             break;
         case DISPID_WaveFormResult:

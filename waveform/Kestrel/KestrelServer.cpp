@@ -58,16 +58,31 @@ class ClassFactory final : public IClassFactory {
 };
 
 // This library's own file, wherever the host loaded it from.
-std::string OwnPath() {
+std::string OwnFile() {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&OwnPath), &info) == 0 || info.dli_fname == nullptr)
+    if (dladdr(reinterpret_cast<void*>(&OwnFile), &info) == 0 || info.dli_fname == nullptr)
         return "";
     char resolved[PATH_MAX];
     return realpath(info.dli_fname, resolved) != nullptr ? resolved : info.dli_fname;
 }
 
+// What the registry records: the link named by the library's soname beside
+// the file (libKestrel.so.1), which a package upgrade moves to the new file;
+// the file itself only when no such link leads to it.
+std::string RegisteredPath() {
+    const std::string file = OwnFile();
+    const size_t slash = file.find_last_of('/');
+    if (file.empty() || slash == std::string::npos)
+        return file;
+    const std::string link = file.substr(0, slash + 1) + KESTREL_SONAME;
+    char resolved[PATH_MAX];
+    if (realpath(link.c_str(), resolved) == nullptr || file != resolved)
+        return file;
+    return link;
+}
+
 kcom::ServerRegistration Registration() {
-    return {CLSID_CWaveform, "CWaveform",    kKestrelProgId, OwnPath(),
+    return {CLSID_CWaveform, "CWaveform",    kKestrelProgId, RegisteredPath(),
             "Apartment",     LIBID_Kestrel,  "Kestrel",      "1.0",
             0x409,           IID__CWaveform, "_CWaveform"};
 }

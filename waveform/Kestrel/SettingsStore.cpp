@@ -1,8 +1,11 @@
 #include "SettingsStore.h"
 
-#include <QFileInfo>
-#include <QSettings>
 #include <cstdlib>
+#include <filesystem>
+
+#include "AtomicFile.h"
+#include "IniText.h"
+#include "Text.h"
 
 namespace kestrel {
 namespace {
@@ -19,8 +22,15 @@ std::string DefaultFolder() {
     return std::string(home != nullptr ? home : "") + "/.config";
 }
 
-QString Key(const std::string& section, const std::string& key) {
-    return QString::fromStdString(section) + "/" + QString::fromStdString(key);
+// Far above the few short values the store holds.
+constexpr size_t kMaxStoreBytes = 1 << 20;
+
+// The store's text ("" when there is none yet), or nothing when it cannot be read.
+std::optional<std::string> StoreText(const std::string& application) {
+    kcom::FileText file = kcom::ReadSmallFile(SettingsFilePath(application), kMaxStoreBytes);
+    if (file.state == kcom::FileState::kUnreadable || !IniTextWellFormed(file.text))
+        return std::nullopt;
+    return std::move(file.text);
 }
 
 }  // namespace
@@ -39,31 +49,41 @@ std::string SettingsFilePath(const std::string& application) {
     return folder + "/" + relative + ".ini";
 }
 
+std::optional<std::map<std::string, std::string>> ReadSettingsSection(
+    const std::string& application, const std::string& section) {
+    std::optional<std::string> text = StoreText(application);
+    if (!text)
+        return std::nullopt;
+    return IniSectionValues(*text, section);
+}
+
+std::string SettingOr(const std::map<std::string, std::string>& values, const std::string& key,
+                      const std::string& fallback) {
+    for (const auto& [name, value] : values) {
+        if (Lower(name) == Lower(key))
+            return value;
+    }
+    return fallback;
+}
+
 std::optional<std::string> GetSetting(const std::string& application, const std::string& section,
                                       const std::string& key, const std::string& fallback) {
-    const QString path = QString::fromStdString(SettingsFilePath(application));
-    QFileInfo file(path);
-    if (file.exists() && (!file.isFile() || !file.isReadable()))
+    auto values = ReadSettingsSection(application, section);
+    if (!values)
         return std::nullopt;
-    QSettings settings(path, QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError)
-        return std::nullopt;
-    QVariant value = settings.value(Key(section, key));
-    if (!value.isValid())
-        return fallback;
-    return value.toString().toStdString();
+    return SettingOr(*values, key, fallback);
 }
 
 bool SaveSetting(const std::string& application, const std::string& section, const std::string& key,
                  const std::string& value) {
-    // QSettings writes the whole file anew through a save file and renames it
-    // into place, so the old values survive a failed write.
-    QSettings settings(QString::fromStdString(SettingsFilePath(application)), QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError)
-        return false;  // an unreadable store would be overwritten with this one value
-    settings.setValue(Key(section, key), QString::fromStdString(value));
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    std::optional<std::string> text = StoreText(application);
+    if (!text)
+        return false;
+    const std::string path = SettingsFilePath(application);
+    std::error_code ignored;  // a missing folder shows as the write's failure
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    std::string error;
+    return kcom::ReplaceFile(path, WithIniValue(*text, section, key, value), error);
 }
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 // Velmora/WaveBench/Firmware Update.ini).
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -13,12 +14,24 @@ namespace kestrel {
 inline constexpr const char* kSettingsApplication = "Velmora\\WaveBench\\Firmware Update";
 inline constexpr const char* kSettingsSection = "Properties";
 
-// The stored value, `fallback` when the key is absent, nothing when the store
-// cannot be read.
+// The values of one section, read once; nothing when the store cannot be
+// read (no regular file, no permission, too large, or not in INI layout).
+// An absent store reads as an empty section.
+std::optional<std::map<std::string, std::string>> ReadSettingsSection(
+    const std::string& application, const std::string& section);
+// The value under `key` in a section read above, matched ignoring case as the
+// store does; `fallback` when absent.
+std::string SettingOr(const std::map<std::string, std::string>& values, const std::string& key,
+                      const std::string& fallback);
+// The stored value (key matched ignoring case), `fallback` when the key is
+// absent, nothing when the store cannot be read.
 std::optional<std::string> GetSetting(const std::string& application, const std::string& section,
                                       const std::string& key, const std::string& fallback);
-// Writes through a temporary file, so a failed write leaves the old file whole.
-// False when the value could not be stored.
+// Rewrites the store with one value changed, every other line kept: through a
+// temporary file created exclusively beside it and renamed over it, through a
+// symbolic link to its target. False, the store untouched, when the value
+// could not be stored, and always when the store cannot be read: it would
+// be overwritten with this one value.
 bool SaveSetting(const std::string& application, const std::string& section, const std::string& key,
                  const std::string& value);
 

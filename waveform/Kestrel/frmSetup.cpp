@@ -158,22 +158,23 @@ void frmSetup::Load() {
     chkChecking_->setChecked(true);
     txtCurrentMsg_->hide();
     pbrUpdate_->hide();
-    // A store that cannot be read leaves the designed text.
-    if (auto address =
-            GetSetting(kSettingsApplication, kSettingsSection, kAddressKey, kDefaultAddress))
-        SetText(txtAddress_, *address);
-    if (auto file = GetSetting(kSettingsApplication, kSettingsSection, kFileKey, kDefaultFile))
-        SetText(txtInputFile_, *file);
+    // Read once: a store that cannot be read leaves the designed texts, and
+    // this window then never writes it (it would lose what the user stored).
+    if (auto stored = ReadSettingsSection(kSettingsApplication, kSettingsSection)) {
+        storeReadable_ = true;
+        SetText(txtAddress_, SettingOr(*stored, kAddressKey, kDefaultAddress));
+        SetText(txtInputFile_, SettingOr(*stored, kFileKey, kDefaultFile));
+    }
     txtConnectAddress_->setText(txtAddress_->text());
     txtFindFile_->setText(txtInputFile_->text());
 }
 
 void frmSetup::done(int result) {
-    if (!unloaded_) {
-        unloaded_ = true;
+    if (!unloaded_ && storeReadable_) {
         SaveSetting(kSettingsApplication, kSettingsSection, kAddressKey, TextOf(txtAddress_));
         SaveSetting(kSettingsApplication, kSettingsSection, kFileKey, TextOf(txtInputFile_));
     }
+    unloaded_ = true;
     QDialog::done(result);
 }
 

@@ -56,6 +56,7 @@ class frmSetup : public QDialog {
 
     QtWindowServices services_;
     bool unloaded_ = false;
+    bool storeReadable_ = false;  // decided once, at load: no saves when it was not
     bool updating_ = false;
     std::vector<PagePlacement> pagePlacements_;
 

@@ -31,13 +31,18 @@ std::vector<std::string> FilterPieces(const std::string& converted) {
     return pieces;
 }
 
-// A filter pair as Qt writes it: "Description (patterns)".
+// A filter pair as Qt reads it: "description (patterns)", Qt taking the
+// patterns from the last parentheses. The dialog shows only the caller's
+// description, so the patterns can differ from what it says: "*.*" means every
+// file, also one without a dot, so Qt is given "*".
 QString QtNameFilter(const std::string& description, const std::string& pattern) {
-    QString text = QString::fromStdString(description);
-    QString patterns = QString(QString::fromStdString(pattern)).replace(';', ' ');
-    if (text.endsWith("(" + patterns + ")"))
-        return text;
-    return text + " (" + patterns + ")";
+    QStringList patterns = QString::fromStdString(pattern).split(';', Qt::SkipEmptyParts);
+    for (QString& each : patterns) {
+        each = each.trimmed();
+        if (each == "*.*")
+            each = "*";
+    }
+    return QString::fromStdString(description) + " (" + patterns.join(' ') + ")";
 }
 
 std::string QtChooser(const FileDialogRequest& request) {
@@ -45,6 +50,7 @@ std::string QtChooser(const FileDialogRequest& request) {
                        QString::fromStdString(request.initialDirectory));
     dialog.setObjectName("fileDialog");
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);  // the descriptions as given
     dialog.setAcceptMode(request.mode == kSaveMode ? QFileDialog::AcceptSave
                                                    : QFileDialog::AcceptOpen);
     // The chosen file must exist: the dialog stays open on a name that does not.
@@ -113,10 +119,10 @@ std::string FileDialog(const std::string& filter, const std::string& suggestedNa
         request.defaultExtension = defaultExtension;
         request.flags = flags;
         request.mode = mode;
+        // Any path the system accepts comes back whole, however long.
         std::string chosen = CutAtNul(Chooser() ? Chooser()(request) : QtChooser(request));
-        // A path that does not fit the file buffer fails like a cancel.
-        cancelled = chosen.empty() || chosen.size() >= kFileBufferSize;
-        return cancelled ? "" : chosen;
+        cancelled = chosen.empty();
+        return chosen;
     } catch (const std::exception& error) {
         ReportError(error);
         cancelled = true;

@@ -18,7 +18,8 @@ inline constexpr int32_t kOpenFlags = kFileMustExist | kNoChangeDir | kHideReadO
 
 inline constexpr int16_t kOpenMode = 1;
 inline constexpr int16_t kSaveMode = 2;
-// The chosen path must fit the dialog's file buffer, terminating NUL included.
+// The dialog's file buffer, terminating NUL included: the suggested name is cut
+// to fit it. The chosen path is not: it comes back whole.
 inline constexpr size_t kFileBufferSize = 255;
 
 // What the dialog is asked to show; what a chooser (the real one or a test's) gets.

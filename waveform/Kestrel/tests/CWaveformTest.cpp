@@ -96,8 +96,10 @@ TEST_F(ComponentTest, AFailedRegistrationSaysWhyAndChangesNothing) {
 TEST_F(ComponentTest, RegistrationNamesTheLibraryItsClassAndTypeLibrary) {
     kcom::RegistryKeys keys = kcom::ReadRegistry();
     const std::string clsid = "CLSID\\{3549DEA1-DB32-4646-B8BC-88B3008D3567}";
-    char resolved[PATH_MAX];
-    ASSERT_NE(realpath(KESTREL_LIBRARY, resolved), nullptr);
+    // The soname link beside the file, which survives an upgrade of the file.
+    const std::string resolved =
+        (std::filesystem::canonical(KESTREL_LIBRARY).parent_path() / "libKestrel.so.1").string();
+    EXPECT_TRUE(std::filesystem::is_symlink(resolved));
     EXPECT_EQ(keys[clsid + "\\InprocServer32"]["@"], resolved);
     EXPECT_EQ(keys[clsid + "\\InprocServer32"]["ThreadingModel"], "Apartment");
     EXPECT_EQ(keys["Kestrel.CWaveform\\Clsid"]["@"], "{3549DEA1-DB32-4646-B8BC-88B3008D3567}");
@@ -240,6 +242,106 @@ TEST_F(ComponentTest, MembersByNameIgnoreCaseAndCheckTheirInvocationKind) {
     EXPECT_EQ(result.pdispVal, static_cast<IDispatch*>(waveform_.Get()));
     VariantClear(&result);
     EXPECT_EQ(Call(u"module", DISPATCH_PROPERTYPUT, {Int32(0)}, nullptr), S_OK);  // drops it
+}
+
+TEST_F(ComponentTest, NamedArgumentsGoToTheParametersTheirNamesResolveTo) {
+    OLECHAR* names[] = {const_cast<OLECHAR*>(u"Execute"), const_cast<OLECHAR*>(u"DATA"),
+                        const_cast<OLECHAR*>(u"action")};
+    DISPID ids[3];
+    ASSERT_EQ(waveform_->GetIDsOfNames(IID_NULL, names, 3, 0x409, ids), S_OK);
+    EXPECT_EQ(ids[1], 1);
+    EXPECT_EQ(ids[2], 0);
+
+    // Both by name, in the resolved order; then one by name, one by position.
+    VARIANT arguments[2] = {Int32(9), Int32(3)};
+    DISPID named[2] = {ids[1], ids[2]};
+    DISPPARAMS params = {arguments, named, 2, 2};
+    VARIANT result;
+    EXPECT_EQ(waveform_->Invoke(ids[0], IID_NULL, 0x409, DISPATCH_METHOD, &params, &result, nullptr,
+                                nullptr),
+              S_OK);
+    EXPECT_EQ(result.boolVal, VARIANT_TRUE);
+    params.cNamedArgs = 1;  // data by name, Action by position
+    EXPECT_EQ(waveform_->Invoke(ids[0], IID_NULL, 0x409, DISPATCH_METHOD, &params, &result, nullptr,
+                                nullptr),
+              S_OK);
+
+    // A position named twice, or none of the method's, is refused and named.
+    UINT wrong = 99;
+    named[1] = 1;
+    params.cNamedArgs = 2;
+    EXPECT_EQ(waveform_->Invoke(ids[0], IID_NULL, 0x409, DISPATCH_METHOD, &params, &result, nullptr,
+                                &wrong),
+              DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(wrong, 1u);
+    named[0] = 7;
+    EXPECT_EQ(waveform_->Invoke(ids[0], IID_NULL, 0x409, DISPATCH_METHOD, &params, &result, nullptr,
+                                &wrong),
+              DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(wrong, 0u);
+}
+
+TEST_F(ComponentTest, ModuleKeepsADeepCopyAndRefusesWhatItCannotCopy) {
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = kcom::AllocString("kept");
+    VARIANT byReference;
+    VariantInit(&byReference);
+    byReference.vt = VT_VARIANT | VT_BYREF;
+    byReference.pvarVal = &text;
+    EXPECT_EQ(Call(u"module", DISPATCH_PROPERTYPUT, {byReference}, nullptr), S_OK);
+    VariantClear(&text);  // the host frees its value
+
+    // An array would be kept only as a pointer the host frees: refused.
+    int32_t elements[2] = {1, 2};
+    VARIANT array;
+    VariantInit(&array);
+    array.vt = VT_ARRAY | VT_I4;
+    array.byref = elements;
+    EXPECT_EQ(Call(u"module", DISPATCH_PROPERTYPUT, {array}, nullptr), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(waveform_->put_module(array), DISP_E_TYPEMISMATCH);
+    VARIANT module;
+    ASSERT_EQ(waveform_->get_module(&module), S_OK);
+    EXPECT_EQ(module.vt, VT_BSTR);
+    EXPECT_EQ(kcom::ToUtf8(module.bstrVal), "kept");
+    VariantClear(&module);
+
+    VARIANT wide;
+    VariantInit(&wide);
+    wide.vt = VT_I8;
+    wide.llVal = 1LL << 40;
+    EXPECT_EQ(waveform_->put_module(wide), S_OK);
+    waveform_->get_module(&module);
+    EXPECT_EQ(module.vt, VT_I8);
+    EXPECT_EQ(module.llVal, 1LL << 40);
+}
+
+TEST_F(ComponentTest, CountryCodeTakesAnyNumberAndKeepsOne) {
+    std::vector<VARIANT> numbers(5);
+    for (VARIANT& v : numbers)
+        VariantInit(&v);
+    numbers[0].vt = VT_R4;
+    numbers[0].fltVal = 44.0f;
+    numbers[1].vt = VT_UI1;
+    numbers[1].bVal = 44;
+    numbers[2].vt = VT_I8;
+    numbers[2].llVal = 44;
+    numbers[3].vt = VT_BSTR;
+    numbers[3].bstrVal = kcom::AllocString("44");
+    for (VARIANT& v : numbers) {
+        EXPECT_EQ(Call(u"CountryCode", DISPATCH_PROPERTYPUT, {v}, nullptr), S_OK) << v.vt;
+        VariantClear(&v);
+    }
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = kcom::AllocString("forty-four");
+    EXPECT_EQ(Call(u"CountryCode", DISPATCH_PROPERTYPUT, {text}, nullptr), DISP_E_TYPEMISMATCH);
+    VariantClear(&text);
+    VARIANT result;
+    EXPECT_EQ(Call(u"CountryCode", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.lVal, 1);
 }
 
 // Holds a loopback port in the X display range, so that DISPLAY can name a

@@ -84,6 +84,58 @@ TEST_F(InstrumentIOTest, GpibAddressNeedsAnAliasThatRoutesIt) {
     EXPECT_EQ(io->SendQuery("*OPC?"), "1");
 }
 
+TEST_F(InstrumentIOTest, GpibAliasRoutedToASerialPathOpensThatDevice) {
+    std::string link =
+        (std::filesystem::temp_directory_path() / ("kio-Tty-" + std::to_string(getpid()))).string();
+    simulator_ =
+        std::make_unique<Simulator>(std::vector<std::string>{SIMULATOR_PATH, "--link", link});
+    std::ofstream(config_) << "[aliases]\nGPIB0::10 = ASRL" << link << "::INSTR\n";
+    std::unique_ptr<InstrumentIO> io = factory_->OpenInstrument("GPIB0::10");
+    EXPECT_EQ(io->GetInterfaceKind(), "ASRL");
+    EXPECT_EQ(io->GetAddress(), "GPIB0::10");
+    EXPECT_EQ(io->SendQuery("*OPC?"), "1");
+    io.reset();
+    // A failure names the device the alias routes to.
+    std::ofstream(config_) << "[aliases]\nGPIB0::10 = ASRL/dev/no-such-Port::INSTR\n";
+    std::string error = ErrorOf([&] { factory_->OpenInstrument("GPIB0::10"); });
+    EXPECT_NE(error.find("/dev/no-such-Port: No such file or directory"), std::string::npos)
+        << error;
+}
+
+TEST_F(InstrumentIOTest, AliasChainsAreFollowedAndLoopsNamed) {
+    std::string address = StartTcp();
+    std::ofstream(config_) << "[aliases]\nGPIB0::10 = GPIB1::3\nGPIB1::3::INSTR = " << address
+                           << "\n";
+    std::unique_ptr<InstrumentIO> io = factory_->OpenInstrument("GPIB0::10");
+    EXPECT_EQ(io->SendQuery("*OPC?"), "1");
+    io.reset();
+
+    std::ofstream(config_) << "[aliases]\nGPIB0::10 = GPIB1::3\nGPIB1::3 = gpib0::10::INSTR\n";
+    EXPECT_EQ(ErrorOf([&] { factory_->OpenInstrument("GPIB0::10"); }),
+              "Cannot open GPIB0::10: the aliases go round in a loop (GPIB0::10 -> GPIB1::3 -> "
+              "gpib0::10::INSTR) in the [aliases] section of " +
+                  config_.string());
+    std::ofstream(config_) << "[aliases]\nGPIB0::10 = GPIB0::10\n";
+    EXPECT_NE(ErrorOf([&] { factory_->OpenInstrument("GPIB0::10"); }).find("loop"),
+              std::string::npos);
+
+    // A chain that ends at an address without a route names where it ended.
+    std::ofstream(config_) << "[aliases]\nGPIB0::10 = GPIB1::3\n";
+    EXPECT_EQ(ErrorOf([&] { factory_->OpenInstrument("GPIB0::10"); })
+                  .starts_with("No route to GPIB1::3 (reached from GPIB0::10 through an alias): "
+                               "add a line \"GPIB1::3 = "),
+              true);
+
+    // A long chain without a loop stops at a bounded depth.
+    std::ofstream chain(config_);
+    chain << "[aliases]\n";
+    for (int i = 0; i < 20; ++i)
+        chain << "GPIB0::" << i << " = GPIB0::" << i + 1 << "\n";
+    chain.close();
+    EXPECT_NE(ErrorOf([&] { factory_->OpenInstrument("GPIB0::0"); }).find("more than 8 aliases"),
+              std::string::npos);
+}
+
 TEST_F(InstrumentIOTest, SerialPortByPathAndByNumber) {
     std::string link =
         (std::filesystem::temp_directory_path() / ("kio-tty-" + std::to_string(getpid()))).string();

@@ -135,6 +135,41 @@ TEST_F(FrmSetupTest, UnreadableStoreLeavesTheDesignedTexts) {
     EXPECT_TRUE(std::filesystem::is_directory(SettingsFilePath(kSettingsApplication)));
 }
 
+TEST_F(FrmSetupTest, AStoreUnreadableAtLoadIsNeverWrittenByThatWindow) {
+    const std::string path = SettingsFilePath(kSettingsApplication);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    const std::string garbled = "[Properties\nIOAddress=ASRL3::INSTR\nINIFile=/srv/a.ini\n";
+    std::ofstream(path) << garbled;
+    std::string pick = WriteUpdateFile();
+    SetFileChooser([&](const FileDialogRequest&) { return pick; });
+    auto contents = [&] {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    for (int showing = 0; showing < 2; ++showing) {  // each load decides afresh
+        Open([&](QWidget* w) {
+            EXPECT_EQ(Box(w, "txtAddress")->text(), "GPIB0::10");
+            Click(w, "cmdFindFile");  // its folder is not stored either
+            Click(w, "cmdCancel");
+        });
+        EXPECT_EQ(contents(), garbled);
+    }
+    // Mended while the window shows: still not written by a window that loaded
+    // without it, so the designed texts cannot replace what the user stored.
+    const std::string mended = "[Properties]\nIOAddress=ASRL3::INSTR\n";
+    Open([&](QWidget* w) {
+        std::ofstream(path) << mended;
+        Click(w, "cmdCancel");
+    });
+    EXPECT_EQ(contents(), mended);
+    Open([&](QWidget* w) {
+        EXPECT_EQ(Box(w, "txtAddress")->text(), "ASRL3::INSTR");
+        Box(w, "txtAddress")->setText("GPIB0::4");
+        Click(w, "cmdCancel");
+    });
+    EXPECT_EQ(Stored("IOAddress"), "GPIB0::4");
+}
+
 TEST_F(FrmSetupTest, PickedFileGoesIntoBothBoxesAndACancelChangesNothing) {
     std::string pick = WriteUpdateFile();
     std::vector<std::string> picks = {pick, ""};

@@ -1,0 +1,252 @@
+#include "IniText.h"
+
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "Text.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+struct Line {
+    size_t start;   // offset of the line in the text
+    size_t length;  // without its line end
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+    std::vector<Line> lines;
+    size_t start = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back({start, end - start});
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string Trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos)
+        return "";
+    return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
+}
+
+std::string LineText(const std::string& text, const Line& line) {
+    return Trimmed(std::string_view(text).substr(line.start, line.length));
+}
+
+bool IsComment(const std::string& line) {
+    return line.empty() || line[0] == ';' || line[0] == '#';
+}
+
+bool IsHeader(const std::string& line) {
+    return line.size() >= 2 && line.front() == '[' && line.back() == ']';
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return Lower(a) == Lower(b);
+}
+
+// The line's key when it is a "key=value" line.
+std::optional<std::string> KeyOf(const std::string& line) {
+    const size_t equals = line.find('=');
+    if (IsComment(line) || IsHeader(line) || equals == std::string::npos || equals == 0)
+        return std::nullopt;
+    return Trimmed(std::string_view(line).substr(0, equals));
+}
+
+// The lines of `section`: from its header to the next header, or none.
+struct SectionSpan {
+    size_t header = 0;  // index of the header line
+    size_t end = 0;     // index after its last line
+    bool found = false;
+};
+
+SectionSpan FindSection(const std::string& text, const std::vector<Line>& lines,
+                        const std::string& section) {
+    SectionSpan span;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string line = LineText(text, lines[i]);
+        if (!IsHeader(line))
+            continue;
+        if (span.found) {
+            span.end = i;
+            return span;
+        }
+        if (SameText(line.substr(1, line.size() - 2), section))
+            span = {i, lines.size(), true};
+    }
+    return span;
+}
+
+char Unescaped(char c) {
+    switch (c) {
+        case 'a':
+            return '\a';
+        case 'b':
+            return '\b';
+        case 'f':
+            return '\f';
+        case 'n':
+            return '\n';
+        case 'r':
+            return '\r';
+        case 't':
+            return '\t';
+        case 'v':
+            return '\v';
+        default:
+            return c;  // \\ \" \' \? \; \, and anything else: the character
+    }
+}
+
+// The digits of a \x (hex) or \0 (octal) escape from `at`; `at` moves past them.
+unsigned DigitsValue(const std::string& raw, size_t& at, int base) {
+    unsigned value = 0;
+    for (; at < raw.size(); ++at) {
+        const char c = raw[at];
+        const int digit = c >= '0' && c <= '9'                 ? c - '0'
+                          : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                               : -1;
+        if (digit < 0 || digit >= base)
+            break;
+        value = (value * static_cast<unsigned>(base) + static_cast<unsigned>(digit)) & 0xFFFF;
+    }
+    return value;
+}
+
+bool NeedsQuotes(const std::string& value) {
+    if (value.empty())
+        return false;
+    if (value.front() == ' ' || value.back() == ' ' || value.front() == '@')
+        return true;
+    for (unsigned char c : value) {
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\' || c == ';' || c == ',' || c == '=' ||
+            c == '#')
+            return true;
+    }
+    return false;
+}
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+}  // namespace
+
+bool IniTextWellFormed(const std::string& text) {
+    if (text.find('\0') != std::string::npos)
+        return false;
+    for (const Line& line : SplitLines(text)) {
+        const std::string trimmed = LineText(text, line);
+        if (!IsComment(trimmed) && !IsHeader(trimmed) && !KeyOf(trimmed))
+            return false;
+    }
+    return true;
+}
+
+std::string EncodeIniValue(const std::string& value) {
+    if (!NeedsQuotes(value))
+        return value;
+    std::string encoded = "\"";
+    for (size_t i = 0; i < value.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (c == '"' || c == '\\') {
+            encoded += '\\';
+            encoded += static_cast<char>(c);
+        } else if (c == '\n') {
+            encoded += "\\n";
+        } else if (c == '\r') {
+            encoded += "\\r";
+        } else if (c == '\t') {
+            encoded += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%x", c);
+            encoded += escape;
+            // A hex digit next would join the escape: end the quote and open another.
+            if (i + 1 < value.size() && IsHexDigit(value[i + 1]))
+                encoded += "\"\"";
+        } else {
+            encoded += static_cast<char>(c);
+        }
+    }
+    return encoded + "\"";
+}
+
+std::string DecodeIniValue(const std::string& raw) {
+    std::string value;
+    const std::string text = Trimmed(raw);
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i++];
+        if (c == '"')
+            continue;  // quotes only protect what they hold
+        if (c != '\\' || i == text.size()) {
+            value += c;
+            continue;
+        }
+        const char escape = text[i++];
+        if (escape == 'x') {
+            value += static_cast<char>(DigitsValue(text, i, 16));
+        } else if (escape >= '0' && escape <= '7') {
+            --i;
+            value += static_cast<char>(DigitsValue(text, i, 8));
+        } else {
+            value += Unescaped(escape);
+        }
+    }
+    return value;
+}
+
+std::map<std::string, std::string> IniSectionValues(const std::string& text,
+                                                    const std::string& section) {
+    std::map<std::string, std::string> values;
+    const std::vector<Line> lines = SplitLines(text);
+    const SectionSpan span = FindSection(text, lines, section);
+    for (size_t i = span.header + 1; span.found && i < span.end; ++i) {
+        const std::string line = LineText(text, lines[i]);
+        if (std::optional<std::string> key = KeyOf(line))
+            values.try_emplace(*key, DecodeIniValue(line.substr(line.find('=') + 1)));
+    }
+    return values;
+}
+
+std::string WithIniValue(const std::string& text, const std::string& section,
+                         const std::string& key, const std::string& value) {
+    const std::vector<Line> lines = SplitLines(text);
+    const SectionSpan span = FindSection(text, lines, section);
+    const std::string entry = key + "=" + EncodeIniValue(value);
+    if (!span.found) {
+        std::string added = text;
+        if (!added.empty() && !added.ends_with('\n'))
+            added += '\n';
+        if (!lines.empty())
+            added += '\n';
+        return added + "[" + section + "]\n" + entry + "\n";
+    }
+    size_t insertAfter = span.header;
+    for (size_t i = span.header + 1; i < span.end; ++i) {
+        const std::string line = LineText(text, lines[i]);
+        std::optional<std::string> name = KeyOf(line);
+        if (name && SameText(*name, key)) {
+            return text.substr(0, lines[i].start) + *name + "=" + EncodeIniValue(value) +
+                   (text.compare(lines[i].start + lines[i].length - 1, 1, "\r") == 0 ? "\r" : "") +
+                   text.substr(lines[i].start + lines[i].length);
+        }
+        if (!line.empty())
+            insertAfter = i;
+    }
+    // After the section's last line that is not blank, and that line's end.
+    const Line& last = lines[insertAfter];
+    const size_t at = last.start + last.length;
+    const std::string after = at < text.size() ? text.substr(at + 1) : "";
+    return text.substr(0, at) + "\n" + entry + "\n" + after;
+}
+
+}  // namespace kestrel
