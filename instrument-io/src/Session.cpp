@@ -12,8 +12,6 @@
 namespace kio {
 namespace {
 
-constexpr uint32_t kConnectTimeoutMs = 5000;
-
 std::string Upper(std::string_view text) {
     std::string upper(text);
     std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -115,7 +113,8 @@ Session::Session(std::string address, std::string kind, std::unique_ptr<Transpor
 
 Session::~Session() = default;
 
-std::unique_ptr<Session> Session::Open(std::string_view address, Result& result) {
+std::unique_ptr<Session> Session::Open(std::string_view address, Result& result,
+                                       uint32_t connectTimeoutMs) {
     Config config = ReadConfig();
     std::string target = Canonical(address);
     // An alias may route any address (GPIB ones need one) to a serial port or socket.
@@ -157,7 +156,7 @@ std::unique_ptr<Session> Session::Open(std::string_view address, Result& result)
         // The host keeps its case: names are matched by the resolver anyway.
         std::vector<std::string> original = SplitAddress(Trim(address));
         std::string host = target == Canonical(address) ? original[1] : parts[1];
-        transport = OpenTcp(host, parts[2], kConnectTimeoutMs, why);
+        transport = OpenTcp(host, parts[2], connectTimeoutMs, why);
         kind = "TCPIP";
     } else if (parts[0].starts_with("GPIB")) {
         result = {Status::kConfig, "No route to " + std::string(address) + ": add a line \"" +

@@ -20,7 +20,8 @@ class Transport {
 // A serial device in raw mode, opened exclusively. `settings` like "9600,N,8,1".
 std::unique_ptr<Transport> OpenSerial(const std::string& device, const std::string& settings,
                                       std::string& why);
-// A TCP connection to host:port.
+// A TCP connection to host:port; the name lookup and the connect together
+// take no longer than `timeoutMs`.
 std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
                                    uint32_t timeoutMs, std::string& why);
 
