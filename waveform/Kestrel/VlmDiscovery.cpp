@@ -90,9 +90,10 @@ VlmDiscovery::VlmDiscovery(QWidget* parent)
     // Whole replies, however long: the Reply column takes the room left and
     // its text wraps; every cell also carries its whole text as a tooltip.
     list_->setWordWrap(true);
-    list_->setItemDelegate(new WrappingDelegate(list_, [list = list_](const QModelIndex& index) {
-        return list->columnWidth(index.column());
-    }));
+    list_->setItemDelegate(new WrappingDelegate(
+        list_,
+        [list = list_](const QModelIndex& index) { return list->columnWidth(index.column()); },
+        WrappingDelegate::Asks::kNaturalWidth));
     list_->setTextElideMode(Qt::ElideNone);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);

@@ -40,8 +40,9 @@ QPalette::ColorGroup GroupOf(const QStyleOptionViewItem& cell) {
 
 }  // namespace
 
-WrappingDelegate::WrappingDelegate(QObject* parent, std::function<int(const QModelIndex&)> widthOf)
-    : QStyledItemDelegate(parent), widthOf_(std::move(widthOf)) {}
+WrappingDelegate::WrappingDelegate(QObject* parent, std::function<int(const QModelIndex&)> widthOf,
+                                   Asks asks)
+    : QStyledItemDelegate(parent), widthOf_(std::move(widthOf)), asks_(asks) {}
 
 QSize WrappingDelegate::sizeHint(const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const {
@@ -50,9 +51,12 @@ QSize WrappingDelegate::sizeHint(const QStyleOptionViewItem& option,
     const int margin = TextMargin(cell);
     QTextLayout layout(cell.text, cell.font);
     const QSizeF text = LayOut(layout, widthOf_(index) - 2 * margin);
-    const QSize plain = QStyledItemDelegate::sizeHint(option, index);  // one line, with padding
+    QStyleOptionViewItem unbounded(option);
+    unbounded.rect = QRect();  // one line, with the style's padding
+    const QSize plain = QStyledItemDelegate::sizeHint(unbounded, index);
     const int padding = std::max(0, plain.height() - cell.fontMetrics.height());
-    return {static_cast<int>(std::ceil(text.width())) + 2 * margin,
+    const int wrapped = static_cast<int>(std::ceil(text.width())) + 2 * margin;
+    return {asks_ == Asks::kNaturalWidth ? plain.width() : std::min(plain.width(), wrapped),
             std::max(plain.height(), static_cast<int>(std::ceil(text.height())) + padding)};
 }
 

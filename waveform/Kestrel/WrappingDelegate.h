@@ -11,8 +11,12 @@ namespace kestrel {
 
 class WrappingDelegate : public QStyledItemDelegate {
   public:
+    // The width a cell asks for: its whole text on one line (so that a
+    // column sized to its contents grows to it), or what it takes wrapped.
+    enum class Asks { kNaturalWidth, kWrappedWidth };
+
     // `widthOf` gives the width a cell of the view has for the index.
-    WrappingDelegate(QObject* parent, std::function<int(const QModelIndex&)> widthOf);
+    WrappingDelegate(QObject* parent, std::function<int(const QModelIndex&)> widthOf, Asks asks);
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -20,6 +24,7 @@ class WrappingDelegate : public QStyledItemDelegate {
 
   private:
     std::function<int(const QModelIndex&)> widthOf_;
+    Asks asks_;
 };
 
 }  // namespace kestrel

@@ -114,10 +114,12 @@ void frmSetup::BuildControls() {
     txtCurrentMsg_->setTextElideMode(Qt::ElideNone);
     txtCurrentMsg_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtCurrentMsg_->setResizeMode(QListView::Adjust);
-    txtCurrentMsg_->setItemDelegate(
-        new WrappingDelegate(txtCurrentMsg_, [list = txtCurrentMsg_](const QModelIndex&) {
+    txtCurrentMsg_->setItemDelegate(new WrappingDelegate(
+        txtCurrentMsg_,
+        [list = txtCurrentMsg_](const QModelIndex&) {
             return list->viewport()->width() - 2 * list->spacing();
-        }));
+        },
+        WrappingDelegate::Asks::kWrappedWidth));
 
     for (QLabel* label : {label1_, label2_, label3_, label4_})
         label->setFocusPolicy(Qt::NoFocus);

@@ -322,6 +322,10 @@ TEST_F(FrmConnectTest, TheReplyColumnShowsWholeReplies) {
                   cell.height())
             << column;
     }
+    // A short text keeps to one line: its column grows to it.
+    const QRect model = list->visualRect(list->model()->index(0, VlmDiscovery::kModel));
+    EXPECT_EQ(WrappedHeight("KR470A", item->font(VlmDiscovery::kModel), model.width() - 2 * margin),
+              WrappedHeight("KR470A", item->font(VlmDiscovery::kModel), 1000));
     EXPECT_EQ(Cell(discovery, 0, VlmDiscovery::kReply).toStdString(), reply);
     finder.hide();
 }
