@@ -117,7 +117,9 @@ void frmConnect::ShowModal(QWidget* owner) {
     // an instrument chosen in an earlier showing over a newly typed address.
     chosenAddress_.clear();
     connected_ = false;
-    discovery_->Disconnect();
+    if (std::shared_ptr<SearchCriteria> criteria = discovery_->Criteria();
+        criteria && criteria->IOObject)
+        discovery_->Disconnect();  // leaves the search's own status line alone otherwise
     setParent(owner, Qt::Dialog);
     setModal(true);
     exec();
