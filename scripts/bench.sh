@@ -5,6 +5,8 @@
 #   3. strict checking's round trip against a bare poll() ping-pong, median of 5 runs (goal <= 1.3 x)
 #   4. CPU during the 12 s time-out of a silent instrument (goal < 1 % of the wall time)
 #   5. VerifyCodeSection over 10 MB and 100 MB files against cat; peak memory flat (<= 1 MB)
+#   6. the finder's search of N silent instruments against its slowest probe (goal: about
+#      equal while N <= 8, the probe pool's size) and against probing one after another
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -124,3 +126,8 @@ for size in 10 100; do
   rm "$work/big$size.ini"
 done
 echo "   peak memory growth from 10 MB to 100 MB: $((rss100 - rss10)) KB"
+
+echo "6. Finder search of silent loopback instruments (goal: about the slowest probe while N <= 8)"
+for n in 1 5 8 12; do
+  echo "   $("$b/bench/bench-finder-search" "$n")"
+done

@@ -38,8 +38,12 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Opens the instrument at `address`. On failure `result` says why.
-    static std::unique_ptr<Session> Open(std::string_view address, Result& result);
+    static constexpr uint32_t kConnectTimeoutMs = 5000;
+
+    // Opens the instrument at `address`, a network connection (name lookup
+    // included) within `connectTimeoutMs`. On failure `result` says why.
+    static std::unique_ptr<Session> Open(std::string_view address, Result& result,
+                                         uint32_t connectTimeoutMs = kConnectTimeoutMs);
 
     const std::string& Address() const { return address_; }
     // "ASRL" for serial ports, "TCPIP" for sockets.

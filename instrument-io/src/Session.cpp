@@ -13,8 +13,6 @@
 namespace kio {
 namespace {
 
-constexpr uint32_t kConnectTimeoutMs = 5000;
-
 std::string Upper(std::string_view text) {
     std::string upper(text);
     std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -209,7 +207,8 @@ std::string NoRouteMessage(std::string_view address, const std::string& routed) 
 
 }  // namespace
 
-std::unique_ptr<Session> Session::Open(std::string_view address, Result& result) {
+std::unique_ptr<Session> Session::Open(std::string_view address, Result& result,
+                                       uint32_t connectTimeoutMs) {
     Config config;
     if (std::string problem; !ReadConfig(config, problem)) {
         result = {Status::kConfig, problem};
@@ -231,7 +230,7 @@ std::unique_ptr<Session> Session::Open(std::string_view address, Result& result)
         kind = "ASRL";
     } else if (parts[0].starts_with("TCPIP") && parts.size() == 4 && parts[3] == "SOCKET") {
         // The host keeps its case: names are matched by the resolver anyway.
-        transport = OpenTcp(written[1], parts[2], kConnectTimeoutMs, why);
+        transport = OpenTcp(written[1], parts[2], connectTimeoutMs, why);
         kind = "TCPIP";
     } else if (parts[0].starts_with("GPIB")) {
         result = {Status::kConfig, NoRouteMessage(address, *routed)};

@@ -22,7 +22,8 @@ class Transport {
 // RTS_CTS or DTR_DSR, empty for NONE.
 std::unique_ptr<Transport> OpenSerial(const std::string& device, const std::string& settings,
                                       const std::string& handshake, std::string& why);
-// A TCP connection to host:port.
+// A TCP connection to host:port; the name lookup and the connect together
+// take no longer than `timeoutMs`.
 std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
                                    uint32_t timeoutMs, std::string& why);
 

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -8,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "NameLookup.h"
 #include "Transport.h"
 
 namespace kio {
@@ -70,45 +70,59 @@ class FdTransport : public Transport {
     int fd_;
 };
 
+// A non-blocking connect that waits in poll() no longer than `timeoutMs`.
+std::unique_ptr<Transport> ConnectWithin(const addrinfo& address, uint32_t timeoutMs,
+                                         std::string& why) {
+    int fd = socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                    address.ai_protocol);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return nullptr;
+    }
+    int error = connect(fd, address.ai_addr, address.ai_addrlen) == 0 ? 0 : errno;
+    if (error == EINPROGRESS) {
+        const uint32_t start = NowMs();
+        pollfd pfd{fd, POLLOUT, 0};
+        int ready = 0;
+        for (uint32_t spent = 0; spent < timeoutMs; spent = NowMs() - start) {
+            ready = poll(&pfd, 1, static_cast<int>(timeoutMs - spent));
+            if (ready >= 0 || errno != EINTR)
+                break;
+        }
+        error = ETIMEDOUT;
+        socklen_t length = sizeof error;
+        if (ready > 0)
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    }
+    if (error == 0)
+        return std::make_unique<FdTransport>(fd);
+    why = std::strerror(error);
+    ::close(fd);
+    return nullptr;
+}
+
 }  // namespace
 
 std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
                                    uint32_t timeoutMs, std::string& why) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (int error = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); error != 0) {
-        why = host + ": " + gai_strerror(error);
+    const uint32_t start = NowMs();
+    AddressList found = LookUpWithin(host, port, timeoutMs, why);
+    if (!found)
         return nullptr;
-    }
-    std::unique_ptr<Transport> transport;
-    why = host + ":" + port + ": no answer";
-    for (addrinfo* a = found; a != nullptr && !transport; a = a->ai_next) {
-        int fd =
-            socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
-        if (fd < 0)
-            continue;
-        int rc = connect(fd, a->ai_addr, a->ai_addrlen);
-        if (rc != 0 && errno == EINPROGRESS) {
-            pollfd pfd{fd, POLLOUT, 0};
-            int error = ETIMEDOUT;
-            socklen_t length = sizeof error;
-            if (poll(&pfd, 1, static_cast<int>(timeoutMs)) > 0) {
-                getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-            }
-            rc = error == 0 ? 0 : -1;
-            errno = error;
+    const std::string where = host + ":" + port;
+    why = where + ": no answer";
+    for (const addrinfo* a = found.get(); a != nullptr; a = a->ai_next) {
+        const uint32_t spent = NowMs() - start;
+        if (spent >= timeoutMs) {
+            why = where + ": " + std::strerror(ETIMEDOUT);
+            break;
         }
-        if (rc == 0) {
-            transport = std::make_unique<FdTransport>(fd);
-        } else {
-            why = host + ":" + port + ": " + std::strerror(errno);
-            ::close(fd);
+        if (std::unique_ptr<Transport> transport = ConnectWithin(*a, timeoutMs - spent, why)) {
+            return transport;
         }
+        why = where + ": " + why;
     }
-    freeaddrinfo(found);
-    return transport;
+    return nullptr;
 }
 
 }  // namespace kio

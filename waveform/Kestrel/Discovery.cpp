@@ -100,7 +100,7 @@ ProbeResult ProbeInstrument(IOFactory& factory, const std::string& address, int3
                             const KeyedCollection* models) {
     ProbeResult result;
     try {
-        std::unique_ptr<InstrumentIO> io = factory.OpenInstrument(address);
+        std::unique_ptr<InstrumentIO> io = factory.OpenInstrumentWithin(address, timeoutMs);
         io->SetTimeout(timeoutMs);
         result.identification = io->SendQuery("*IDN?");
     } catch (const RuntimeError& error) {

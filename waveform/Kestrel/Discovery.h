@@ -47,7 +47,8 @@ struct ProbeResult {
     bool supported = false;      // the model is in the criteria's model list
 };
 
-// Opens the address, asks "*IDN?" within `timeoutMs` and closes it again.
+// Opens the address within `timeoutMs`, asks "*IDN?" within `timeoutMs`
+// and closes it again.
 ProbeResult ProbeInstrument(IOFactory& factory, const std::string& address, int32_t timeoutMs,
                             const KeyedCollection* models);
 

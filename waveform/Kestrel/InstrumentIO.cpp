@@ -55,8 +55,13 @@ class SessionIO final : public InstrumentIO {
 class SessionFactory final : public IOFactory {
   public:
     std::unique_ptr<InstrumentIO> OpenInstrument(const std::string& address) override {
+        return OpenInstrumentWithin(address, kio::Session::kConnectTimeoutMs);
+    }
+    std::unique_ptr<InstrumentIO> OpenInstrumentWithin(const std::string& address,
+                                                       int32_t timeoutMs) override {
         kio::Result result;
-        std::unique_ptr<kio::Session> session = kio::Session::Open(address, result);
+        std::unique_ptr<kio::Session> session =
+            kio::Session::Open(address, result, timeoutMs < 0 ? 0u : uint32_t(timeoutMs));
         Check(result);
         return std::make_unique<SessionIO>(std::move(session));
     }

@@ -28,6 +28,13 @@ class IOFactory {
   public:
     virtual ~IOFactory() = default;
     virtual std::unique_ptr<InstrumentIO> OpenInstrument(const std::string& address) = 0;
+    // The same with the opening itself (a name lookup and connect included)
+    // bounded by `timeoutMs`; a factory without such a bound opens as above.
+    virtual std::unique_ptr<InstrumentIO> OpenInstrumentWithin(const std::string& address,
+                                                               int32_t timeoutMs) {
+        (void)timeoutMs;
+        return OpenInstrument(address);
+    }
 };
 
 // The factory over the instrument-I/O library.

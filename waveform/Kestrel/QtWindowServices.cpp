@@ -1,11 +1,14 @@
 #include "QtWindowServices.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace kestrel {
 namespace {
@@ -45,6 +48,20 @@ QMessageBox::Icon IconOf(Icon icon) {
     return QMessageBox::NoIcon;
 }
 
+// A Yes/No question has no escape button: Escape and the close box do
+// nothing, so only a deliberate Yes or No answers it.
+class QuestionBox : public QMessageBox {
+  public:
+    using QMessageBox::QMessageBox;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (!SwallowEscape(event))
+            QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
 Answer AnswerOf(int button) {
     switch (button) {
         case QMessageBox::Yes:
@@ -68,10 +85,22 @@ Answer ShowMessageBox(QWidget* owner, const std::string& text, Buttons buttons, 
                       const std::string& title) {
     if (Hook())
         return Hook()({text, buttons, icon, title});
-    QMessageBox box(IconOf(icon), QString::fromStdString(title), QString::fromStdString(text),
-                    ButtonsOf(buttons), owner != nullptr ? owner : QApplication::activeWindow());
-    box.setObjectName("messageBox");
-    return AnswerOf(box.exec());
+    QWidget* parent = owner != nullptr ? owner : QApplication::activeWindow();
+    const QString caption = QString::fromStdString(title), body = QString::fromStdString(text);
+    std::unique_ptr<QMessageBox> box =
+        buttons == Buttons::kYesNo
+            ? std::make_unique<QuestionBox>(IconOf(icon), caption, body, ButtonsOf(buttons), parent)
+            : std::make_unique<QMessageBox>(IconOf(icon), caption, body, ButtonsOf(buttons),
+                                            parent);
+    box->setObjectName("messageBox");
+    return AnswerOf(box->exec());
+}
+
+bool SwallowEscape(QKeyEvent* event) {
+    if (!event->matches(QKeySequence::Cancel))
+        return false;
+    event->accept();
+    return true;
 }
 
 void QtWindowServices::Breathe() {
@@ -79,7 +108,8 @@ void QtWindowServices::Breathe() {
 }
 
 void ListWidgetMessages::AddLine(const std::string& text) {
-    list_->addItem(QString::fromStdString(text));
+    auto* item = new QListWidgetItem(QString::fromStdString(text), list_);
+    item->setToolTip(item->text());  // the whole line, wherever it wraps
 }
 
 void ListWidgetMessages::Redraw() {

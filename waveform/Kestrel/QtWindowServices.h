@@ -9,6 +9,7 @@
 
 #include "WindowHooks.h"
 
+class QKeyEvent;
 class QListWidget;
 class QProgressBar;
 class QWidget;
@@ -64,6 +65,9 @@ class QtProgressBar : public ProgressBar {
   private:
     QProgressBar* bar_;
 };
+
+// Escape closes neither window: true (the key taken) when `event` is Escape.
+bool SwallowEscape(QKeyEvent* event);
 
 // Design sizes are in twips: 15 to a pixel at 96 dots per inch, scaled with
 // the screen's logical dpi.

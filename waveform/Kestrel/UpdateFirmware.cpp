@@ -240,6 +240,9 @@ class FirmwareUpdate {
                 Window().Breathe();
             }
         }
+        // The bar ends the pass full, not at the last multiple of 100.
+        if (lines % kProgressStep != 0)
+            progress_.SetValue(lines);
         return true;
     }
 

@@ -7,6 +7,11 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <atomic>
+#include <mutex>
+
+#include "ProbePool.h"
+#include "WrappingDelegate.h"
 
 namespace kestrel {
 namespace {
@@ -34,6 +39,34 @@ QString Text(const std::string& text) {
 
 }  // namespace
 
+// Where the probes' answers go: the control while it lives, nowhere after.
+// Probes of an older search, or of a control that is gone, are not started.
+struct VlmDiscovery::Mailbox {
+    explicit Mailbox(VlmDiscovery* owner) : control(owner) {}
+
+    bool Wanted(unsigned search) const { return search == generation.load(); }
+    void Post(unsigned search, int row, const ProbeResult& result) {
+        std::lock_guard lock(mutex);
+        if (control == nullptr)
+            return;
+        // Queued to the control's thread; Qt drops it if the control goes first.
+        QMetaObject::invokeMethod(
+            control,
+            [owner = control, search, row, result] { owner->ShowResult(search, row, result); },
+            Qt::QueuedConnection);
+    }
+    // Held only while an answer is queued, so this waits no longer than that.
+    void Close() {
+        ++generation;
+        std::lock_guard lock(mutex);
+        control = nullptr;
+    }
+
+    std::atomic<unsigned> generation{0};
+    std::mutex mutex;
+    VlmDiscovery* control;
+};
+
 void VlmDiscovery::SetCandidateSource(std::function<std::vector<std::string>()> source) {
     CandidateSource() = std::move(source);
 }
@@ -42,7 +75,8 @@ void VlmDiscovery::SetFactoryMaker(std::function<std::shared_ptr<IOFactory>()> m
     FactoryMaker() = std::move(maker);
 }
 
-VlmDiscovery::VlmDiscovery(QWidget* parent) : QWidget(parent) {
+VlmDiscovery::VlmDiscovery(QWidget* parent)
+    : QWidget(parent), mailbox_(std::make_shared<Mailbox>(this)) {
     setObjectName("VlmDiscovery");
     factory_ = FactoryMaker() ? FactoryMaker()() : std::shared_ptr<IOFactory>(CreateIOFactory());
 
@@ -52,7 +86,22 @@ VlmDiscovery::VlmDiscovery(QWidget* parent) : QWidget(parent) {
     list_->setObjectName("lstInstruments");
     list_->setHeaderLabels({"Address", "Model", "Supported", "Reply"});
     list_->setRootIsDecorated(false);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Whole replies, however long: the Reply column takes the room left and
+    // its text wraps; every cell also carries its whole text as a tooltip.
+    list_->setWordWrap(true);
+    list_->setItemDelegate(new WrappingDelegate(
+        list_,
+        [list = list_](const QModelIndex& index) { return list->columnWidth(index.column()); },
+        WrappingDelegate::Asks::kNaturalWidth));
+    list_->setTextElideMode(Qt::ElideNone);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    list_->header()->setSectionResizeMode(kAddress, QHeaderView::Interactive);
+    list_->header()->setSectionResizeMode(kReply, QHeaderView::Stretch);
+    // Row heights follow the wrapped texts once the columns have their widths.
+    QObject::connect(list_->header(), &QHeaderView::sectionResized, list_,
+                     &QTreeWidget::doItemsLayout, Qt::QueuedConnection);
     address_ = new QLineEdit(this);
     address_->setObjectName("txtProbeAddress");
     address_->setPlaceholderText("Type an address, e.g. TCPIP0::192.168.0.7::5025::SOCKET");
@@ -94,9 +143,23 @@ VlmDiscovery::VlmDiscovery(QWidget* parent) : QWidget(parent) {
     UpdateButtons();
 }
 
+// Probes under way finish on the pool; their answers go nowhere.
 VlmDiscovery::~VlmDiscovery() {
-    ++generation_;
-    probes_.clear();  // each probe ends within its time-out
+    mailbox_->Close();
+}
+
+void VlmDiscovery::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    FitColumns();
+}
+
+// The address column as wide as its longest address but no more than
+// kAddressSharePercent of the list (longer ones wrap); the reply takes the rest.
+void VlmDiscovery::FitColumns() {
+    list_->resizeColumnToContents(kAddress);
+    const int most = list_->viewport()->width() * kAddressSharePercent / 100;
+    if (list_->header()->sectionSize(kAddress) > most)
+        list_->header()->resizeSection(kAddress, most);
 }
 
 void VlmDiscovery::SetConnectButtonsVisible(bool visible) {
@@ -134,14 +197,17 @@ int VlmDiscovery::RowOf(const std::string& address, bool create) {
     }
     if (!create)
         return -1;
-    list_->addTopLevelItem(new QTreeWidgetItem(QStringList{Text(address)}));
+    auto* item = new QTreeWidgetItem(QStringList{Text(address)});
+    item->setToolTip(kAddress, Text(address));
+    list_->addTopLevelItem(item);
+    FitColumns();
     return list_->topLevelItemCount() - 1;
 }
 
 void VlmDiscovery::Search() {
     std::vector<std::string> candidates =
         CandidateSource() ? CandidateSource()() : CandidateAddresses();
-    ++generation_;
+    ++mailbox_->generation;
     pending_ = 0;
     for (const std::string& address : candidates)
         RowOf(address, true);
@@ -151,7 +217,7 @@ void VlmDiscovery::Search() {
 }
 
 void VlmDiscovery::StopSearch() {
-    ++generation_;
+    ++mailbox_->generation;
     pending_ = 0;
     for (int row = 0; row < list_->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = list_->topLevelItem(row);
@@ -181,20 +247,20 @@ void VlmDiscovery::Probe(int row) {
     std::shared_ptr<KeyedCollection> models =
         criteria_ && criteria_->ModelList ? std::make_shared<KeyedCollection>(*criteria_->ModelList)
                                           : nullptr;
-    const unsigned generation = generation_;
+    const unsigned search = mailbox_->generation;
     const std::string address = item->text(kAddress).toStdString();
-    // The answer comes back to this thread through the event queue; the
-    // destructor joins every probe before the widget goes.
-    probes_.emplace_back([this, factory = factory_, models, generation, row, address] {
-        ProbeResult result = ProbeInstrument(*factory, address, kProbeTimeoutMs, models.get());
-        QMetaObject::invokeMethod(
-            this, [this, generation, row, result] { ShowResult(generation, row, result); },
-            Qt::QueuedConnection);
-    });
+    // The answer comes back to this thread through the event queue.
+    ProbePool::Shared().Submit(
+        [mailbox = mailbox_, factory = factory_, models, search, row, address] {
+            if (!mailbox->Wanted(search))
+                return;
+            mailbox->Post(search, row,
+                          ProbeInstrument(*factory, address, kProbeTimeoutMs, models.get()));
+        });
 }
 
 void VlmDiscovery::ShowResult(unsigned generation, int row, const ProbeResult& result) {
-    if (generation != generation_ || row >= list_->topLevelItemCount())
+    if (generation != mailbox_->generation || row >= list_->topLevelItemCount())
         return;
     QTreeWidgetItem* item = list_->topLevelItem(row);
     item->setText(kModel, Text(result.model));
@@ -202,8 +268,11 @@ void VlmDiscovery::ShowResult(unsigned generation, int row, const ProbeResult& r
     item->setText(kReply, Text(result.error.empty() ? result.identification : result.error));
     QFont font = item->font(kAddress);
     font.setBold(result.supported);
-    for (int column = kAddress; column <= kReply; ++column)
+    for (int column = kAddress; column <= kReply; ++column) {
         item->setFont(column, font);
+        item->setToolTip(column, item->text(column));
+    }
+    FitColumns();
     if (--pending_ <= 0) {
         pending_ = 0;
         status_->setText("Search done.");
@@ -211,8 +280,13 @@ void VlmDiscovery::ShowResult(unsigned generation, int row, const ProbeResult& r
     UpdateButtons();
 }
 
+QTreeWidgetItem* VlmDiscovery::SelectedItem() const {
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.front();
+}
+
 bool VlmDiscovery::ConnectSelected() {
-    QTreeWidgetItem* item = list_->currentItem();
+    QTreeWidgetItem* item = SelectedItem();
     if (item == nullptr || !criteria_)
         return false;
     const std::string address = item->text(kAddress).toStdString();
@@ -232,7 +306,7 @@ void VlmDiscovery::Disconnect() {
 void VlmDiscovery::UpdateButtons() {
     search_->setEnabled(pending_ == 0);
     stop_->setEnabled(pending_ > 0);
-    connect_->setEnabled(list_->currentItem() != nullptr && criteria_ != nullptr);
+    connect_->setEnabled(SelectedItem() != nullptr && criteria_ != nullptr);
     disconnect_->setEnabled(criteria_ && criteria_->IOObject);
 }
 

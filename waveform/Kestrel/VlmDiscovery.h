@@ -6,10 +6,8 @@
 #pragma once
 
 #include <QWidget>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "Discovery.h"
@@ -18,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace kestrel {
 
@@ -42,11 +41,14 @@ class VlmDiscovery : public QWidget {
     void SetCriteria(std::shared_ptr<SearchCriteria> criteria);
     std::shared_ptr<SearchCriteria> Criteria() const { return criteria_; }
 
+    // Probes run on the process's small pool; a search of no more candidates
+    // than it has workers takes about as long as its slowest probe.
     void Search();
     void StopSearch();
     bool Searching() const { return pending_ > 0; }
     void AddAddress(const std::string& address);
-    // Connects to the selected row's instrument; false with nothing selected.
+    // Connects to the selected row's instrument; false with nothing selected
+    // (a current row that is not selected does not count).
     bool ConnectSelected();
     void Disconnect();
 
@@ -54,11 +56,19 @@ class VlmDiscovery : public QWidget {
     static void SetCandidateSource(std::function<std::vector<std::string>()> source);
     static void SetFactoryMaker(std::function<std::shared_ptr<IOFactory>()> maker);
 
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
+    struct Mailbox;
+    static constexpr int kAddressSharePercent = 40;
+
     int RowOf(const std::string& address, bool create);
     void Probe(int row);
     void ShowResult(unsigned generation, int row, const ProbeResult& result);
+    QTreeWidgetItem* SelectedItem() const;
     void UpdateButtons();
+    void FitColumns();
     void ShowSupportedModels();
 
     std::shared_ptr<SearchCriteria> criteria_;
@@ -66,9 +76,8 @@ class VlmDiscovery : public QWidget {
     bool connectButtonsVisible_ = true;
     bool labelVisible_ = true;
     bool searchOnCriteria_ = false;
-    unsigned generation_ = 0;  // results of an older search are dropped
+    std::shared_ptr<Mailbox> mailbox_;  // shared with the probes under way
     int pending_ = 0;
-    std::vector<std::jthread> probes_;
 
     QLabel* supported_;
     QTreeWidget* list_;

@@ -1,6 +1,7 @@
 #include "frmConnect.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPushButton>
 
@@ -112,6 +113,13 @@ bool frmConnect::Connected(std::string& address) const {
 
 void frmConnect::ShowModal(QWidget* owner) {
     unloading_ = false;
+    // Each showing starts without a pick: "Close" alone must not hand back
+    // an instrument chosen in an earlier showing over a newly typed address.
+    chosenAddress_.clear();
+    connected_ = false;
+    if (std::shared_ptr<SearchCriteria> criteria = discovery_->Criteria();
+        criteria && criteria->IOObject)
+        discovery_->Disconnect();  // leaves the search's own status line alone otherwise
     setParent(owner, Qt::Dialog);
     setModal(true);
     exec();
@@ -121,6 +129,11 @@ void frmConnect::ShowModal(QWidget* owner) {
 void frmConnect::reject() {
     unloading_ = true;
     QDialog::reject();
+}
+
+void frmConnect::keyPressEvent(QKeyEvent* event) {
+    if (!SwallowEscape(event))
+        QDialog::keyPressEvent(event);
 }
 
 frmConnect& FinderWindow() {

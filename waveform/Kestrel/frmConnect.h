@@ -1,7 +1,8 @@
 // The instrument finder: the discovery control told to offer KR470A
 // instruments, and a "Close" button that takes the address of the instrument
-// the user connected to. It keeps its state while hidden between showings;
-// closing it with the window's close box unloads it.
+// the user connected to. It keeps its list while hidden between showings,
+// but each showing starts without a pick; closing it with the window's close
+// box unloads it.
 #pragma once
 
 #include <QDialog>
@@ -24,18 +25,21 @@ class frmConnect : public QDialog {
     // Form load: prepares the criteria and hands them to the control.
     explicit frmConnect(QWidget* owner = nullptr);
 
-    // True once an instrument's address was taken at "Close"; `address` is
-    // set only then.
+    // True when this showing's "Close" took an instrument's address;
+    // `address` is set only then.
     bool Connected(std::string& address) const;
     // Set when the close box ended the showing: the owner unloads the window.
     bool Unloading() const { return unloading_; }
 
-    // Shows the window modally over `owner`; returns when it is hidden or closed.
+    // Shows the window modally over `owner`, without a pick; returns when it
+    // is hidden or closed.
     void ShowModal(QWidget* owner);
 
   protected:
-    // The close box and Escape end the showing without the "Close" steps.
+    // The close box ends the showing without the "Close" steps.
     void reject() override;
+    // Escape does nothing: only "Close" and the close box end a showing.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void Load();

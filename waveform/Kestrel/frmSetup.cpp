@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,6 +15,7 @@
 #include "InstrumentIO.h"
 #include "RuntimeError.h"
 #include "SettingsStore.h"
+#include "WrappingDelegate.h"
 #include "frmConnect.h"
 #include "modDialog.h"
 #include "modGlobals.h"
@@ -107,6 +109,17 @@ void frmSetup::BuildControls() {
     pbrUpdate_->setRange(0, 100);
     pbrUpdate_->setValue(0);
     txtCurrentMsg_ = OnWindow(new QListWidget(this), "txtCurrentMsg", {120, 120, 5535, 2790});
+    // Every line readable without scrolling sideways: long ones wrap.
+    txtCurrentMsg_->setWordWrap(true);
+    txtCurrentMsg_->setTextElideMode(Qt::ElideNone);
+    txtCurrentMsg_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txtCurrentMsg_->setResizeMode(QListView::Adjust);
+    txtCurrentMsg_->setItemDelegate(new WrappingDelegate(
+        txtCurrentMsg_,
+        [list = txtCurrentMsg_](const QModelIndex&) {
+            return list->viewport()->width() - 2 * list->spacing();
+        },
+        WrappingDelegate::Asks::kWrappedWidth));
 
     for (QLabel* label : {label1_, label2_, label3_, label4_})
         label->setFocusPolicy(Qt::NoFocus);
@@ -191,6 +204,12 @@ void frmSetup::closeEvent(QCloseEvent* event) {
 void frmSetup::reject() {
     if (!updating_)
         QDialog::reject();
+}
+
+// No button is the window's cancel button: Escape does nothing.
+void frmSetup::keyPressEvent(QKeyEvent* event) {
+    if (!SwallowEscape(event))
+        QDialog::keyPressEvent(event);
 }
 
 void frmSetup::ReportError(const std::string& description) {

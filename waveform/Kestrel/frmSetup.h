@@ -33,6 +33,7 @@ class frmSetup : public QDialog {
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     struct PagePlacement {

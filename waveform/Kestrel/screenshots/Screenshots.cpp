@@ -9,8 +9,10 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "HostWindow.h"
 #include "QtWindowServices.h"
@@ -49,6 +51,12 @@ int main(int argc, char** argv) {
     const QString updateFile = argv[1];
     folder = argv[2];
 
+    // The same two candidates on every machine: the instrument behind the
+    // default address, and a loopback port where nobody answers.
+    kestrel::VlmDiscovery::SetCandidateSource([] {
+        return std::vector<std::string>{"GPIB0::10", "TCPIP0::127.0.0.1::1::SOCKET"};
+    });
+
     host::HostWindow host;
     host.RegisterLibrary(argv[3]);
     host.CreateComponent("Kestrel.CWaveform");
@@ -67,7 +75,9 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, [&] {
         QWidget* setup = TopLevel("frmSetup");
         auto* tabs = setup->findChild<QTabWidget*>("tabSetup");
+        // As after a pick with "Find Update File": both boxes name the file.
         setup->findChild<QLineEdit*>("txtInputFile")->setText(updateFile);
+        setup->findChild<QLineEdit*>("txtFindFile")->setText(updateFile);
         const char* pages[] = {"frmSetup-settings", "frmSetup-connection", "frmSetup-update-file"};
         for (int page = 0; page < 3; ++page) {
             tabs->setCurrentIndex(page);
@@ -79,6 +89,10 @@ int main(int argc, char** argv) {
             auto* discovery = finder->findChild<kestrel::VlmDiscovery*>("VlmDiscovery");
             if (!QTest::qWaitFor([&] { return !discovery->Searching(); }, 10000))
                 std::fprintf(stderr, "the search did not end\n");
+            // The instrument picked, as the user would before "Close".
+            auto* list = finder->findChild<QTreeWidget*>("lstInstruments");
+            list->setCurrentItem(list->topLevelItem(0));
+            finder->findChild<QPushButton*>("cmdConnectInstrument")->click();
             Save(finder, "frmConnect");
             finder->findChild<QPushButton*>("cmdClose")->click();
         });

@@ -90,7 +90,7 @@ TEST_F(UpdateFirmwareEndToEndTest, NormalUpdateOverTcpSendsExactlyTheDialogue) {
     EXPECT_EQ(window_.lines, testing::CleanUpdateLines("KR470A Firmware 1.05"));
     EXPECT_EQ(window_.boxes.back().text,
               "Firmware update completed successfully\r\nVelmora,KR470A,SN470001,1.05-2.10-0.9");
-    EXPECT_EQ(progress_.positions, (std::vector<int>{0, 100}));
+    EXPECT_EQ(progress_.positions, (std::vector<int>{0, 100, 123}));  // ends at the line count
 }
 
 TEST_F(UpdateFirmwareEndToEndTest, StrictCheckingOverTcpQueriesEveryRecord) {

@@ -107,7 +107,8 @@ TEST_F(UpdateFirmwareTest, NormalUpdateSpeaksTheWholeDialogueAndCommits) {
     EXPECT_EQ(waits_, (std::vector<int32_t>{5000, 5000}));
     EXPECT_EQ(progress_.minimum, 0);
     EXPECT_EQ(progress_.maximum, 250);
-    EXPECT_EQ(progress_.positions, (std::vector<int>{0, 100, 200}));
+    EXPECT_EQ(progress_.positions, (std::vector<int>{0, 100, 200, 252}));
+    EXPECT_EQ(progress_.value, progress_.maximum);  // the bar ends full
 
     EXPECT_EQ(window_.lines, testing::CleanUpdateLines("KR470A Firmware 1.05"));
     ASSERT_EQ(window_.boxes.size(), 2u);

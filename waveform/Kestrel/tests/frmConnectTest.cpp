@@ -2,13 +2,22 @@
 #include "frmConnect.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
+#include <QTextLayout>
 #include <QTreeWidget>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
+#include "Fakes.h"
+#include "ProbePool.h"
 #include "Process.h"
 #include "RuntimeError.h"
 #include "VlmDiscovery.h"
@@ -20,11 +29,112 @@ namespace {
 using osprey::testing::Simulator;
 using testing::WindowTest;
 
+// An I/O factory whose openings wait at a gate until `together` of them are
+// under way at once (then each fails with "together") or until the test
+// opens it (then with "alone"). Nothing here waits longer than 10 s.
+class GateFactory : public IOFactory {
+  public:
+    explicit GateFactory(int together) : together_(together) {}
+
+    std::unique_ptr<InstrumentIO> OpenInstrument(const std::string& address) override {
+        return OpenInstrumentWithin(address, -1);
+    }
+    std::unique_ptr<InstrumentIO> OpenInstrumentWithin(const std::string&,
+                                                       int32_t timeoutMs) override {
+        std::unique_lock lock(mutex_);
+        ++started_;
+        timeouts_.push_back(timeoutMs);
+        changed_.notify_all();
+        const bool met = changed_.wait_for(lock, std::chrono::seconds(10),
+                                           [this] { return open_ || started_ >= together_; });
+        const bool together = met && !open_;
+        ++finished_;
+        changed_.notify_all();
+        throw RuntimeError(440, together ? "together" : "alone");
+    }
+    void Open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    bool WaitForStarted(int count) {
+        return WaitFor([&] { return started_ >= count; });
+    }
+    bool WaitForFinished(int count) {
+        return WaitFor([&] { return finished_ >= count; });
+    }
+    int Finished() {
+        std::lock_guard lock(mutex_);
+        return finished_;
+    }
+    std::vector<int32_t> Timeouts() {
+        std::lock_guard lock(mutex_);
+        return timeouts_;
+    }
+
+  private:
+    template <typename Predicate>
+    bool WaitFor(Predicate predicate) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), predicate);
+    }
+    const int together_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+    int started_ = 0, finished_ = 0;
+    std::vector<int32_t> timeouts_;
+};
+
+// Every opening answers "*IDN?" with the same reply.
+class AnsweringFactory : public IOFactory {
+  public:
+    explicit AnsweringFactory(std::string reply) : reply_(std::move(reply)) {}
+    std::unique_ptr<InstrumentIO> OpenInstrument(const std::string&) override {
+        auto io = std::make_unique<testing::ScriptedIO>();
+        io->responder = [reply = reply_](const std::string&) { return reply; };
+        return io;
+    }
+
+  private:
+    std::string reply_;
+};
+
+// The height of `text` laid out as the list lays out a wrapped cell.
+int WrappedHeight(const QString& text, const QFont& font, int width) {
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal height = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        height += line.height();
+    }
+    layout.endLayout();
+    return static_cast<int>(std::ceil(height));
+}
+
+// The process's address space, from /proc.
+long AddressSpaceKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmSize:", 0) == 0)
+            return std::stol(line.substr(7));
+    }
+    return -1;
+}
+
 class FrmConnectTest : public WindowTest {
   protected:
     ~FrmConnectTest() override {
         UnloadFinderWindow();
         VlmDiscovery::SetCandidateSource({});
+        VlmDiscovery::SetFactoryMaker({});
+    }
+    static void UseFactory(std::shared_ptr<IOFactory> factory) {
+        VlmDiscovery::SetFactoryMaker([factory] { return factory; });
     }
     void Candidates(std::vector<std::string> addresses) {
         VlmDiscovery::SetCandidateSource([addresses] { return addresses; });
@@ -74,7 +184,7 @@ TEST_F(FrmConnectTest, LoadHandsTheControlItsCriteriaAfterHalfASecond) {
     EXPECT_EQ(address, "unchanged");
 }
 
-TEST_F(FrmConnectTest, DiscoveryAsksEachCandidateAndAPickSurvivesHiding) {
+TEST_F(FrmConnectTest, DiscoveryAsksEachCandidateAndTheListSurvivesHiding) {
     const std::string instrument = StartSimulator();
     const std::string nobody = "TCPIP0::127.0.0.1::1::SOCKET";
     Candidates({instrument, nobody});
@@ -101,15 +211,123 @@ TEST_F(FrmConnectTest, DiscoveryAsksEachCandidateAndAPickSurvivesHiding) {
     EXPECT_TRUE(finder.Connected(address));
     EXPECT_EQ(address, instrument);
 
-    // Shown again: the same window, its control as it was left.
+    // Shown again: the same window, its list as it was left, but no pick:
+    // "Close" alone does not hand back the earlier instrument.
     WhenShown("frmConnect", [&](QWidget* window) {
         EXPECT_EQ(Cell(DiscoveryOf(window), 0, VlmDiscovery::kModel), "KR470A");
+        EXPECT_EQ(DiscoveryOf(window)->Criteria()->IOObject, nullptr);
+        EXPECT_FALSE(Child<QPushButton>(window, "cmdDisconnect")->isEnabled());
         Child<QPushButton>(window, "cmdClose")->click();
     });
     FinderWindow().ShowModal(nullptr);
     EXPECT_EQ(&FinderWindow(), &finder);
-    EXPECT_TRUE(finder.Connected(address));
+    address = "typed";
+    EXPECT_FALSE(finder.Connected(address));
+    EXPECT_EQ(address, "typed");
     EXPECT_EQ(waits_.size(), 1u);  // no second load
+}
+
+TEST_F(FrmConnectTest, ConnectNeedsASelectedRowAndTakesThatRow) {
+    auto factory = std::make_shared<GateFactory>(0);
+    UseFactory(factory);
+    Candidates({"ASRL/dev/ttyS0::INSTR", "TCPIP0::127.0.0.1::1::SOCKET"});
+    frmConnect& finder = FinderWindow();
+    VlmDiscovery* discovery = DiscoveryOf(&finder);
+    ASSERT_TRUE(WaitForSearch(discovery));
+    auto* list = Child<QTreeWidget>(discovery, "lstInstruments");
+    auto* connect = Child<QPushButton>(discovery, "cmdConnectInstrument");
+    // What focus does to an empty selection: the first row current, unselected.
+    list->setCurrentItem(list->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+    EXPECT_FALSE(connect->isEnabled());
+    EXPECT_FALSE(discovery->ConnectSelected());
+    EXPECT_EQ(discovery->Criteria()->IOObject, nullptr);
+
+    list->topLevelItem(1)->setSelected(true);
+    EXPECT_TRUE(connect->isEnabled());
+    connect->click();
+    ASSERT_NE(discovery->Criteria()->IOObject, nullptr);
+    EXPECT_EQ(discovery->Criteria()->IOObject->GetAddress(), "TCPIP0::127.0.0.1::1::SOCKET");
+}
+
+TEST_F(FrmConnectTest, EscapeNeitherHidesNorUnloadsTheFinder) {
+    Candidates({});
+    frmConnect& finder = FinderWindow();
+    WhenShown("frmConnect", [&](QWidget* window) {
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTest::keyClick(Child<QLineEdit>(window, "txtProbeAddress"), Qt::Key_Escape);
+        EXPECT_TRUE(window->isVisible());
+        Child<QPushButton>(window, "cmdClose")->click();
+    });
+    finder.ShowModal(nullptr);
+    EXPECT_FALSE(finder.Unloading());
+}
+
+TEST_F(FrmConnectTest, ProbesRunTogetherWithinTheirTimeOutOnASmallPool) {
+    // Five probes that each wait until all five are under way at once.
+    auto factory = std::make_shared<GateFactory>(5);
+    UseFactory(factory);
+    std::vector<std::string> five;
+    for (int i = 1; i <= 5; ++i)
+        five.push_back("ASRL" + std::to_string(i) + "::INSTR");
+    Candidates(five);
+    VlmDiscovery* discovery = DiscoveryOf(&FinderWindow());
+    ASSERT_TRUE(WaitForSearch(discovery));
+    for (int row = 0; row < 5; ++row)
+        EXPECT_EQ(Cell(discovery, row, VlmDiscovery::kReply), "together") << row;
+    EXPECT_EQ(factory->Timeouts(), std::vector<int32_t>(5, VlmDiscovery::kProbeTimeoutMs));
+
+    // Search after search, the process keeps the same few threads.
+    factory->Open();
+    const long before = AddressSpaceKb();
+    for (int search = 0; search < 60; ++search) {
+        discovery->Search();
+        ASSERT_TRUE(WaitForSearch(discovery));
+    }
+    EXPECT_LE(ProbePool::Shared().Threads(), ProbePool::kWorkers);
+    EXPECT_LT(AddressSpaceKb() - before, 256 * 1024);
+}
+
+TEST_F(FrmConnectTest, UnloadingMidSearchDoesNotWaitForTheProbes) {
+    auto factory = std::make_shared<GateFactory>(2);  // never met: one candidate
+    UseFactory(factory);
+    Candidates({"ASRL1::INSTR"});
+    FinderWindow();
+    ASSERT_TRUE(factory->WaitForStarted(1));
+    UnloadFinderWindow();
+    EXPECT_EQ(factory->Finished(), 0);  // still under way, on the pool
+    factory->Open();
+    EXPECT_TRUE(factory->WaitForFinished(1));
+}
+
+TEST_F(FrmConnectTest, TheReplyColumnShowsWholeReplies) {
+    const std::string reply =
+        "Velmora,KR470A,SN470001,1.04-2.10-0.9,with a long tail the instrument adds to its "
+        "identification reply";
+    VlmDiscovery::SetFactoryMaker([reply] { return std::make_shared<AnsweringFactory>(reply); });
+    Candidates({"ASRL/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0::INSTR"});
+    frmConnect& finder = FinderWindow();
+    finder.show();
+    VlmDiscovery* discovery = DiscoveryOf(&finder);
+    ASSERT_TRUE(WaitForSearch(discovery));
+    auto* list = Child<QTreeWidget>(discovery, "lstInstruments");
+    QCoreApplication::processEvents();
+    const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+    QTreeWidgetItem* item = list->topLevelItem(0);
+    for (int column : {VlmDiscovery::kAddress, VlmDiscovery::kReply}) {
+        EXPECT_EQ(item->toolTip(column), item->text(column));
+        // The cell lies inside the view and is tall enough for its wrapped text.
+        const QRect cell = list->visualRect(list->model()->index(0, column));
+        EXPECT_LE(cell.right(), list->viewport()->width()) << column;
+        EXPECT_LE(WrappedHeight(item->text(column), item->font(column), cell.width() - 2 * margin),
+                  cell.height())
+            << column;
+    }
+    // A short text keeps to one line: its column grows to it.
+    const QRect model = list->visualRect(list->model()->index(0, VlmDiscovery::kModel));
+    EXPECT_EQ(WrappedHeight("KR470A", item->font(VlmDiscovery::kModel), model.width() - 2 * margin),
+              WrappedHeight("KR470A", item->font(VlmDiscovery::kModel), 1000));
+    EXPECT_EQ(Cell(discovery, 0, VlmDiscovery::kReply).toStdString(), reply);
+    finder.hide();
 }
 
 TEST_F(FrmConnectTest, CloseBoxEndsTheShowingWithoutTakingAnAddress) {

@@ -8,7 +8,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 
@@ -211,6 +213,69 @@ TEST_F(FrmSetupTest, FinderPickIsCopiedIntoBothAddressBoxesAndNoPickChangesNothi
     EXPECT_EQ(Stored("IOAddress"), "TCPIP0::127.0.0.1::1::SOCKET");
 }
 
+TEST_F(FrmSetupTest, EachFinderShowingStartsWithoutAPick) {
+    VlmDiscovery::SetCandidateSource([] { return std::vector<std::string>{}; });
+    const std::string picked = "TCPIP0::127.0.0.1::1::SOCKET";
+    auto closeWithoutPick = [](QWidget* finder) { Click(finder, "cmdClose"); };
+    Open([&](QWidget* w) {
+        WhenShown("frmConnect", [&](QWidget* finder) {
+            Child<VlmDiscovery>(finder, "VlmDiscovery")->AddAddress(picked);
+            Click(finder, "cmdConnectInstrument");
+            Click(finder, "cmdClose");
+        });
+        Click(w, "cmdConnect");
+        EXPECT_EQ(Box(w, "txtAddress")->text().toStdString(), picked);
+        Box(w, "txtAddress")->setText("ASRL1::INSTR");
+        WhenShown("frmConnect", closeWithoutPick);
+        Click(w, "cmdConnect");
+        EXPECT_EQ(Box(w, "txtAddress")->text(), "ASRL1::INSTR");
+        Box(w, "txtAddress")->setText("ASRL2::INSTR");
+        Click(w, "cmdCancel");
+    });
+    // The next getWaveform: the finder is the same, the pick is not.
+    Open([&](QWidget* w) {
+        WhenShown("frmConnect", closeWithoutPick);
+        Click(w, "cmdConnect");
+        EXPECT_EQ(Box(w, "txtAddress")->text(), "ASRL2::INSTR");
+        Click(w, "cmdCancel");
+    });
+    VlmDiscovery::SetCandidateSource({});
+    EXPECT_EQ(Stored("IOAddress"), "ASRL2::INSTR");
+}
+
+TEST_F(FrmSetupTest, EscapeDoesNotCloseTheWindow) {
+    bool escaped = false;
+    Open([&](QWidget* w) {
+        QTest::keyClick(w, Qt::Key_Escape);
+        QTest::keyClick(Box(w, "txtAddress"), Qt::Key_Escape);
+        escaped = w->isVisible();
+        Click(w, "cmdCancel");
+    });
+    EXPECT_TRUE(escaped);
+}
+
+TEST_F(FrmSetupTest, ProgressLinesWrapInsteadOfScrollingSideways) {
+    Open([&](QWidget* w) {
+        auto* list = Child<QListWidget>(w, "txtCurrentMsg");
+        Child<QTabWidget>(w, "tabSetup")->hide();
+        list->show();
+        ListWidgetMessages messages(list);
+        const std::string line =
+            "Update started!  Do not touch the front panel during this process!";
+        messages.AddLine("KR470A Firmware 1.05");
+        messages.AddLine(line);
+        messages.Redraw();
+        QCoreApplication::processEvents();
+        QListWidgetItem* item = list->item(1);
+        EXPECT_EQ(item->toolTip().toStdString(), line);
+        const QRect rect = list->visualItemRect(item);
+        EXPECT_LE(rect.right(), list->viewport()->width());
+        EXPECT_GT(rect.height(), list->visualItemRect(list->item(0)).height());  // two lines
+        EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+        Click(w, "cmdCancel");
+    });
+}
+
 TEST_F(FrmSetupTest, UpdateRunsOnTheProgressFaceAndTheWindowCloses) {
     StartSimulator();
     const std::string path = WriteUpdateFile();
@@ -288,6 +353,27 @@ TEST_F(FrmSetupTest, RealMessageBoxCarriesTextTitleIconAndButtons) {
     EXPECT_EQ(ShowMessageBox(nullptr, "Continue with update? (Y/N)", Buttons::kYesNo, Icon::kNone,
                              "Firmware Update - Version WARNING"),
               Answer::kNo);
+}
+
+TEST_F(FrmSetupTest, AYesNoBoxHasNoEscapeButton) {
+    SetMessageBoxHook({});
+    bool stayed = false;
+    WhenShown("messageBox", [&](QWidget* window) {
+        auto* box = static_cast<QMessageBox*>(window);
+        QTest::keyClick(box, Qt::Key_Escape);
+        box->close();
+        stayed = box->isVisible();
+        box->button(QMessageBox::Yes)->click();
+    });
+    EXPECT_EQ(ShowMessageBox(nullptr, "Error occurred during upload.  Try again? (Y/N)",
+                             Buttons::kYesNo, Icon::kNone, "Firmware Update"),
+              Answer::kYes);
+    EXPECT_TRUE(stayed);
+    // An OK box still closes with Escape.
+    WhenShown("messageBox", [](QWidget* window) { QTest::keyClick(window, Qt::Key_Escape); });
+    EXPECT_EQ(ShowMessageBox(nullptr, "Firmware update failed!", Buttons::kOk, Icon::kCritical,
+                             "Firmware Update"),
+              Answer::kOk);
 }
 
 }  // namespace
