@@ -276,7 +276,7 @@ TEST_F(EndToEndTest, TheRecordsSentAreTheRecordsCheckedEvenIfTheFileChangesInAPa
     const std::string original = kr470::BuildUpdateFile(input_);
     const std::vector<std::string> environment = {
         "OSPREY_PORTS=" + (dir_.Path() / "ports.ini").string(), "OSPREY_RESET_STEP_MS=1"};
-    const std::vector<std::string> argv = {OSPREY_PATH, "/FUPDATE.INI", "/ACOM7"};
+    const std::vector<std::string> argv = {OSPREY_PATH, "/FUPDATE.INI", "/ACOM7::BAUD=2000000"};
     // The line paced so that the pass lasts a while, as on a real cable.
     const std::vector<std::string> paced = {"--baud", "2000000"};
 
