@@ -8,6 +8,7 @@
 #include "Console.h"
 #include "IniReader.h"
 #include "Options.h"
+#include "RunResult.h"
 #include "SerialLink.h"
 #include "UpdateProcedure.h"
 
@@ -62,11 +63,14 @@ void UpdateInstrument(const RunSettings& settings, std::unique_ptr<SerialLink>& 
     size_t length = 0;
     link->Query("*IDN?", identification, length);
     TeePrintf("%s\n", identification.data());
-    if (RunUpdate(settings.updateFile.c_str(), identification.data(), *link) == 0) {
+    NoteIdentification(identification.data());
+    int result = RunUpdate(settings.updateFile.c_str(), identification.data(), *link);
+    if (result == 0) {
         TeePrintf("\nSuccessfully updated instrument firmware.\n");
     } else {
         TeePrintf("\nUpdate of firmware FAILED!\n");
     }
+    NoteProcedureResult(result, *link);
 }
 
 }  // namespace
@@ -89,16 +93,20 @@ int RunProgram(int argc, const char* const* argv) {
     if (settings.describe) {
         PrintDescription(settings.updateFile.c_str());
     }
+    BeginResultRecord(settings.updateFile, settings.address);
     std::unique_ptr<SerialLink> link;
     try {
         UpdateInstrument(settings, link);
     } catch (LinkError code) {
+        NoteLinkFailure(LinkErrorMessage(code));
         TeePrintf("%s", LinkErrorMessage(code));
         TeePrintf("Update of firmware FAILED!\n");
     } catch (...) {
+        NoteLinkFailure(LinkErrorMessage(0));
         TeePrintf("%s", LinkErrorMessage(0));
         TeePrintf("Update of firmware FAILED!\n");
     }
+    FinishResultRecord(link.get());
     StopLogging();
     link.reset();
     PromptUser("\nPress Enter to exit.", true);
