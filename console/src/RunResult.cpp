@@ -80,13 +80,18 @@ bool IsFurniture(const std::string& line) {
            line.starts_with("Waiting ") || line == "Update of firmware FAILED!";
 }
 
-// The message lines, joined by blanks.
+// The message lines, joined by blanks. The code check's verdict on a sound
+// file is progress, so a refusal after it starts afresh.
 std::string MessageOf(const std::string& shown) {
     std::istringstream in(shown);
     std::string message;
     for (std::string line; std::getline(in, line);) {
         size_t first = line.find_first_not_of(" \t\r");
         if (first == std::string::npos || IsFurniture(line.substr(first))) {
+            continue;
+        }
+        if (line == "Code section OK.") {
+            message.clear();
             continue;
         }
         message += (message.empty() ? "" : " ") + line.substr(first);
