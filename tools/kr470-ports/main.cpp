@@ -160,7 +160,10 @@ void PrintPort(const kr470::SerialPortInfo& port, const Settings& s) {
     }
     if (s.askIdn) {
         kr470::ProbeResult reply = kr470::AskIdentification(port.device, s.line, s.timeoutMs);
-        std::printf("    *IDN?     %s%s\n", reply.answered ? "" : "(", reply.text.c_str());
+        if (reply.answered)
+            std::printf("    *IDN?     %s\n", reply.text.c_str());
+        else
+            std::printf("    *IDN?     (%s)\n", reply.text.c_str());
     }
 }
 
