@@ -42,7 +42,24 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
     fail "man -l $page"
   [[ ! -s $work/page.err && -s $work/page.txt ]] || { cat "$work/page.err"; fail "$page renders badly"; }
 done
-bash -n "$root/usr/share/bash-completion/completions/Osprey"
+completions=$root/usr/share/bash-completion/completions
+# complete WORDS... EXPECTED: the completion for the last word, as bash asks it.
+complete_words() {
+  local expected=${*: -1} words=("${@:1:$#-1}")
+  (
+    set +u
+    # shellcheck source=/dev/null
+    . "$completions/${words[0]}"
+    COMP_WORDS=("${words[@]}")
+    COMP_CWORD=$((${#words[@]} - 1))
+    "$(complete -p "${words[0]}" | sed 's/.*-F \([^ ]*\) .*/\1/')"
+    [[ "${COMPREPLY[*]}" == "$expected" ]] || { echo "got '${COMPREPLY[*]}'"; exit 1; }
+  ) || fail "completion of ${words[*]}"
+}
+complete_words kr470-sim --li --link
+complete_words kr470-mkupdate gen-image --by --bytes
+complete_words kr470-ports --ap --append
+complete_words Osprey /D /D
 
 # A host built against the installed headers and library through pkg-config.
 cat >"$work/host.cpp" <<'HOST'

@@ -56,6 +56,9 @@ std::unique_ptr<RunRecord>& Record() {
 // starts a new message; the rest of that piece, such as the ")" after the
 // checksum prompt's "_\b", stays with the prompt.
 void Watch(std::string_view piece) {
+    if (!Record()) {
+        return;  // the tap closing as the record goes
+    }
     std::string& text = Record()->sinceBackspace;
     if (piece.find('\b') != std::string_view::npos) {
         text.clear();
