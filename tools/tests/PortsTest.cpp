@@ -1,6 +1,7 @@
 // The port finder over a made-up sysfs and /dev tree, its "*IDN?" probe on
 // the simulator's pseudo-terminal, and the ports-file section it writes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -43,6 +44,7 @@ class FakeTree {
         fs::create_symlink("../../ttyUSB0", dir_.Path() / "dev/serial/by-id/usb-FTDI_A10K-if00");
     }
     const ScanRoots& Roots() const { return roots_; }
+    const fs::path& Top() const { return dir_.Path(); }
     std::string Dev(const std::string& name) const { return roots_.dev + "/" + name; }
 
   private:
@@ -107,6 +109,34 @@ TEST(PortScan, ThePortFinderPrintsTheListingAndTheSectionByItsStableName) {
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "[COM3]\ndevice = " + tree.Roots().dev +
                         "/serial/by-id/usb-FTDI_A10K-if00\nsettings = 57600,N,8,1\n");
+}
+
+// The device node belongs to dialout and the user is not in it (as root, the
+// finder runs as nobody to see what a plain user sees).
+TEST(PortScan, APortTheUserMayNotOpenSaysWhichGroupToJoin) {
+    FakeTree tree;
+    std::string device = tree.Dev("ttyUSB0");
+    std::vector<std::string> argv = {PORTS_PATH, "--idn", device};
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(device.c_str(), 0, 20), 0);  // dialout's usual number
+        // A copy nobody may run, in a tree nobody may enter (the build tree may be private).
+        fs::path program = tree.Top() / "kr470-ports";
+        fs::copy_file(PORTS_PATH, program);
+        for (fs::path p = device; p != tree.Top(); p = p.parent_path())
+            fs::permissions(p.parent_path(), fs::perms::others_exec, fs::perm_options::add);
+        argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                program.string(),   "--idn",         device};
+    }
+    fs::permissions(device, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                fs::perms::group_write);
+    if (geteuid() != 0)
+        fs::permissions(device, fs::perms::none);
+    osprey::testing::ProcessResult r = RunProcess(argv, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("    access    no permission: add yourself to "), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("sudo usermod -aG "), std::string::npos);
+    EXPECT_EQ(r.output.find("*IDN?"), std::string::npos);  // not even tried
 }
 
 TEST(PortsSection, AppendsAfterWhatIsThereAndRefusesAPortAlreadyNamed) {
