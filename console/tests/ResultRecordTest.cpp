@@ -33,7 +33,9 @@ class ResultRecordTest : public ::testing::Test {
   protected:
     ResultRecordTest() {
         device_ = (dir_.Path() / "kr470").string();
-        dir_.Write("ports.ini", "[COM7]\ndevice = " + device_ + "\n");
+        absent_ = (dir_.Path() / "absent").string();
+        dir_.Write("ports.ini",
+                   "[COM7]\ndevice = " + device_ + "\n[COM9]\ndevice = " + absent_ + "\n");
         kr470::UpdateFileInput input;
         input.records = kr470::GenerateImage(40 * 32, 3, "KR470A 1.05");
         input.revision = "1.05";
@@ -67,6 +69,7 @@ class ResultRecordTest : public ::testing::Test {
 
     TempDir dir_;
     std::string device_;
+    std::string absent_;  // COM9: a device node that is not there
     std::string resultPath_;
 };
 
@@ -147,7 +150,7 @@ TEST_F(ResultRecordTest, AnUpdateRecordsFileRevisionDeviceAndBothIdentifications
     EXPECT_EQ(records[0]["idn_before"], kIdn);
     EXPECT_EQ(records[0]["idn_after"], "Velmora,KR470A,SN470001,1.05-2.10-0.9");
     // A port that could not be opened: where it would have been, nothing asked.
-    EXPECT_EQ(records[1]["device"], "/dev/ttyS8");
+    EXPECT_EQ(records[1]["device"], absent_);
     EXPECT_EQ(records[1]["idn_before"], nullptr);
     EXPECT_EQ(records[1]["idn_after"], nullptr);
 }
