@@ -153,6 +153,10 @@ void PrintPort(const kr470::SerialPortInfo& port, const Settings& s) {
                     port.manufacturer.c_str(), port.product.c_str());
         std::printf("%s%s\n", port.serial.empty() ? "" : ", serial ", port.serial.c_str());
     }
+    if (access(port.device.c_str(), F_OK) != 0) {
+        std::printf("    missing   no such device\n");
+        return;
+    }
     std::string hint = PermissionHint(port.device);
     if (!hint.empty()) {
         std::printf("    access    %s\n", hint.c_str());

@@ -100,6 +100,9 @@ TEST(PortScan, ThePortFinderPrintsTheListingAndTheSectionByItsStableName) {
               std::string::npos)
         << listing.output;
 
+    osprey::testing::ProcessResult absent = RunProcess({PORTS_PATH, "--idn", "/dev/absent"}, "");
+    EXPECT_EQ(absent.output, "/dev/absent\n    missing   no such device\n");
+
     argv.insert(argv.end(), {"--com", "3", "--append", "--ports-file", portsFile});
     EXPECT_EQ(RunProcess(argv, "").status, 1);  // five ports: which one?
     argv.push_back(tree.Dev("ttyUSB0"));
