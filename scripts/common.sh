@@ -1,8 +1,18 @@
 # Shared by the scripts that run the simulator: installs and builds, keeps a
 # work folder (removed at exit, simulator stopped), starts the simulator.
-# Source it after setting `root`.
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$root/build"
+# Source it after setting `root`; `build` (default build/) names the build
+# folder, and `console_only=1` installs and builds only what the console
+# updater's demo needs.
+build=${build:-$root/build}
+if [[ ${console_only:-} == 1 ]]; then
+  "$root/scripts/setup.sh" demo
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKR470_TESTS=OFF \
+    -DKR470_CONSOLE_ONLY=ON >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target Osprey kr470-sim kr470_demo_update >/dev/null
+else
+  "$root/scripts/setup.sh"
+  "$root/scripts/build.sh" "$build"
+fi
 
 work=$(mktemp -d)
 sim_pid=
@@ -12,7 +22,7 @@ trap cleanup EXIT
 # start_simulator ARGS...: the simulator in the background; what it prints
 # goes to $work/sim.out.
 start_simulator() {
-  "$root/build/tools/kr470-sim/kr470-sim" "$@" >"$work/sim.out" &
+  "$build/tools/kr470-sim/kr470-sim" "$@" >"$work/sim.out" &
   sim_pid=$!
 }
 

@@ -3,11 +3,15 @@
 # pseudo-terminal. Interactive when run from a terminal; otherwise it answers
 # the questions itself. KR470_DEMO_BAUD paces the simulated line (default:
 # unpaced); OSPREY_RESET_STEP_MS shortens the reset countdowns (default 200).
+# Installs and builds only what it needs (a compiler and CMake; Osprey, the
+# simulator and the update file) in build-demo/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build-demo
+console_only=1
 . "$root/scripts/common.sh"
 
-cp "$root/build/demo/KR470A_105.INI" "$work/"
+cp "$build/demo/KR470A_105.INI" "$work/"
 pace=()
 [[ -n ${KR470_DEMO_BAUD:-} ]] && pace=(--baud "$KR470_DEMO_BAUD")
 start_simulator --link "$work/kr470" --transcript "$work/transcript.txt" "${pace[@]}"
@@ -16,12 +20,12 @@ printf '[COM1]\ndevice = %s\nsettings = 57600,N,8,1\n' "$work/kr470" >"$work/por
 
 cd "$work"
 export OSPREY_PORTS=$work/ports.ini OSPREY_RESET_STEP_MS=${OSPREY_RESET_STEP_MS:-200}
-"$root/build/console/Osprey" /D /FKR470A_105.INI
+"$build/console/Osprey" /D /FKR470A_105.INI
 echo
 if [[ -t 0 ]]; then
-  "$root/build/console/Osprey" /FKR470A_105.INI /L
+  "$build/console/Osprey" /FKR470A_105.INI /L
 else
-  printf 'y\n\n' | "$root/build/console/Osprey" /FKR470A_105.INI /L
+  printf 'y\n\n' | "$build/console/Osprey" /FKR470A_105.INI /L
 fi
 echo
 echo "The simulator received $(wc -l <"$work/transcript.txt") lines; the last was: $(tail -n1 "$work/transcript.txt")"

@@ -10,6 +10,7 @@
 #include "IniReader.h"
 #include "OpenDiagnostics.h"
 #include "Options.h"
+#include "RunResult.h"
 #include "SerialLink.h"
 #include "SignalExit.h"
 #include "UpdateProcedure.h"
@@ -69,11 +70,14 @@ void UpdateInstrument(const RunSettings& settings, std::unique_ptr<SerialLink>& 
     size_t length = 0;
     link->Query("*IDN?", identification, length);
     TeePrintf("%s\n", identification.data());
-    if (RunUpdate(settings.updateFile.c_str(), identification.data(), *link) == 0) {
+    NoteIdentification(identification.data());
+    int result = RunUpdate(settings.updateFile.c_str(), identification.data(), *link);
+    if (result == 0) {
         TeePrintf("\nSuccessfully updated instrument firmware.\n");
     } else {
         TeePrintf("\nUpdate of firmware FAILED!\n");
     }
+    NoteProcedureResult(result, *link);
 }
 
 }  // namespace
@@ -97,19 +101,23 @@ int RunProgram(int argc, const char* const* argv) {
     if (settings.describe) {
         PrintDescription(settings.updateFile.c_str());
     }
+    BeginResultRecord(settings.updateFile, settings.address);
     std::unique_ptr<SerialLink> link;
     try {
         UpdateInstrument(settings, link);
     } catch (LinkError code) {
+        NoteLinkFailure(LinkErrorMessage(code));
         if (std::string hint = AddressHint(settings.address); code == kBadParameter) {
             std::fputs(hint.c_str(), stderr);
         }
         TeePrintf("%s", LinkErrorMessage(code));
         TeePrintf("Update of firmware FAILED!\n");
     } catch (...) {
+        NoteLinkFailure(LinkErrorMessage(0));
         TeePrintf("%s", LinkErrorMessage(0));
         TeePrintf("Update of firmware FAILED!\n");
     }
+    FinishResultRecord(link.get());
     StopLogging();
     link.reset();
     PromptUser("\nPress Enter to exit.", true);

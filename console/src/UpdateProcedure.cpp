@@ -11,6 +11,7 @@
 #include "Console.h"
 #include "Decimal.h"
 #include "IniReader.h"
+#include "RunResult.h"
 #include "SerialLink.h"
 
 namespace osprey {
@@ -150,6 +151,7 @@ class DownloadPass {
 };
 
 DownloadPass::Outcome DownloadPass::Run() {
+    NotePassStarted();
     std::array<char, 200> stat{};
     Query(link_, "dlo:stat?", stat);
     Fields fields{};

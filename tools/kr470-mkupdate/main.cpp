@@ -1,5 +1,8 @@
 // kr470-mkupdate: makes an update file from an S-record image, checks an
 // existing one, or generates a deterministic demo image.
+#include <getopt.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,15 +14,77 @@
 
 namespace {
 
-[[noreturn]] void Usage() {
-    std::fprintf(
-        stderr,
-        "usage:\n"
-        "  kr470-mkupdate build --srec IMAGE --revision REV [--name TEXT] [--model MODEL]\n"
-        "                       [--desc LINE]... [--magic] [--lf] -o UPDATE.INI\n"
-        "  kr470-mkupdate check UPDATE.INI\n"
-        "  kr470-mkupdate gen-image --bytes N [--seed N] [--header TEXT] -o IMAGE.srec\n");
+constexpr const char* kUsage =
+    "Usage: kr470-mkupdate COMMAND [OPTION]...\n"
+    "Makes and checks KR470A update files.\n"
+    "\n"
+    "  kr470-mkupdate build --srec IMAGE --revision REV [OPTION]... -o UPDATE.INI\n"
+    "      Makes an update file from a Motorola S-record image.\n"
+    "      -s, --srec IMAGE       the firmware image (S0 to S9 records; required)\n"
+    "      -r, --revision REV     [Firmware Info] Revision (required)\n"
+    "      -m, --model MODEL      [Firmware Info] IDN, the model it is for (default KR470A)\n"
+    "      -n, --name TEXT        [Firmware Info] Name (default \"MODEL Firmware REV\")\n"
+    "      -d, --desc LINE        a [Description] line (repeatable, in order)\n"
+    "          --magic            store Checksum=-1, which switches the character-sum\n"
+    "                             comparison off\n"
+    "          --lf               end lines with LF only (default CR LF)\n"
+    "      -o, --output FILE      where to write it (required; written whole or not at all)\n"
+    "\n"
+    "  kr470-mkupdate check UPDATE.INI\n"
+    "      Reports what is wrong with an update file, with line numbers; exit status 1\n"
+    "      when anything is.\n"
+    "\n"
+    "  kr470-mkupdate gen-image --bytes N [OPTION]... -o IMAGE.srec\n"
+    "      Generates a deterministic demo image of 32-byte S3 records.\n"
+    "      -b, --bytes N          bytes of firmware (required, more than 0)\n"
+    "          --seed N           seed of the pseudo-random contents (default 470)\n"
+    "      -H, --header TEXT      the S0 header text (default \"KR470A 1.05\")\n"
+    "      -o, --output FILE      where to write it (required)\n"
+    "\n"
+    "  -h, --help                 show this help and exit (also after a command)\n"
+    "  -V, --version              show the version and exit\n";
+
+[[noreturn]] void Fail(const std::string& why) {
+    std::fprintf(stderr, "kr470-mkupdate: %s\nTry 'kr470-mkupdate --help' for more information.\n",
+                 why.c_str());
     std::exit(2);
+}
+
+[[noreturn]] void Help() {
+    std::fputs(kUsage, stdout);
+    std::exit(0);
+}
+
+// A whole decimal number, or a usage failure naming the option.
+unsigned long Number(const char* option, const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long value = std::strtoul(text, &end, 10);
+    if (*text == '\0' || *text == '-' || *end != '\0' || errno != 0) {
+        Fail(std::string(option) + " takes a number, not '" + text + "'");
+    }
+    return value;
+}
+
+// Runs getopt_long over a command's words (argv[0] is the command). Calls
+// `take` with each option and its value; --help prints the usage.
+template <typename Take>
+void ParseCommand(int argc, char** argv, const char* letters, const option* options, Take take) {
+    optind = 0;  // rescan from the start, as glibc's getopt wants for a new vector
+    opterr = 0;  // the messages below name the command too
+    for (int c; (c = getopt_long(argc, argv, letters, options, nullptr)) != -1;) {
+        if (c == 'h')
+            Help();
+        if (c == '?' || c == ':') {
+            std::string word = argv[optind - 1];
+            if (!word.starts_with("--"))
+                word = std::string("-") + static_cast<char>(optopt);
+            word = word.substr(0, word.find('='));
+            Fail(std::string(argv[0]) +
+                 (c == ':' ? ": option needs a value: '" : ": unknown option: '") + word + "'");
+        }
+        take(c, optarg != nullptr ? optarg : "");
+    }
 }
 
 std::string ReadFile(const std::string& path) {
@@ -63,39 +128,49 @@ std::vector<std::string> RecordLines(const std::string& text) {
     return lines;
 }
 
+constexpr int kMagic = 256, kLf = 257, kSeed = 258;
+
 int Build(int argc, char** argv) {
+    static constexpr option kOptions[] = {
+        {"srec", required_argument, nullptr, 's'},  {"revision", required_argument, nullptr, 'r'},
+        {"model", required_argument, nullptr, 'm'}, {"name", required_argument, nullptr, 'n'},
+        {"desc", required_argument, nullptr, 'd'},  {"magic", no_argument, nullptr, kMagic},
+        {"lf", no_argument, nullptr, kLf},          {"output", required_argument, nullptr, 'o'},
+        {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
     kr470::UpdateFileInput input;
     std::string srec, output;
-    for (int i = 2; i < argc; ++i) {
-        std::string flag = argv[i];
-        if (flag == "--magic") {
-            input.magicChecksum = true;
-            continue;
+    ParseCommand(argc, argv, "+:s:r:m:n:d:o:h", kOptions, [&](int c, const char* value) {
+        switch (c) {
+            case 's':
+                srec = value;
+                break;
+            case 'r':
+                input.revision = value;
+                break;
+            case 'm':
+                input.model = value;
+                break;
+            case 'n':
+                input.name = value;
+                break;
+            case 'd':
+                input.description.push_back(value);
+                break;
+            case 'o':
+                output = value;
+                break;
+            case kMagic:
+                input.magicChecksum = true;
+                break;
+            case kLf:
+                input.crlf = false;
+                break;
         }
-        if (flag == "--lf") {
-            input.crlf = false;
-            continue;
-        }
-        if (i + 1 >= argc)
-            Usage();
-        std::string value = argv[++i];
-        if (flag == "--srec")
-            srec = value;
-        else if (flag == "--name")
-            input.name = value;
-        else if (flag == "--model")
-            input.model = value;
-        else if (flag == "--revision")
-            input.revision = value;
-        else if (flag == "--desc")
-            input.description.push_back(value);
-        else if (flag == "-o")
-            output = value;
-        else
-            Usage();
-    }
+    });
+    if (optind < argc)
+        Fail(std::string("build: unexpected argument '") + argv[optind] + "'");
     if (srec.empty() || output.empty() || input.revision.empty())
-        Usage();
+        Fail("build needs --srec, --revision and -o");
     if (input.name.empty())
         input.name = input.model + " Firmware " + input.revision;
     input.records = RecordLines(ReadFile(srec));
@@ -110,35 +185,48 @@ int Build(int argc, char** argv) {
 }
 
 int Check(int argc, char** argv) {
-    if (argc != 3)
-        Usage();
-    std::vector<std::string> problems = kr470::CheckUpdateFile(ReadFile(argv[2]));
+    static constexpr option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                          {nullptr, 0, nullptr, 0}};
+    ParseCommand(argc, argv, "+:h", kOptions, [](int, const char*) {});
+    if (argc - optind != 1)
+        Fail("check takes one update file");
+    const char* path = argv[optind];
+    std::vector<std::string> problems = kr470::CheckUpdateFile(ReadFile(path));
     for (const std::string& p : problems)
-        std::printf("%s: %s\n", argv[2], p.c_str());
+        std::printf("%s: %s\n", path, p.c_str());
     if (problems.empty())
-        std::printf("%s: OK\n", argv[2]);
+        std::printf("%s: OK\n", path);
     return problems.empty() ? 0 : 1;
 }
 
 int GenerateImage(int argc, char** argv) {
+    static constexpr option kOptions[] = {
+        {"bytes", required_argument, nullptr, 'b'},  {"seed", required_argument, nullptr, kSeed},
+        {"header", required_argument, nullptr, 'H'}, {"output", required_argument, nullptr, 'o'},
+        {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
     size_t bytes = 0;
     uint32_t seed = 470;
     std::string header = "KR470A 1.05", output;
-    for (int i = 2; i + 1 < argc; i += 2) {
-        std::string flag = argv[i], value = argv[i + 1];
-        if (flag == "--bytes")
-            bytes = std::strtoul(value.c_str(), nullptr, 10);
-        else if (flag == "--seed")
-            seed = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
-        else if (flag == "--header")
-            header = value;
-        else if (flag == "-o")
-            output = value;
-        else
-            Usage();
-    }
+    ParseCommand(argc, argv, "+:b:H:o:h", kOptions, [&](int c, const char* value) {
+        switch (c) {
+            case 'b':
+                bytes = Number("--bytes", value);
+                break;
+            case kSeed:
+                seed = static_cast<uint32_t>(Number("--seed", value));
+                break;
+            case 'H':
+                header = value;
+                break;
+            case 'o':
+                output = value;
+                break;
+        }
+    });
+    if (optind < argc)
+        Fail(std::string("gen-image: unexpected argument '") + argv[optind] + "'");
     if (bytes == 0 || output.empty())
-        Usage();
+        Fail("gen-image needs --bytes (more than 0) and -o");
     std::string text;
     for (const std::string& line : kr470::GenerateImage(bytes, seed, header))
         text += line + "\n";
@@ -149,14 +237,29 @@ int GenerateImage(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2)
-        Usage();
-    std::string command = argv[1];
+    static constexpr option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, 'V'},
+                                          {nullptr, 0, nullptr, 0}};
+    // Options before the command; '+' stops at the command word.
+    for (int c; (c = getopt_long(argc, argv, "+hV", kOptions, nullptr)) != -1;) {
+        if (c == 'h')
+            Help();
+        if (c == 'V') {
+            std::printf("kr470-mkupdate %s\n", KR470_VERSION);
+            return 0;
+        }
+        Fail("bad options");  // getopt_long has named the one it did not know
+    }
+    if (optind >= argc)
+        Fail("no command given (build, check or gen-image)");
+    std::string command = argv[optind];
+    int words = argc - optind;
+    char** commandArgv = argv + optind;
     if (command == "build")
-        return Build(argc, argv);
+        return Build(words, commandArgv);
     if (command == "check")
-        return Check(argc, argv);
+        return Check(words, commandArgv);
     if (command == "gen-image")
-        return GenerateImage(argc, argv);
-    Usage();
+        return GenerateImage(words, commandArgv);
+    Fail("unknown command '" + command + "'");
 }

@@ -21,20 +21,13 @@
 #include <vector>
 
 #include "Instrument.h"
+#include "SimOptions.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Settings {
-    kr470::InstrumentOptions instrument;
-    std::string linkPath;
-    std::string transcriptPath;
-    int tcpPort = -1;
-    int baud = 0;          // pace reading to this rate (10 bits a byte); 0: as fast as it comes
-    int replyDelayMs = 0;  // answer slowly
-    bool stats = false;    // report each pass's line use on stderr
-};
+using Settings = kr470::SimSettings;
 
 // Measures each download pass, from the first record line to the "*OPC?"
 // that closes it: how busy the updater kept the line, how many records a
@@ -99,102 +92,6 @@ std::string linkToRemove;
 
 void OnSignal(int) {
     stopRequested = 1;
-}
-
-[[noreturn]] void Usage(const char* why) {
-    std::fprintf(
-        stderr,
-        "kr470-sim: %s\n"
-        "usage: kr470-sim [--link PATH | --tcp PORT] [--idn TEXT] [--error 'N,TEXT']...\n"
-        "  [--installed-checksum TEXT] [--new-revision REV] [--stat-start N] [--expect N]\n"
-        "  [--refuse LINE[:TIMES]]... [--drop LINE[:TIMES]]... [--bad-checksum-pass P]...\n"
-        "  [--error-after-pass P:'N,TEXT']... [--silent CMD[@N]]... [--hangup-on CMD[@N]]...\n"
-        "  [--hangup-after-records N] [--reply-delay-ms N] [--baud N] [--transcript FILE] [--stats "
-        "on]\n",
-        why);
-    std::exit(2);
-}
-
-int Number(const std::string& text) {
-    char* end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0') {
-        Usage(("not a number: " + text).c_str());
-    }
-    return static_cast<int>(value);
-}
-
-// "A:B" -> (A, B), with B defaulting to `fallback`.
-std::pair<int, std::string> Pair(const std::string& text, const std::string& fallback) {
-    size_t colon = text.find(':');
-    if (colon == std::string::npos) {
-        return {Number(text), fallback};
-    }
-    return {Number(text.substr(0, colon)), text.substr(colon + 1)};
-}
-
-kr470::Trigger MakeTrigger(const std::string& text) {
-    size_t at = text.rfind('@');
-    if (at == std::string::npos) {
-        return {text, 0};
-    }
-    return {text.substr(0, at), Number(text.substr(at + 1))};
-}
-
-Settings ParseArguments(int argc, char** argv) {
-    Settings s;
-    auto& o = s.instrument;
-    for (int i = 1; i < argc; ++i) {
-        std::string flag = argv[i];
-        if (i + 1 >= argc) {
-            Usage(("missing value after " + flag).c_str());
-        }
-        std::string value = argv[++i];
-        if (flag == "--link")
-            s.linkPath = value;
-        else if (flag == "--tcp")
-            s.tcpPort = Number(value);
-        else if (flag == "--idn")
-            o.identification = value;
-        else if (flag == "--error")
-            o.errors.push_back(value);
-        else if (flag == "--installed-checksum")
-            o.installedChecksum = value;
-        else if (flag == "--new-revision")
-            o.newRevision = value;
-        else if (flag == "--stat-start")
-            o.statStart = Number(value);
-        else if (flag == "--expect")
-            o.expectedRecords = Number(value);
-        else if (flag == "--refuse") {
-            auto [line, times] = Pair(value, "1");
-            o.refuseLine[line] = Number(times);
-        } else if (flag == "--drop") {
-            auto [line, times] = Pair(value, "1");
-            o.dropLine[line] = Number(times);
-        } else if (flag == "--bad-checksum-pass")
-            o.badChecksumPasses.push_back(Number(value));
-        else if (flag == "--error-after-pass") {
-            auto [pass, error] = Pair(value, "-350,\"Queue overflow\"");
-            o.errorsAfterPass.emplace(pass, error);
-        } else if (flag == "--silent")
-            o.silentOn.push_back(MakeTrigger(value));
-        else if (flag == "--hangup-on")
-            o.hangUpOn.push_back(MakeTrigger(value));
-        else if (flag == "--hangup-after-records")
-            o.hangUpAfterRecords = Number(value);
-        else if (flag == "--reply-delay-ms")
-            s.replyDelayMs = Number(value);
-        else if (flag == "--baud")
-            s.baud = Number(value);
-        else if (flag == "--transcript")
-            s.transcriptPath = value;
-        else if (flag == "--stats")
-            s.stats = value == "on" || value == "1";
-        else
-            Usage(("unknown option " + flag).c_str());
-    }
-    return s;
 }
 
 // Opens a pseudo-terminal pair and returns the master. The slave stays open
@@ -337,7 +234,7 @@ bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
 }  // namespace
 
 int main(int argc, char** argv) {
-    Settings settings = ParseArguments(argc, argv);
+    Settings settings = kr470::ParseSimArguments(argc, argv);
     signal(SIGINT, OnSignal);
     signal(SIGTERM, OnSignal);
     signal(SIGPIPE, SIG_IGN);

@@ -1,0 +1,239 @@
+#include "RunResult.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "Console.h"
+#include "IniReader.h"
+#include "JsonLine.h"
+#include "OutputTap.h"
+#include "PortsFile.h"
+#include "SerialLink.h"
+#include "TextFile.h"
+
+namespace osprey {
+namespace {
+
+constexpr size_t kLongestMessage = 2000;
+
+struct RunRecord {
+    std::string path;
+    std::string startTime;
+    std::chrono::steady_clock::time_point started;
+    std::string updateFile;
+    std::string address;
+    std::optional<std::string> idnBefore;
+    std::optional<std::string> idnAfter;
+    int passes = 0;
+    std::optional<int> procedureResult;
+    std::optional<std::string> linkFailure;
+    // What the screen showed since the last backspace: prompts end in "_\b"
+    // and the progress line and countdown redraw with backspaces, so this is
+    // the text of the last message, or empty right after a prompt.
+    std::string sinceBackspace;
+    FILE* screen = nullptr;  // the console output behind the tap
+    std::unique_ptr<OutputTap> tap;
+};
+
+std::unique_ptr<RunRecord>& Record() {
+    static std::unique_ptr<RunRecord> record;
+    return record;
+}
+
+// Sees each piece the console writes (one TeePrintf call: it flushes each).
+// A piece with a backspace (a prompt, a progress redraw, a countdown step)
+// starts a new message; the rest of that piece, such as the ")" after the
+// checksum prompt's "_\b", stays with the prompt.
+void Watch(std::string_view piece) {
+    if (!Record()) {
+        return;  // the tap closing as the record goes
+    }
+    std::string& text = Record()->sinceBackspace;
+    if (piece.find('\b') != std::string_view::npos) {
+        text.clear();
+    } else if (text.size() < kLongestMessage * 2) {
+        text.append(piece);
+    }
+}
+
+std::string UtcNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::array<char, 32> text{};
+    std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text.data();
+}
+
+// Console furniture that is no part of a message: the progress bar and its
+// "Done!", the countdown's lines, and the entry's closing verdict.
+bool IsFurniture(const std::string& line) {
+    return line.starts_with("|") || line == "Done!" || line == "...done!" ||
+           line.starts_with("Waiting ") || line == "Update of firmware FAILED!";
+}
+
+// The message lines, joined by blanks. The code check's verdict on a sound
+// file is progress, so a refusal after it starts afresh.
+std::string MessageOf(const std::string& shown) {
+    std::istringstream in(shown);
+    std::string message;
+    for (std::string line; std::getline(in, line);) {
+        size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || IsFurniture(line.substr(first))) {
+            continue;
+        }
+        if (line == "Code section OK.") {
+            message.clear();
+            continue;
+        }
+        message += (message.empty() ? "" : " ") + line.substr(first);
+    }
+    return message.substr(0, kLongestMessage);
+}
+
+std::optional<std::string> UpdateRevision(const std::string& updateFile) {
+    TextFile file;
+    if (!file.Open(updateFile.c_str())) {
+        return std::nullopt;
+    }
+    std::array<char, 30> revision{};
+    ReadIniValue(file, "Firmware Info", "Revision", revision);
+    return std::string(revision.data());
+}
+
+std::optional<std::string> DeviceOf(const SerialLink* link) {
+    std::optional<int> number = link ? PortNumberOf(link->DevicePath()) : std::nullopt;
+    if (!number) {
+        return std::nullopt;
+    }
+    return LookUpPort(*number, "").device;
+}
+
+// updated, declined, refused or failed, with the message for the last two.
+std::pair<const char*, std::optional<std::string>> Outcome(const RunRecord& r) {
+    if (r.linkFailure) {
+        return {"failed", MessageOf(*r.linkFailure)};
+    }
+    if (r.procedureResult == 0) {
+        return {"updated", std::nullopt};
+    }
+    std::string message = MessageOf(r.sinceBackspace);
+    if (r.passes == 0 && message.empty()) {
+        return {"declined", std::nullopt};  // the procedure stopped at a prompt
+    }
+    return {r.passes == 0 ? "refused" : "failed", message};
+}
+
+std::string RecordLine(const RunRecord& r, const SerialLink* link) {
+    JsonLine line;
+    line.Add("time", r.startTime);
+    line.Add("port", r.address);
+    line.AddOrNull("device", DeviceOf(link));
+    line.Add("update_file", r.updateFile);
+    line.AddOrNull("revision", UpdateRevision(r.updateFile));
+    line.AddOrNull("idn_before", r.idnBefore);
+    line.AddOrNull("idn_after", r.idnAfter);
+    line.Add("passes", static_cast<long long>(r.passes));
+    auto [result, message] = Outcome(r);
+    line.Add("result", result);
+    line.AddOrNull("message", message);
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - r.started;
+    line.AddFixed("seconds", seconds.count(), 3);
+    return line.Text() + "\n";
+}
+
+// One write with O_APPEND, so runs side by side never mix their lines.
+void Append(const std::string& path, const std::string& line) {
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    ssize_t written = fd >= 0 ? write(fd, line.data(), line.size()) : -1;
+    int error = errno;
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (written != static_cast<ssize_t>(line.size())) {
+        std::fprintf(stderr, "Osprey: cannot append the result to %s: %s\n", path.c_str(),
+                     std::strerror(error));
+    }
+}
+
+}  // namespace
+
+void BeginResultRecord(const std::string& updateFile, const std::string& address) {
+    const char* path = std::getenv("OSPREY_RESULT");
+    if (path == nullptr || *path == '\0') {
+        return;
+    }
+    auto record = std::make_unique<RunRecord>();
+    record->path = path;
+    record->startTime = UtcNow();
+    record->started = std::chrono::steady_clock::now();
+    record->updateFile = updateFile;
+    record->address = address;
+    record->screen = Console().output;
+    record->tap = std::make_unique<OutputTap>(record->screen, Watch);
+    Record() = std::move(record);
+    if (Record()->tap->Stream() != nullptr) {
+        Console().output = Record()->tap->Stream();
+    }
+}
+
+void NoteIdentification(const char* reply) {
+    if (Record()) {
+        Record()->idnBefore = reply;
+        Record()->sinceBackspace.clear();
+    }
+}
+
+void NotePassStarted() {
+    if (Record()) {
+        ++Record()->passes;
+    }
+}
+
+void NoteProcedureResult(int result, SerialLink& link) {
+    if (!Record()) {
+        return;
+    }
+    Record()->procedureResult = result;
+    if (result != 0) {
+        return;
+    }
+    try {
+        std::array<char, 256> reply{};
+        size_t length = 0;
+        link.Query("*IDN?", reply, length);
+        Record()->idnAfter = std::string(reply.data());
+    } catch (...) {
+        // The instrument may still be restarting: the record says "unknown".
+    }
+}
+
+void NoteLinkFailure(const char* message) {
+    if (Record()) {
+        Record()->linkFailure = message;
+    }
+}
+
+void FinishResultRecord(const SerialLink* link) {
+    if (!Record()) {
+        return;
+    }
+    std::fflush(Console().output);
+    Console().output = Record()->screen;
+    std::string line = RecordLine(*Record(), link);
+    Append(Record()->path, line);
+    Record().reset();
+}
+
+}  // namespace osprey

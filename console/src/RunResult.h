@@ -1,0 +1,34 @@
+// The result record: with OSPREY_RESULT naming a file, each run that tries an
+// update appends one JSON line to it saying how the run ended, for scripts.
+// Nothing the user sees, the log file or the exit status changes with it.
+//
+// The entry and the procedure feed it through the calls below; each does
+// nothing while OSPREY_RESULT is unset.
+#pragma once
+
+#include <string>
+
+namespace osprey {
+
+class SerialLink;
+
+// At the start of a run that tries an update (after the command line).
+void BeginResultRecord(const std::string& updateFile, const std::string& address);
+
+// The "*IDN?" reply, before RunUpdate splits it.
+void NoteIdentification(const char* reply);
+
+// Each download pass as it starts.
+void NotePassStarted();
+
+// RunUpdate's result; after a committed update the instrument is asked
+// "*IDN?" once more (quietly; a link failure there only leaves it unknown).
+void NoteProcedureResult(int result, SerialLink& link);
+
+// A failure that ended the run through the entry's guard, with its message.
+void NoteLinkFailure(const char* message);
+
+// Appends the line. `link` may be null (never created).
+void FinishResultRecord(const SerialLink* link);
+
+}  // namespace osprey

@@ -1,0 +1,186 @@
+// OSPREY_RESULT: one JSON line per run, read back with a JSON parser, for
+// every way a run can end; and the screen is the same with it as without.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "Process.h"
+#include "TempFile.h"
+#include "UpdateFileBuilder.h"
+
+namespace osprey {
+namespace {
+
+using nlohmann::json;
+using testing::ProcessResult;
+using testing::RunProcess;
+using testing::Simulator;
+using testing::TempDir;
+
+struct Case {
+    const char* name;
+    std::vector<std::string> simulator;  // extra simulator options
+    std::vector<std::string> words;      // Osprey's command line
+    std::string answers;
+    const char* result;
+    int passes;
+    json message;  // null, or the text the record must hold
+};
+
+class ResultRecordTest : public ::testing::Test {
+  protected:
+    ResultRecordTest() {
+        device_ = (dir_.Path() / "kr470").string();
+        absent_ = (dir_.Path() / "absent").string();
+        dir_.Write("ports.ini",
+                   "[COM7]\ndevice = " + device_ + "\n[COM9]\ndevice = " + absent_ + "\n");
+        kr470::UpdateFileInput input;
+        input.records = kr470::GenerateImage(40 * 32, 3, "KR470A 1.05");
+        input.revision = "1.05";
+        dir_.Write("UPDATE.INI", kr470::BuildUpdateFile(input));
+        resultPath_ = (dir_.Path() / "result.jsonl").string();
+    }
+
+    // One run against a fresh simulator; the result file named or not.
+    ProcessResult Run(const Case& c, bool record = true) {
+        std::vector<std::string> sim = {SIMULATOR_PATH, "--link", device_};
+        sim.insert(sim.end(), c.simulator.begin(), c.simulator.end());
+        Simulator simulator(sim);
+        std::vector<std::string> words = c.words;
+        words.insert(words.begin(), OSPREY_PATH);
+        std::vector<std::string> environment = {
+            "OSPREY_PORTS=" + (dir_.Path() / "ports.ini").string(), "OSPREY_RESET_STEP_MS=0"};
+        if (record)
+            environment.push_back("OSPREY_RESULT=" + resultPath_);
+        return RunProcess(words, c.answers, environment, dir_.Path().string());
+    }
+
+    // Every line of the result file, each parsed (a parse failure fails the test).
+    std::vector<json> Records() {
+        std::ifstream in(resultPath_);
+        std::vector<json> records;
+        for (std::string line; std::getline(in, line);) {
+            EXPECT_NO_THROW(records.push_back(json::parse(line))) << line;
+        }
+        return records;
+    }
+
+    TempDir dir_;
+    std::string device_;
+    std::string absent_;  // COM9: a device node that is not there
+    std::string resultPath_;
+};
+
+const std::string kIdn = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
+
+TEST_F(ResultRecordTest, EachOutcomeIsOneValidLineWithItsResultAndMessage) {
+    const std::vector<Case> cases = {
+        {"updated", {}, {"/FUPDATE.INI", "/ACOM7"}, "y\n\n", "updated", 1, nullptr},
+        {"declined", {}, {"/FUPDATE.INI", "/ACOM7"}, "n\n\n", "declined", 0, nullptr},
+        {"declined at the revision question",
+         {"--idn", "Velmora,KR470A,SN1,1.05-0"},
+         {"/FUPDATE.INI", "/ACOM7"},
+         "n\n\n",
+         "declined",
+         0,
+         nullptr},
+        {"refused, another model",
+         {"--idn", "Velmora,KR999,SN1,1.00-0"},
+         {"/FUPDATE.INI", "/ACOM7"},
+         "\n",
+         "refused",
+         0,
+         "This firmware update is not intended for this instrument. - Update for KR470A - "
+         "Current instrument is KR999"},
+        {"refused, no update file",
+         {},
+         {"/Fmissing.ini", "/ACOM7"},
+         "\n",
+         "refused",
+         0,
+         "Could not open the Update INI file missing.ini."},
+        {"failed, checksum answered N",
+         {"--bad-checksum-pass", "1"},
+         {"/FUPDATE.INI", "/ACOM7"},
+         "y\nn\n\n",
+         "failed",
+         1,
+         "The INI file may be corrupt, may need to get another version."},
+        {"failed, the line dropped",
+         {"--hangup-on", "*OPC?"},
+         {"/FUPDATE.INI", "/ACOM7"},
+         "y\n\n",
+         "failed",
+         1,
+         "An unknown error occurred!"},
+        {"failed, no such port",
+         {},
+         {"/FUPDATE.INI", "/ACOM9"},
+         "\n",
+         "failed",
+         0,
+         "An unknown error occurred!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(resultPath_);
+        EXPECT_EQ(Run(c).status, 0);
+        std::vector<json> records = Records();
+        ASSERT_EQ(records.size(), 1u);
+        const json& r = records[0];
+        EXPECT_EQ(r["result"], c.result);
+        EXPECT_EQ(r["passes"], c.passes);
+        EXPECT_EQ(r["message"], c.message);
+        EXPECT_EQ(r["port"], c.words[1].substr(2));
+        EXPECT_TRUE(r["seconds"].is_number());
+        EXPECT_EQ(r["time"].get<std::string>().size(), 20u);  // 2026-12-07T23:15:32Z
+    }
+}
+
+TEST_F(ResultRecordTest, AnUpdateRecordsFileRevisionDeviceAndBothIdentifications) {
+    Run({"", {}, {"/FUPDATE.INI", "/ACOM7"}, "y\n\n", "", 0, nullptr});
+    Run({"", {}, {"/FUPDATE.INI", "/ACOM9"}, "\n", "", 0, nullptr});
+    std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 2u);  // appended, one line a run
+    EXPECT_EQ(records[0]["device"], device_);
+    EXPECT_EQ(records[0]["update_file"], "UPDATE.INI");
+    EXPECT_EQ(records[0]["revision"], "1.05");
+    EXPECT_EQ(records[0]["idn_before"], kIdn);
+    EXPECT_EQ(records[0]["idn_after"], "Velmora,KR470A,SN470001,1.05-2.10-0.9");
+    // A port that could not be opened: where it would have been, nothing asked.
+    EXPECT_EQ(records[1]["device"], absent_);
+    EXPECT_EQ(records[1]["idn_before"], nullptr);
+    EXPECT_EQ(records[1]["idn_after"], nullptr);
+}
+
+TEST_F(ResultRecordTest, AnyReplyBytesStillMakeValidJson) {
+    std::string odd = "Velmora,\"KR\\470\"\t\x01,SN\xff\xc3(,1.04-0";
+    Run({"", {"--idn", odd}, {"/FUPDATE.INI", "/ACOM7"}, "\n", "", 0, nullptr});
+    std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["idn_before"],
+              "Velmora,\"KR\\470\"\t\x01,SN\xef\xbf\xbd\xef\xbf\xbd(,1.04-0");
+    EXPECT_EQ(records[0]["result"], "refused");
+}
+
+TEST_F(ResultRecordTest, TheScreenIsTheSameWithAndWithoutTheRecord) {
+    for (const Case& c :
+         std::vector<Case>{{"", {}, {"/FUPDATE.INI", "/ACOM7", "/L"}, "y\n\n", "", 0, nullptr},
+                           {"",
+                            {"--bad-checksum-pass", "1"},
+                            {"/FUPDATE.INI", "/ACOM7"},
+                            "y\nn\n\n",
+                            "",
+                            0,
+                            nullptr}}) {
+        ProcessResult plain = Run(c, false);
+        ProcessResult recorded = Run(c, true);
+        EXPECT_EQ(recorded.output, plain.output);
+        EXPECT_EQ(recorded.status, plain.status);
+    }
+}
+
+}  // namespace
+}  // namespace osprey

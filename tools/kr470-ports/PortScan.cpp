@@ -1,0 +1,112 @@
+#include "PortScan.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace kr470 {
+namespace fs = std::filesystem;
+namespace {
+
+// The first line of a sysfs attribute file, or empty.
+std::string Attribute(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool IsSerialName(const std::string& name) {
+    return name.starts_with("ttyS") || name.starts_with("ttyUSB") || name.starts_with("ttyACM");
+}
+
+// ttyS0..ttyS31 exist whether or not a UART is fitted; type 0 means none.
+bool HasHardware(const fs::path& ttyDir, const std::string& name) {
+    std::error_code error;
+    if (!fs::exists(ttyDir / "device", error)) {
+        return false;
+    }
+    return !name.starts_with("ttyS") || Attribute(ttyDir / "type") != "0";
+}
+
+// Walks up from the tty's device to the USB device that carries idVendor.
+void FillUsbIdentity(const fs::path& ttyDir, SerialPortInfo& port) {
+    std::error_code error;
+    fs::path at = fs::canonical(ttyDir / "device", error);
+    for (int depth = 0; !error && depth < 8 && at.has_relative_path(); ++depth) {
+        if (fs::exists(at / "idVendor", error)) {
+            port.vendorId = Attribute(at / "idVendor");
+            port.productId = Attribute(at / "idProduct");
+            port.manufacturer = Attribute(at / "manufacturer");
+            port.product = Attribute(at / "product");
+            port.serial = Attribute(at / "serial");
+            return;
+        }
+        at = at.parent_path();
+    }
+}
+
+// "10" sorts after "9": name order with the number compared as a number.
+bool NaturalLess(const SerialPortInfo& a, const SerialPortInfo& b) {
+    auto split = [](const std::string& d) {
+        size_t digits = d.find_last_not_of("0123456789") + 1;
+        return std::make_pair(d.substr(0, digits),
+                              d.size() - digits > 0 ? std::stol(d.substr(digits)) : -1L);
+    };
+    return split(a.device) < split(b.device);
+}
+
+}  // namespace
+
+std::string ByIdNameOf(const ScanRoots& roots, const std::string& device) {
+    std::error_code error;
+    fs::path byId = fs::path(roots.dev) / "serial" / "by-id";
+    fs::path target = fs::weakly_canonical(device, error);
+    for (const fs::directory_entry& entry : fs::directory_iterator(byId, error)) {
+        std::error_code linkError;
+        fs::path resolved = fs::weakly_canonical(entry.path(), linkError);
+        if (!linkError && resolved.filename() == target.filename()) {
+            return entry.path().string();
+        }
+    }
+    return {};
+}
+
+std::vector<SerialPortInfo> ScanSysfs(const ScanRoots& roots) {
+    std::vector<SerialPortInfo> ports;
+    std::error_code error;
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(fs::path(roots.sys) / "class" / "tty", error)) {
+        std::string name = entry.path().filename().string();
+        if (!IsSerialName(name) || !HasHardware(entry.path(), name)) {
+            continue;
+        }
+        SerialPortInfo port;
+        port.device = (fs::path(roots.dev) / name).string();
+        FillUsbIdentity(entry.path(), port);
+        port.byId = ByIdNameOf(roots, port.device);
+        ports.push_back(port);
+    }
+    SortPorts(ports);
+    return ports;
+}
+
+void SortPorts(std::vector<SerialPortInfo>& ports) {
+    std::sort(ports.begin(), ports.end(), NaturalLess);
+}
+
+SerialPortInfo DescribeDevice(const ScanRoots& roots, const std::string& device) {
+    SerialPortInfo port;
+    port.device = device;
+    std::error_code error;
+    fs::path node = fs::weakly_canonical(device, error);
+    fs::path ttyDir = fs::path(roots.sys) / "class" / "tty" / node.filename();
+    if (!error && fs::exists(ttyDir / "device", error)) {
+        FillUsbIdentity(ttyDir, port);
+    }
+    port.byId = ByIdNameOf(roots, device);
+    return port;
+}
+
+}  // namespace kr470

@@ -1,0 +1,241 @@
+#include "SimOptions.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+namespace kr470 {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kr470-sim [OPTION]...\n"
+    "A simulated KR470A instrument. Opens a pseudo-terminal (or a loopback TCP port),\n"
+    "prints its path (or \"tcp PORT\") on the first line of standard output, then answers\n"
+    "the firmware update dialogue until the line drops or it is stopped.\n"
+    "\n"
+    "Where it listens:\n"
+    "  -l, --link PATH            also make PATH a symbolic link to the pseudo-terminal\n"
+    "  -T, --tcp PORT             listen on 127.0.0.1:PORT instead (0: any free port)\n"
+    "  -t, --transcript FILE      write every line received to FILE\n"
+    "  -b, --baud N               pace reading to N baud, 10 bits a byte (default: unpaced)\n"
+    "  -r, --reply-delay-ms N     wait N ms before each reply (default 0)\n"
+    "  -s, --stats on|off         report each download pass's figures on stderr (default off)\n"
+    "\n"
+    "What instrument it is:\n"
+    "  -i, --idn TEXT             the *IDN? reply\n"
+    "                             (default \"Velmora,KR470A,SN470001,1.04-2.10-0.9\")\n"
+    "  -e, --error 'N,\"TEXT\"'     an entry of the initial error queue (repeatable)\n"
+    "  -c, --installed-checksum TEXT  the dlo:csum? reply before download mode, which is\n"
+    "                             also the start token dlo:start must carry (default 0012345)\n"
+    "  -n, --new-revision REV     the revision *IDN? reports after dlo:comp\n"
+    "                             (default: the last word of the image's S0 header)\n"
+    "      --stat-start N         where dlo:stat? field 0 starts counting (default 0)\n"
+    "      --expect N             dlo:stat? field 1, the expected record count\n"
+    "                             (default: the image's S5 count, else what the pass received)\n"
+    "\n"
+    "Faults (lines are counted from 1 within each pass; all repeatable):\n"
+    "      --refuse LINE[:TIMES]  refuse that record TIMES times (default 1)\n"
+    "      --drop LINE[:TIMES]    lose that line on the wire TIMES times (default 1)\n"
+    "      --bad-checksum-pass P  report a wrong checksum after pass P\n"
+    "      --error-after-pass P[:'N,\"TEXT\"']  queue an error at pass P's *OPC?\n"
+    "                             (default -350,\"Queue overflow\")\n"
+    "      --silent CMD[@N]       leave CMD unanswered (only its N-th occurrence with @N)\n"
+    "      --hangup-on CMD[@N]    drop the line on CMD (only its N-th occurrence with @N)\n"
+    "      --hangup-after-records N  drop the line after N records\n"
+    "\n"
+    "  -h, --help                 show this help and exit\n"
+    "  -V, --version              show the version and exit\n";
+
+enum LongOnly {
+    kStatStart = 256,
+    kExpect,
+    kRefuse,
+    kDrop,
+    kBadChecksumPass,
+    kErrorAfterPass,
+    kSilent,
+    kHangUpOn,
+    kHangUpAfterRecords,
+};
+
+constexpr option kOptions[] = {
+    {"link", required_argument, nullptr, 'l'},
+    {"tcp", required_argument, nullptr, 'T'},
+    {"transcript", required_argument, nullptr, 't'},
+    {"baud", required_argument, nullptr, 'b'},
+    {"reply-delay-ms", required_argument, nullptr, 'r'},
+    {"stats", required_argument, nullptr, 's'},
+    {"idn", required_argument, nullptr, 'i'},
+    {"error", required_argument, nullptr, 'e'},
+    {"installed-checksum", required_argument, nullptr, 'c'},
+    {"new-revision", required_argument, nullptr, 'n'},
+    {"stat-start", required_argument, nullptr, kStatStart},
+    {"expect", required_argument, nullptr, kExpect},
+    {"refuse", required_argument, nullptr, kRefuse},
+    {"drop", required_argument, nullptr, kDrop},
+    {"bad-checksum-pass", required_argument, nullptr, kBadChecksumPass},
+    {"error-after-pass", required_argument, nullptr, kErrorAfterPass},
+    {"silent", required_argument, nullptr, kSilent},
+    {"hangup-on", required_argument, nullptr, kHangUpOn},
+    {"hangup-after-records", required_argument, nullptr, kHangUpAfterRecords},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+[[noreturn]] void Fail(const std::string& why) {
+    std::fprintf(stderr, "kr470-sim: %s\nTry 'kr470-sim --help' for more information.\n",
+                 why.c_str());
+    std::exit(2);
+}
+
+int Number(const std::string& text) {
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0') {
+        Fail("not a number: '" + text + "'");
+    }
+    return static_cast<int>(value);
+}
+
+// "A:B" -> (A, B), with B defaulting to `fallback`.
+std::pair<int, std::string> Pair(const std::string& text, const std::string& fallback) {
+    size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        return {Number(text), fallback};
+    }
+    return {Number(text.substr(0, colon)), text.substr(colon + 1)};
+}
+
+Trigger MakeTrigger(const std::string& text) {
+    size_t at = text.rfind('@');
+    if (at == std::string::npos) {
+        return {text, 0};
+    }
+    return {text.substr(0, at), Number(text.substr(at + 1))};
+}
+
+bool Switch(const std::string& value) {
+    if (value == "on" || value == "1")
+        return true;
+    if (value == "off" || value == "0")
+        return false;
+    Fail("--stats takes on or off, not '" + value + "'");
+}
+
+// The options that shape the instrument's faults. False for any other option.
+bool TakeFaultOption(int option, const std::string& value, InstrumentOptions& o) {
+    switch (option) {
+        case kRefuse: {
+            auto [line, times] = Pair(value, "1");
+            o.refuseLine[line] = Number(times);
+            return true;
+        }
+        case kDrop: {
+            auto [line, times] = Pair(value, "1");
+            o.dropLine[line] = Number(times);
+            return true;
+        }
+        case kBadChecksumPass:
+            o.badChecksumPasses.push_back(Number(value));
+            return true;
+        case kErrorAfterPass: {
+            auto [pass, error] = Pair(value, "-350,\"Queue overflow\"");
+            o.errorsAfterPass.emplace(pass, error);
+            return true;
+        }
+        case kSilent:
+            o.silentOn.push_back(MakeTrigger(value));
+            return true;
+        case kHangUpOn:
+            o.hangUpOn.push_back(MakeTrigger(value));
+            return true;
+        case kHangUpAfterRecords:
+            o.hangUpAfterRecords = Number(value);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The options that say what instrument it is. False for any other option.
+bool TakeInstrumentOption(int option, const std::string& value, InstrumentOptions& o) {
+    switch (option) {
+        case 'i':
+            o.identification = value;
+            return true;
+        case 'e':
+            o.errors.push_back(value);
+            return true;
+        case 'c':
+            o.installedChecksum = value;
+            return true;
+        case 'n':
+            o.newRevision = value;
+            return true;
+        case kStatStart:
+            o.statStart = Number(value);
+            return true;
+        case kExpect:
+            o.expectedRecords = Number(value);
+            return true;
+        default:
+            return TakeFaultOption(option, value, o);
+    }
+}
+
+void TakeOption(int option, const std::string& value, SimSettings& s) {
+    switch (option) {
+        case 'l':
+            s.linkPath = value;
+            break;
+        case 'T':
+            s.tcpPort = Number(value);
+            break;
+        case 't':
+            s.transcriptPath = value;
+            break;
+        case 'b':
+            s.baud = Number(value);
+            break;
+        case 'r':
+            s.replyDelayMs = Number(value);
+            break;
+        case 's':
+            s.stats = Switch(value);
+            break;
+        default:
+            if (!TakeInstrumentOption(option, value, s.instrument)) {
+                // getopt_long has already named the option it did not know.
+                Fail("bad command line");
+            }
+    }
+}
+
+}  // namespace
+
+SimSettings ParseSimArguments(int argc, char** argv) {
+    SimSettings settings;
+    optind = 1;
+    for (int option;
+         (option = getopt_long(argc, argv, "l:T:t:b:r:s:i:e:c:n:hV", kOptions, nullptr)) != -1;) {
+        if (option == 'h') {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (option == 'V') {
+            std::printf("kr470-sim %s\n", KR470_VERSION);
+            std::exit(0);
+        }
+        TakeOption(option, optarg != nullptr ? optarg : "", settings);
+    }
+    if (optind < argc) {
+        Fail(std::string("unexpected argument '") + argv[optind] + "'");
+    }
+    return settings;
+}
+
+}  // namespace kr470

@@ -1,0 +1,86 @@
+// The tools' own command lines: --help on standard output with status 0,
+// --version, and an unknown option named in the error with status 2.
+#include <gtest/gtest.h>
+
+#include "Process.h"
+
+namespace kr470 {
+namespace {
+
+using osprey::testing::ProcessResult;
+using osprey::testing::RunProcess;
+
+// Runs a command line through the shell with standard error folded in.
+ProcessResult Shell(const std::string& command) {
+    return RunProcess({"/bin/sh", "-c", command + " 2>&1"}, "");
+}
+
+TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
+    struct Tool {
+        std::string path;
+        std::vector<std::string> options;
+    };
+    for (const Tool& tool : std::vector<Tool>{
+             {SIMULATOR_PATH,
+              {"--link",
+               "--tcp",
+               "--transcript",
+               "--baud",
+               "--reply-delay-ms",
+               "--stats",
+               "--idn",
+               "--error",
+               "--installed-checksum",
+               "--new-revision",
+               "--stat-start",
+               "--expect",
+               "--refuse",
+               "--drop",
+               "--bad-checksum-pass",
+               "--error-after-pass",
+               "--silent",
+               "--hangup-on",
+               "--hangup-after-records",
+               "--version"}},
+             {MKUPDATE_PATH,
+              {"build", "check", "gen-image", "--srec", "--revision", "--model", "--name", "--desc",
+               "--magic", "--lf", "--output", "--bytes", "--seed", "--header", "--version"}},
+             {PORTS_PATH,
+              {"--idn", "--settings", "--timeout", "--com", "--append", "--ports-file", "--sysfs",
+               "--dev", "--version"}}}) {
+        SCOPED_TRACE(tool.path);
+        ProcessResult help = RunProcess({tool.path, "--help"}, "");
+        EXPECT_EQ(help.status, 0);
+        for (const std::string& option : tool.options)
+            EXPECT_NE(help.output.find(option), std::string::npos) << option;
+        ProcessResult version = RunProcess({tool.path, "--version"}, "");
+        EXPECT_EQ(version.status, 0);
+        EXPECT_NE(version.output.find(KR470_VERSION), std::string::npos);
+    }
+    EXPECT_EQ(RunProcess({MKUPDATE_PATH, "build", "--help"}, "").status, 0);
+}
+
+TEST(CommandLine, MistakesAreNamedWithStatus2) {
+    const std::string sim = SIMULATOR_PATH, mk = MKUPDATE_PATH, ports = PORTS_PATH;
+    for (auto [command, named] : std::vector<std::pair<std::string, std::string>>{
+             {sim + " --bogus", "'--bogus'"},
+             {sim + " --baud fast", "'fast'"},
+             {sim + " stray", "'stray'"},
+             {sim + " --link", "'--link'"},
+             {mk + " --bogus", "'--bogus'"},
+             {mk + " build --srec a.srec --frobnicate", "'--frobnicate'"},
+             {mk + " gen-image -q", "'-q'"},
+             {mk + " gen-image --bytes 12k -o x", "'12k'"},
+             {mk + " gen-image --bytes", "'--bytes'"},
+             {mk + " explode", "'explode'"},
+             {ports + " --bogus", "'--bogus'"},
+             {ports + " --settings 9600,Q", "'9600,Q'"}}) {
+        SCOPED_TRACE(command);
+        ProcessResult r = Shell(command);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.output.find(named), std::string::npos) << r.output;
+    }
+}
+
+}  // namespace
+}  // namespace kr470
