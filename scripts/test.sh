@@ -6,6 +6,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$root/build"
+# Lock files of the ports the tests open go to a folder of this run's own, so a
+# run never meets another's (or a real program's) locks in /run/lock.
+KR470_LOCK_DIR=$(mktemp -d)
+export KR470_LOCK_DIR
+trap 'rm -rf "$KR470_LOCK_DIR"' EXIT
 (cd "$root/build" && ctest --output-on-failure -j"$(nproc)")
 "$root/scripts/build.sh" "$root/build-sanitize" -DKR470_SANITIZE=ON
 (cd "$root/build-sanitize" &&
