@@ -54,7 +54,7 @@ class ResultRecordTest : public ::testing::Test {
         std::vector<std::string> words = c.words;
         words.insert(words.begin(), OSPREY_PATH);
         std::vector<std::string> environment = {
-            "OSPREY_PORTS=" + (dir_.Path() / "ports.ini").string(), "OSPREY_RESET_STEP_MS=0"};
+            "OSPREY_PORTS=" + (dir_.Path() / "ports.ini").string(), "OSPREY_RESET_STEP_MS=1"};
         if (record)
             environment.push_back("OSPREY_RESULT=" + resultPath_);
         return RunProcess(words, c.answers, environment, dir_.Path().string());
