@@ -6,8 +6,8 @@
 #   2. records a second, normal mode, against a bare writer on the same paced line (goal >= 0.5 of it)
 #   3. strict checking's round trip against a bare poll() ping-pong (goal <= 1.3 x)
 #   4. CPU during the 12 s time-out of a silent instrument (goal < 1 % of the wall time)
-#   5. VerifyCodeSection over 10 MB and 100 MB files against cat (time shown beside
-#      cat's); peak memory flat (goal: grows <= 1024 KB from 10 MB to 100 MB)
+#   5. VerifyCodeSection over 10 MB and 60 MB files (the largest is 64 MB) against cat
+#      (time shown beside cat's); peak memory flat (goal: grows <= 1024 KB from 10 to 60 MB)
 #   6. the finder's search of N silent instruments against its slowest probe (goal:
 #      <= 1.2 x while N <= 8, the probe pool's size) and against probing one after another
 # Exits 1 when a figure misses its goal. A loaded machine can miss them.
@@ -60,15 +60,19 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }'
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # The figures of the runs in FILE, on one line.
 listed() { tr '\n' ' ' <"$1" | sed 's/ $//'; }
-misses=0
-# verdict VALUE OP GOAL: "pass" or "FAIL" (OP one of >= <= <), counting misses.
+# The verdicts run in command substitutions, so the misses are kept in a file.
+: >"$work/misses"
+miss() {
+  echo FAIL
+  echo "$1" >>"$work/misses"
+}
+# verdict VALUE OP GOAL: "pass" or "FAIL" (OP one of >= <= <); no figure fails.
 verdict() {
-  if awk -v v="$1" -v g="$3" -v op="$2" \
+  if [[ $1 =~ ^-?[0-9.]+$ ]] && awk -v v="$1" -v g="$3" -v op="$2" \
     'BEGIN { exit !((op == ">=" && v >= g) || (op == "<=" && v <= g) || (op == "<" && v < g)) }'; then
     echo pass
   else
-    echo FAIL
-    misses=$((misses + 1))
+    miss "$1 $2 $3"
   fi
 }
 
@@ -151,8 +155,8 @@ echo "   cpu $share % of the wall time (last run: cpu $cpu s over wall $wall s):
   "$(verdict "$share" '<' 1) (runs: $(listed "$work/cpu.txt"))"
 
 echo "5. VerifyCodeSection against cat, median of $runs runs; peak memory" \
-  "(goal: grows <= 1024 KB from 10 MB to 100 MB)"
-for size in 10 100; do
+  "(goal: grows <= 1024 KB from 10 MB to 60 MB)"
+for size in 10 60; do
   update_file "big$size" $((size * 1024 * 1024 / 80))
   cat "$work/big$size.ini" >/dev/null  # the same page cache for both
   : >"$work/cat.txt"
@@ -160,11 +164,13 @@ for size in 10 100; do
   rss=0
   for _ in $(seq "$runs"); do
     "$measure" cat "$work/big$size.ini" 2>"$work/cost.txt" >/dev/null
-    awk '{ print $4 }' "$work/cost.txt" >>"$work/cat.txt"
+    awk '/^cpu / { print $4 }' "$work/cost.txt" >>"$work/cat.txt"
     "$measure" "$b/bench/bench-verify" "$work/big$size.ini" 2>"$work/cost.txt" >"$work/verdict.txt"
-    read -r _ _ _ wall _ peak _ <"$work/cost.txt"
+    read -r _ _ _ wall _ peak _ status < <(grep '^cpu ' "$work/cost.txt") || true
+    # A file it cannot read gives no figure (and so fails below).
+    [[ ${status:-1} == 0 ]] || { cat "$work/cost.txt" >&2; peak=0 wall=; }
     echo "$wall" >>"$work/verify.txt"
-    if ((peak > rss)); then rss=$peak; fi
+    if ((${peak:-0} > rss)); then rss=$peak; fi
   done
   eval "rss$size=$rss"
   wall=$(median <"$work/verify.txt") cat_wall=$(median <"$work/cat.txt")
@@ -172,8 +178,12 @@ for size in 10 100; do
     "ratio $(ratio "$wall" "$cat_wall"); peak memory $rss KB"
   rm "$work/big$size.ini"
 done
-growth=$((rss100 - rss10))
-echo "   peak memory growth from 10 MB to 100 MB: $growth KB: $(verdict "$growth" '<=' 1024)"
+if ((rss10 > 0 && rss60 > 0)); then
+  growth="$((rss60 - rss10)) KB" mark=$(verdict "$((rss60 - rss10))" '<=' 1024)
+else
+  growth="no figure" mark=$(miss "no memory figure")
+fi
+echo "   peak memory growth from 10 MB to 60 MB: $growth: $mark"
 
 echo "6. Finder search of silent loopback instruments, median of $runs runs" \
   "(goal: <= 1.2 x the slowest probe while N <= 8)"
@@ -194,6 +204,7 @@ for n in 1 5 8 12; do
     "$(median <"$work/serial.txt") s: ratio $times: $mark (searches: $(listed "$work/search.txt"))"
 done
 
+misses=$(wc -l <"$work/misses")
 if ((misses > 0)); then
   echo "$misses figure(s) missed their goals."
   exit 1
