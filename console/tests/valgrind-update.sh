@@ -14,7 +14,8 @@ trap cleanup EXIT
 "$sim" --link "$work/tty" --transcript "$work/transcript.txt" >/dev/null &
 sim_pid=$!
 for _ in $(seq 100); do [[ -e $work/tty ]] && break; sleep 0.05; done
-printf '[COM1]\ndevice = %s\n' "$work/tty" >"$work/ports.ini"
+# The simulator reads unpaced; a high rate keeps Osprey from pacing the pass at 9600.
+printf '[COM1]\ndevice = %s\nsettings = 2000000,N,8,1\n' "$work/tty" >"$work/ports.ini"
 
 cd "$work"
 printf 'y\n\n' | OSPREY_PORTS=$work/ports.ini OSPREY_RESET_STEP_MS=1 \
