@@ -120,7 +120,7 @@ void PrintVersions(const Identification& id, const UpdateKeys& keys) {
     TeePrintf("Update Version %s\n", keys.revision.data());
 }
 
-// One download pass and its checks.
+// One download pass and its checks; the same object runs every repeat.
 class DownloadPass {
   public:
     DownloadPass(TextFile& file, SerialLink& link, const UpdateKeys& keys)
@@ -129,13 +129,17 @@ class DownloadPass {
           keys_(keys),
           expected_(DecimalInteger(keys.recordCount.data())) {}
 
-    enum class Outcome { kCommitted, kRepeat, kFailed };
+    enum class Outcome { kClean, kRepeat, kGiveUp };
     Outcome Run();
+    const char* FinalChecksum() const { return finalChecksum_.data(); }
 
   private:
     bool SendCodeSection();
     bool SendRecord(const char* record);
-    Outcome CheckResults();
+    Outcome CheckPass();
+    bool CheckErrorQueue();
+    bool CheckChecksum();
+    Outcome CheckRecordCounts();
 
     TextFile& file_;
     SerialLink& link_;
@@ -160,12 +164,12 @@ DownloadPass::Outcome DownloadPass::Run() {
     repeat_ = false;
     lineCounter_ = recordCounter_ = 0;
     if (!SendCodeSection()) {
-        return Outcome::kFailed;
+        return Outcome::kGiveUp;
     }
     ShowProgress(kProgressWidth, lineCounter_, lineCounter_);
     std::array<char, 100> opc{};
     Query(link_, "*OPC?", opc);
-    return CheckResults();
+    return CheckPass();
 }
 
 bool DownloadPass::SendCodeSection() {
@@ -218,26 +222,48 @@ bool DownloadPass::SendRecord(const char* record) {
     return false;
 }
 
-DownloadPass::Outcome DownloadPass::CheckResults() {
-    if (CheckInstrumentErrors(link_)) {
-        if (PromptUser("Error occurred during upload.  Try again? (Y/N) _\b", false) == 'N') {
-            TeePrintf("Update failed!  May need to get another version of the update file!\n");
-            return Outcome::kFailed;
-        }
-        repeat_ = true;
+// The three checks after a pass, in the order the instrument is asked.
+DownloadPass::Outcome DownloadPass::CheckPass() {
+    if (!CheckErrorQueue() || !CheckChecksum()) {
+        return Outcome::kGiveUp;
     }
+    Outcome counts = CheckRecordCounts();
+    if (counts != Outcome::kClean) {
+        return counts;
+    }
+    return repeat_ ? Outcome::kRepeat : Outcome::kClean;
+}
+
+// False when the user gives up; a Yes marks the pass for repeating.
+bool DownloadPass::CheckErrorQueue() {
+    if (!CheckInstrumentErrors(link_)) {
+        return true;
+    }
+    if (PromptUser("Error occurred during upload.  Try again? (Y/N) _\b", false) == 'N') {
+        TeePrintf("Update failed!  May need to get another version of the update file!\n");
+        return false;
+    }
+    repeat_ = true;
+    return true;
+}
+
+bool DownloadPass::CheckChecksum() {
     Query(link_, "dlo:csum?", finalChecksum_);
-    if (DecimalInteger(finalChecksum_.data()) != DecimalInteger(keys_.codeChecksum.data())) {
-        TeePrintf("     CheckSum in File = %s\n", keys_.codeChecksum.data());
-        TeePrintf("CheckSum from Tessera = %s\n\n", finalChecksum_.data());
-        if (PromptUser(
-                "Check Sum does not match entry in INI file!  Try download again? (Y/N) _\b)",
-                false) == 'N') {
-            TeePrintf("The INI file may be corrupt, may need to get another version.");
-            return Outcome::kFailed;
-        }
-        repeat_ = true;
+    if (DecimalInteger(finalChecksum_.data()) == DecimalInteger(keys_.codeChecksum.data())) {
+        return true;
     }
+    TeePrintf("     CheckSum in File = %s\n", keys_.codeChecksum.data());
+    TeePrintf("CheckSum from Tessera = %s\n\n", finalChecksum_.data());
+    if (PromptUser("Check Sum does not match entry in INI file!  Try download again? (Y/N) _\b)",
+                   false) == 'N') {
+        TeePrintf("The INI file may be corrupt, may need to get another version.");
+        return false;
+    }
+    repeat_ = true;
+    return true;
+}
+
+DownloadPass::Outcome DownloadPass::CheckRecordCounts() {
     std::array<char, 200> stat{};
     Query(link_, "dlo:stat?", stat);
     Fields fields{};
@@ -245,26 +271,153 @@ DownloadPass::Outcome DownloadPass::CheckResults() {
     // Running counts may come close to the 32-bit limits; take the growth wide.
     int64_t received = int64_t{DecimalInteger(fields[0])} - startingCount_;
     int64_t reported = DecimalInteger(FieldOr(fields, count, 1));
-    if (received != reported) {
-        if (reported != recordCounter_) {
-            TeePrintf("The update file is corrupt.  Data records does not match expected.\n");
-            TeePrintf("You need to get another copy.\n");
-            return Outcome::kFailed;
-        }
-        if (PromptUser(
-                "Records received does not equal records expected.  Try download again? *Y/N) _\b",
-                false) == 'N') {
-            TeePrintf("The INI file may be corrupt, may need to get another version.");
-            return Outcome::kFailed;
-        }
-        return Outcome::kRepeat;
+    if (received == reported) {
+        return Outcome::kClean;
     }
-    if (repeat_) {
-        return Outcome::kRepeat;
+    if (reported != recordCounter_) {
+        TeePrintf("The update file is corrupt.  Data records does not match expected.\n");
+        TeePrintf("You need to get another copy.\n");
+        return Outcome::kGiveUp;
     }
-    WriteFormatted(link_, command_, "dlo:comp %s", finalChecksum_.data());
+    if (PromptUser(
+            "Records received does not equal records expected.  Try download again? *Y/N) _\b",
+            false) == 'N') {
+        TeePrintf("The INI file may be corrupt, may need to get another version.");
+        return Outcome::kGiveUp;
+    }
+    return Outcome::kRepeat;
+}
+
+// The whole update as Osprey runs it, step by step as the plug-in does:
+// check the file, identify the instrument, check the revision, start the
+// download, run passes until one is clean, commit.
+class ConsoleUpdate {
+  public:
+    ConsoleUpdate(const char* updateFileName, char* identification, SerialLink& link)
+        : updateFileName_(updateFileName), identification_(identification), link_(link) {}
+
+    int Run();
+
+  private:
+    bool OpenUpdateFile();
+    bool CheckFile();
+    void ReadFirmwareInfo();
+    bool IdentifyInstrument();
+    bool CheckRevision();
+    bool StartDownload();
+    bool RunPasses();
+    void Commit(const DownloadPass& pass);
+
+    const char* updateFileName_;
+    char* identification_;
+    SerialLink& link_;
+    TextFile file_;
+    UpdateKeys keys_;
+    Identification id_;
+    bool loaderMode_ = false;
+};
+
+int ConsoleUpdate::Run() {
+    if (!OpenUpdateFile() || !CheckFile()) {
+        return 1;
+    }
+    ReadFirmwareInfo();
+    if (!IdentifyInstrument() || !CheckRevision() || !StartDownload() || !RunPasses()) {
+        return 1;
+    }
+    file_.Close();
+    return 0;
+}
+
+bool ConsoleUpdate::OpenUpdateFile() {
+    if (file_.Open(updateFileName_)) {
+        return true;
+    }
+    PrintUnopenable(updateFileName_, file_.Refusal());
+    return false;
+}
+
+bool ConsoleUpdate::CheckFile() {
+    ReadIniValue(file_, "Code Info", "Checksum", keys_.codeChecksum);
+    ReadIniValue(file_, "Code Info", "Number of Srecs", keys_.recordCount);
+    if (VerifyCodeSection(file_, DecimalInteger(keys_.recordCount.data())) != 0) {
+        TeePrintf("\nCorrupt Code section of INI file.\n");
+        TeePrintf("Need to get a new copy of update to continue!\n");
+        return false;
+    }
+    return AllCodeLinesSendable(file_);
+}
+
+void ConsoleUpdate::ReadFirmwareInfo() {
+    ReadIniValue(file_, "Firmware Info", "IDN", keys_.model);
+    ReadIniValue(file_, "Firmware Info", "Revision", keys_.revision);
+}
+
+bool ConsoleUpdate::IdentifyInstrument() {
+    id_ = SplitIdentification(identification_);
+    // Two missing models are no match: an empty model says nothing about the image.
+    if (keys_.model[0] != '\0' && std::strcmp(id_.model, keys_.model.data()) == 0) {
+        return true;
+    }
+    if (std::strncmp(id_.model, "loader", 6) == 0) {
+        TeePrintf("Loader firmware running ...\n");
+        loaderMode_ = true;
+        return true;
+    }
+    TeePrintf("This firmware update is not intended for this instrument.\n");
+    TeePrintf(" - Update for %s\n", keys_.model.data());
+    TeePrintf(" - Current instrument is %s\n", id_.model);
+    return false;
+}
+
+bool ConsoleUpdate::CheckRevision() {
+    if (loaderMode_ || !(DecimalNumber(keys_.revision.data()) <= DecimalNumber(id_.revision))) {
+        return true;
+    }
+    PrintVersions(id_, keys_);
+    TeePrintf("Instrument version greater than or equal to update version!\n");
+    return PromptUser("Continue with update? (Y/N) _\b", false) != 'N';
+}
+
+bool ConsoleUpdate::StartDownload() {
+    Write(link_, "*CLS");
+    std::array<char, 30> startToken{};
+    Query(link_, "dlo:csum?", startToken);
+    if (!loaderMode_) {
+        PrintVersions(id_, keys_);
+        if (PromptUser("\nDo you want to Continue with update? (Y/N) _\b", false) == 'N') {
+            return false;
+        }
+        TeePrintf("NOTE: During update please don't touch the buttons on the Front Panel!\n");
+    }
+    std::array<char, 48> command{};
+    WriteFormatted(link_, command, "dlo:start %s", startToken.data());
     WaitForReset(5);
-    return Outcome::kCommitted;
+    std::array<char, 200> status{};
+    Query(link_, "*STB?", status);
+    return true;
+}
+
+// Repeats the pass until one is clean, then commits. False when the user gave up.
+bool ConsoleUpdate::RunPasses() {
+    DownloadPass pass(file_, link_, keys_);
+    for (;;) {
+        switch (pass.Run()) {
+            case DownloadPass::Outcome::kClean:
+                Commit(pass);
+                return true;
+            case DownloadPass::Outcome::kGiveUp:
+                return false;
+            case DownloadPass::Outcome::kRepeat:
+                break;
+        }
+    }
+}
+
+void ConsoleUpdate::Commit(const DownloadPass& pass) {
+    std::array<char, 48> command{};
+    WriteFormatted(link_, command, "dlo:comp %s", pass.FinalChecksum());
+    WaitForReset(5);
 }
 
 }  // namespace
@@ -295,76 +448,7 @@ bool RefuseUnusableUpdateFile(const char* updateFileName) {
 }
 
 int RunUpdate(const char* updateFileName, char* identification, SerialLink& link) {
-    TextFile file;
-    if (!file.Open(updateFileName)) {
-        PrintUnopenable(updateFileName, file.Refusal());
-        return 1;
-    }
-    UpdateKeys keys;
-    ReadIniValue(file, "Code Info", "Checksum", keys.codeChecksum);
-    ReadIniValue(file, "Code Info", "Number of Srecs", keys.recordCount);
-    if (VerifyCodeSection(file, DecimalInteger(keys.recordCount.data())) != 0) {
-        TeePrintf("\nCorrupt Code section of INI file.\n");
-        TeePrintf("Need to get a new copy of update to continue!\n");
-        return 1;
-    }
-    if (!AllCodeLinesSendable(file)) {
-        return 1;
-    }
-    ReadIniValue(file, "Firmware Info", "IDN", keys.model);
-    ReadIniValue(file, "Firmware Info", "Revision", keys.revision);
-
-    Identification id = SplitIdentification(identification);
-    bool loaderMode = false;
-    // Two missing models are no match: an empty model says nothing about the image.
-    const bool modelMatches =
-        keys.model[0] != '\0' && std::strcmp(id.model, keys.model.data()) == 0;
-    if (!modelMatches) {
-        if (std::strncmp(id.model, "loader", 6) != 0) {
-            TeePrintf("This firmware update is not intended for this instrument.\n");
-            TeePrintf(" - Update for %s\n", keys.model.data());
-            TeePrintf(" - Current instrument is %s\n", id.model);
-            return 1;
-        }
-        TeePrintf("Loader firmware running ...\n");
-        loaderMode = true;
-    }
-    if (!loaderMode && DecimalNumber(keys.revision.data()) <= DecimalNumber(id.revision)) {
-        PrintVersions(id, keys);
-        TeePrintf("Instrument version greater than or equal to update version!\n");
-        if (PromptUser("Continue with update? (Y/N) _\b", false) == 'N') {
-            return 1;
-        }
-    }
-
-    Write(link, "*CLS");
-    std::array<char, 30> startToken{};
-    Query(link, "dlo:csum?", startToken);
-    if (!loaderMode) {
-        PrintVersions(id, keys);
-        if (PromptUser("\nDo you want to Continue with update? (Y/N) _\b", false) == 'N') {
-            return 1;
-        }
-        TeePrintf("NOTE: During update please don't touch the buttons on the Front Panel!\n");
-    }
-    std::array<char, 48> command{};
-    WriteFormatted(link, command, "dlo:start %s", startToken.data());
-    WaitForReset(5);
-    std::array<char, 200> status{};
-    Query(link, "*STB?", status);
-
-    DownloadPass pass(file, link, keys);
-    for (;;) {
-        switch (pass.Run()) {
-            case DownloadPass::Outcome::kCommitted:
-                file.Close();
-                return 0;
-            case DownloadPass::Outcome::kFailed:
-                return 1;
-            case DownloadPass::Outcome::kRepeat:
-                break;
-        }
-    }
+    return ConsoleUpdate(updateFileName, identification, link).Run();
 }
 
 }  // namespace osprey

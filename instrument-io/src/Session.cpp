@@ -1,112 +1,16 @@
-#include <algorithm>
-#include <cctype>
-#include <cstdlib>
-#include <map>
+#include <time.h>
+
 #include <optional>
-#include <sstream>
 #include <vector>
 
+#include "Address.h"
+#include "AliasRoute.h"
+#include "BusTable.h"
+#include "Config.h"
 #include "InstrumentSession.h"
-#include "RegularFile.h"
 #include "Transport.h"
 
 namespace kio {
-namespace {
-
-std::string Upper(std::string_view text) {
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return upper;
-}
-
-std::string Trim(std::string_view text) {
-    size_t first = text.find_first_not_of(" \t\r");
-    size_t last = text.find_last_not_of(" \t\r");
-    return first == std::string_view::npos ? "" : std::string(text.substr(first, last - first + 1));
-}
-
-std::vector<std::string> SplitAddress(std::string_view address) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t at = address.find("::", start);
-        parts.emplace_back(address.substr(start, at == std::string_view::npos ? at : at - start));
-        if (at == std::string_view::npos)
-            return parts;
-        start = at + 2;
-    }
-}
-
-// Sections of the configuration, keys and section names in upper case.
-using Config = std::map<std::string, std::map<std::string, std::string>>;
-
-// Reads the configuration in force; a missing file is an empty one. False,
-// with `problem`, when the file is there but is no regular file of at most
-// kLargestConfigFile bytes or cannot be read.
-bool ReadConfig(Config& config, std::string& problem) {
-    config.clear();
-    std::string text;
-    switch (fileio::ReadRegularFile(ConfigPath(), kLargestConfigFile, text, problem)) {
-        case fileio::ReadStatus::kRead:
-        case fileio::ReadStatus::kMissing:
-            break;
-        case fileio::ReadStatus::kUnreadable:
-        case fileio::ReadStatus::kRefused:
-            problem = "Cannot read the instrument-I/O configuration: " + problem;
-            return false;
-    }
-    std::istringstream file(text);
-    std::string section;
-    for (std::string raw; std::getline(file, raw);) {
-        std::string line = Trim(raw);
-        if (line.empty() || line[0] == ';' || line[0] == '#')
-            continue;
-        if (line[0] == '[') {
-            section = Upper(Trim(line.substr(1, line.find(']') - 1)));
-            continue;
-        }
-        size_t equals = line.find('=');
-        if (equals != std::string::npos) {
-            config[section].try_emplace(Upper(Trim(line.substr(0, equals))),
-                                        Trim(line.substr(equals + 1)));
-        }
-    }
-    return true;
-}
-
-std::string Lookup(const Config& config, const std::string& section, const std::string& key) {
-    auto s = config.find(section);
-    if (s == config.end())
-        return "";
-    auto k = s->second.find(key);
-    return k == s->second.end() ? "" : k->second;
-}
-
-bool AllDigits(const std::string& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
-// "GPIB0::10" and "GPIB0::10::INSTR" name the same instrument.
-std::string Canonical(std::string_view address) {
-    std::string upper = Upper(Trim(address));
-    if (upper.ends_with("::INSTR"))
-        upper.resize(upper.size() - 7);
-    return upper;
-}
-
-}  // namespace
-
-std::string ConfigPath() {
-    if (const char* named = std::getenv("KIO_CONFIG"); named != nullptr && *named != '\0')
-        return named;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0') {
-        return std::string(config) + "/instrument-io/config.ini";
-    }
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.config/instrument-io/config.ini";
-}
 
 std::vector<std::string> ConfiguredAddresses() {
     std::vector<std::string> addresses;
@@ -131,78 +35,19 @@ Session::~Session() = default;
 
 namespace {
 
-// Two hops cover a board alias in front of an instrument alias; eight leave
-// room for any real configuration while a mistake still ends quickly.
-constexpr size_t kMaxAliasHops = 8;
-
-std::string Joined(const std::vector<std::string>& chain) {
-    std::string text;
-    for (const std::string& step : chain)
-        text += (text.empty() ? "" : " -> ") + step;
-    return text;
-}
-
-// Follows the [aliases] routes from `address` to the address they end at,
-// written as in the configuration (a device path keeps its case). Nothing,
-// with `result` saying why, when the routes go round or run too long.
-std::optional<std::string> FollowAliases(const Config& config, std::string_view address,
-                                         Result& result) {
-    std::vector<std::string> chain = {Trim(address)};
-    std::vector<std::string> seen = {Canonical(address)};
-    auto aliases = config.find("ALIASES");
-    while (aliases != config.end()) {
-        auto next =
-            std::find_if(aliases->second.begin(), aliases->second.end(),
-                         [&](const auto& alias) { return Canonical(alias.first) == seen.back(); });
-        if (next == aliases->second.end())
+Result FailedOpen(std::string_view address, const std::string& routed, BusFailure failure,
+                  const std::string& why) {
+    switch (failure) {
+        case BusFailure::kBadAddress:
             break;
-        chain.push_back(next->second);
-        const bool loop =
-            std::find(seen.begin(), seen.end(), Canonical(next->second)) != seen.end();
-        if (loop || chain.size() > kMaxAliasHops + 1) {
-            result = {
-                Status::kConfig,
-                "Cannot open " + chain.front() + ": " +
-                    (loop ? "the aliases go round in a loop ("
-                          : "more than " + std::to_string(kMaxAliasHops) + " aliases in a row (") +
-                    Joined(chain) + ") in the [aliases] section of " + ConfigPath()};
-            return std::nullopt;
+        case BusFailure::kNoRoute:
+            return {Status::kConfig, NoRouteMessage(address, routed)};
+        case BusFailure::kNotFound: {
+            std::string via = Canonical(routed) == Canonical(address) ? "" : " (" + routed + ")";
+            return {Status::kNotFound, "Cannot open " + std::string(address) + via + ": " + why};
         }
-        seen.push_back(Canonical(next->second));
     }
-    return chain.back();
-}
-
-// A serial port by number (device and settings from its [ASRL<n>] section) or
-// by device path. `routed` is trimmed; `why` says what failed.
-std::unique_ptr<Transport> OpenSerialAddress(const Config& config, const std::string& routed,
-                                             std::string& why, bool& badAddress) {
-    std::string port = SplitAddress(routed)[0].substr(4);
-    std::string device, section;
-    if (AllDigits(port)) {
-        section = "ASRL" + port;
-        device = Lookup(config, section, "DEVICE");
-        if (device.empty())
-            device = "/dev/ttyS" + std::to_string(std::atoi(port.c_str()) - 1);
-    } else if (port.starts_with("/")) {
-        device = port;  // a device path, its case as written
-        section = Upper(device);
-    } else {
-        badAddress = true;
-        return nullptr;
-    }
-    std::string settings = Lookup(config, section, "SETTINGS");
-    return OpenSerial(device, settings.empty() ? "9600,N,8,1" : settings,
-                      Lookup(config, section, "HANDSHAKE"), why);
-}
-
-std::string NoRouteMessage(std::string_view address, const std::string& routed) {
-    std::string reached = Canonical(routed) == Canonical(address)
-                              ? ""
-                              : " (reached from " + std::string(address) + " through an alias)";
-    return "No route to " + routed + reached + ": add a line \"" + routed +
-           " = TCPIP0::host::port::SOCKET\" (or an ASRL address) to the [aliases] section of " +
-           ConfigPath();
+    return {Status::kBadAddress, "Invalid resource address: " + routed};
 }
 
 }  // namespace
@@ -214,41 +59,25 @@ std::unique_ptr<Session> Session::Open(std::string_view address, Result& result,
         result = {Status::kConfig, problem};
         return nullptr;
     }
-    // An alias may route any address (GPIB ones need one) to a serial port or
-    // socket, also through another alias.
     std::optional<std::string> routed = FollowAliases(config, address, result);
     if (!routed)
         return nullptr;
     std::vector<std::string> parts = SplitAddress(Canonical(*routed));
     std::vector<std::string> written = SplitAddress(*routed);
+    const Bus* bus = FindBus(parts[0]);
+    BusFailure failure = BusFailure::kBadAddress;
     std::string why;
     std::unique_ptr<Transport> transport;
-    std::string kind;
-    bool badAddress = false;
-    if (parts[0].starts_with("ASRL")) {
-        transport = OpenSerialAddress(config, *routed, why, badAddress);
-        kind = "ASRL";
-    } else if (parts[0].starts_with("TCPIP") && parts.size() == 4 && parts[3] == "SOCKET") {
-        // The host keeps its case: names are matched by the resolver anyway.
-        transport = OpenTcp(written[1], parts[2], connectTimeoutMs, why);
-        kind = "TCPIP";
-    } else if (parts[0].starts_with("GPIB")) {
-        result = {Status::kConfig, NoRouteMessage(address, *routed)};
-        return nullptr;
-    } else {
-        badAddress = true;
-    }
-    if (badAddress) {
-        result = {Status::kBadAddress, "Invalid resource address: " + *routed};
-        return nullptr;
+    if (bus != nullptr) {
+        transport = bus->open({config, *routed, parts, written, connectTimeoutMs}, failure, why);
     }
     if (!transport) {
-        std::string via = Canonical(*routed) == Canonical(address) ? "" : " (" + *routed + ")";
-        result = {Status::kNotFound, "Cannot open " + std::string(address) + via + ": " + why};
+        result = FailedOpen(address, *routed, failure, why);
         return nullptr;
     }
     result = {};
-    return std::unique_ptr<Session>(new Session(Trim(address), kind, std::move(transport)));
+    return std::unique_ptr<Session>(
+        new Session(Trim(address), std::string(bus->kind), std::move(transport)));
 }
 
 Result Session::Write(std::string_view line) {

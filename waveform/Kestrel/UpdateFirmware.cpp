@@ -62,19 +62,9 @@ class FirmwareUpdate {
             return kUpdateFailed;
         }
         ClearInstrumentErrors(io_);
-        if (!StartDownload()) {
+        if (!StartDownload() || !RunPasses()) {
             return kUpdateFailed;
         }
-        for (;;) {
-            PassOutcome outcome = RunPass();
-            if (outcome == PassOutcome::kGiveUp) {
-                return kUpdateFailed;
-            }
-            if (outcome == PassOutcome::kClean) {
-                break;
-            }
-        }
-        Commit();
         stream_->Close();
         return kUpdateCommitted;
     }
@@ -166,52 +156,87 @@ class FirmwareUpdate {
         return true;
     }
 
+    // Repeats the pass until one is clean, then commits. False when the user gave up.
+    bool RunPasses() {
+        for (;;) {
+            PassOutcome outcome = RunPass();
+            if (outcome == PassOutcome::kGiveUp) {
+                return false;
+            }
+            if (outcome == PassOutcome::kClean) {
+                Commit();
+                return true;
+            }
+        }
+    }
+
     // One download pass and the checks after it.
     PassOutcome RunPass() {
-        const int32_t startingCount = ToLong(Field(Split(io_.SendQuery("dlo:stat?"), ","), 0));
-        bool repeat = false;
+        startingCount_ = ToLong(Field(Split(io_.SendQuery("dlo:stat?"), ","), 0));
+        repeat_ = false;
         progress_.SetMinimum(0);
         progress_.SetMaximum(expectedRecords_);
         progress_.SetValue(0);
-        int32_t records = 0;
-        if (!SendCodeSection(records)) {
+        records_ = 0;
+        if (!SendCodeSection(records_)) {
             return PassOutcome::kGiveUp;
         }
         io_.SendQuery("*OPC?");
+        return CheckPass();
+    }
 
+    // The three checks after a pass, in the order the instrument is asked.
+    PassOutcome CheckPass() {
+        if (!CheckErrorQueue() || !CheckChecksum()) {
+            return PassOutcome::kGiveUp;
+        }
+        PassOutcome counts = CheckRecordCounts();
+        if (counts != PassOutcome::kClean) {
+            return counts;
+        }
+        return repeat_ ? PassOutcome::kRepeat : PassOutcome::kClean;
+    }
+
+    // False when the user gives up; a Yes marks the pass for repeating.
+    bool CheckErrorQueue() {
         const std::string error = io_.SendQuery("SYST:ERR?");
         Add({error});
-        if (!StartsWithIgnoringCase(error, "+0")) {
-            if (!AskYes("Error occurred during upload.  Try again? (Y/N)"))
-                return PassOutcome::kGiveUp;
-            repeat = true;
+        if (StartsWithIgnoringCase(error, "+0")) {
+            return true;
         }
+        repeat_ = true;
+        return AskYes("Error occurred during upload.  Try again? (Y/N)");
+    }
 
+    bool CheckChecksum() {
         finalChecksum_ = io_.SendQuery("dlo:csum?");
-        if (std::floor(ToDouble(fileChecksum_)) != std::floor(ToDouble(finalChecksum_))) {
-            if (!AskYes("File CheckSum = " + fileChecksum_ + kCrLf +
-                        "New  CheckSum = " + finalChecksum_ + kCrLf + kCrLf +
-                        "Check Sum does not match entry in INI file!  Try download again? (Y/N)"))
-                return PassOutcome::kGiveUp;
-            repeat = true;
+        if (std::floor(ToDouble(fileChecksum_)) == std::floor(ToDouble(finalChecksum_))) {
+            return true;
         }
+        repeat_ = true;
+        return AskYes("File CheckSum = " + fileChecksum_ + kCrLf +
+                      "New  CheckSum = " + finalChecksum_ + kCrLf + kCrLf +
+                      "Check Sum does not match entry in INI file!  Try download again? (Y/N)");
+    }
 
+    PassOutcome CheckRecordCounts() {
         std::vector<std::string> stat = Split(io_.SendQuery("dlo:stat?"), ",");
-        const int64_t received = int64_t{ToLong(Field(stat, 0))} - startingCount;
+        const int64_t received = int64_t{ToLong(Field(stat, 0))} - startingCount_;
         const int32_t reported = ToLong(Field(stat, 1));
-        if (reported != received) {
-            if (reported != records) {
-                Tell(std::string("The update file is corrupt.  Data records does not match "
-                                 "expected.") +
-                     kCrLf + "You need to get another copy of the update file." + kCrLf);
-                return PassOutcome::kGiveUp;
-            }
-            if (!AskYes(std::string("Records received does not equal records expected!") + kCrLf +
-                        "Try download again? (Y/N)"))
-                return PassOutcome::kGiveUp;
-            repeat = true;
+        if (reported == received) {
+            return PassOutcome::kClean;
         }
-        return repeat ? PassOutcome::kRepeat : PassOutcome::kClean;
+        if (reported != records_) {
+            Tell(std::string("The update file is corrupt.  Data records does not match "
+                             "expected.") +
+                 kCrLf + "You need to get another copy of the update file." + kCrLf);
+            return PassOutcome::kGiveUp;
+        }
+        if (!AskYes(std::string("Records received does not equal records expected!") + kCrLf +
+                    "Try download again? (Y/N)")) {
+            return PassOutcome::kGiveUp;
+        }
+        return PassOutcome::kRepeat;
     }
 
     // Sends [Code] from its first line up to and including the S7 line,
@@ -283,6 +308,9 @@ class FirmwareUpdate {
     std::string fileChecksum_;
     int32_t expectedRecords_ = 0;
     std::vector<std::string> codeLines_;  // the [Code] lines as checked, before "END"
+    int32_t startingCount_ = 0;           // the instrument's running count before the pass
+    int32_t records_ = 0;                 // data records sent in the pass
+    bool repeat_ = false;
     std::string finalChecksum_;
 };
 

@@ -1,0 +1,19 @@
+// Resource addresses: "ASRL1::INSTR", "TCPIP0::host::port::SOCKET", "GPIB0::10".
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kio {
+
+// The "::"-separated parts of an address, as written.
+std::vector<std::string> SplitAddress(std::string_view address);
+
+// An address trimmed, in upper case and without "::INSTR": "GPIB0::10" and
+// "GPIB0::10::INSTR" name the same instrument.
+std::string Canonical(std::string_view address);
+
+bool AllDigits(const std::string& text);
+
+}  // namespace kio

@@ -1,0 +1,32 @@
+// Serial ports: "ASRL<n>" (device and settings from its [ASRL<n>] section,
+// else /dev/ttyS<n-1> at 9600,N,8,1) or "ASRL/dev/..." by device path.
+#include <cstdlib>
+
+#include "Address.h"
+#include "BusTable.h"
+
+namespace kio {
+
+std::unique_ptr<Transport> OpenAsrlAddress(const BusRequest& request, BusFailure& failure,
+                                           std::string& why) {
+    std::string port = SplitAddress(request.routed)[0].substr(4);
+    std::string device, section;
+    if (AllDigits(port)) {
+        section = "ASRL" + port;
+        device = Lookup(request.config, section, "DEVICE");
+        if (device.empty())
+            device = "/dev/ttyS" + std::to_string(std::atoi(port.c_str()) - 1);
+    } else if (port.starts_with("/")) {
+        device = port;  // a device path, its case as written
+        section = Upper(device);
+    } else {
+        failure = BusFailure::kBadAddress;
+        return nullptr;
+    }
+    std::string settings = Lookup(request.config, section, "SETTINGS");
+    failure = BusFailure::kNotFound;
+    return OpenSerial(device, settings.empty() ? "9600,N,8,1" : settings,
+                      Lookup(request.config, section, "HANDSHAKE"), why);
+}
+
+}  // namespace kio

@@ -1,0 +1,107 @@
+// Addresses reach their bus through the table; each failure says which.
+#include "BusTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "Address.h"
+#include "InstrumentSession.h"
+#include "TempFile.h"
+
+namespace kio {
+namespace {
+
+TEST(FindBus, PicksTheBusByTheStartOfTheFirstPart) {
+    struct Case {
+        const char* firstPart;
+        const char* kind;  // nullptr: no bus
+    };
+    const Case cases[] = {
+        {"ASRL1", "ASRL"},   {"ASRL/DEV/TTYUSB0", "ASRL"},
+        {"TCPIP0", "TCPIP"}, {"TCPIP", "TCPIP"},
+        {"GPIB0", "GPIB"},   {"USB0", nullptr},
+        {"", nullptr},       {"ASR", nullptr},
+    };
+    for (const Case& c : cases) {
+        const Bus* bus = FindBus(c.firstPart);
+        if (c.kind == nullptr) {
+            EXPECT_EQ(bus, nullptr) << c.firstPart;
+        } else {
+            ASSERT_NE(bus, nullptr) << c.firstPart;
+            EXPECT_EQ(bus->kind, c.kind) << c.firstPart;
+        }
+    }
+}
+
+TEST(Address, SplitsAtDoubleColonsAndCanonicalDropsInstr) {
+    EXPECT_EQ(SplitAddress("TCPIP0::Host::5025::SOCKET"),
+              (std::vector<std::string>{"TCPIP0", "Host", "5025", "SOCKET"}));
+    EXPECT_EQ(SplitAddress("ASRL1"), (std::vector<std::string>{"ASRL1"}));
+    EXPECT_EQ(SplitAddress("A::::B"), (std::vector<std::string>{"A", "", "B"}));
+    EXPECT_EQ(Canonical("  gpib0::10::instr "), "GPIB0::10");
+    EXPECT_EQ(Canonical("GPIB0::10"), "GPIB0::10");
+}
+
+// Session::Open with a configuration of the test's own (KIO_CONFIG, put back after).
+class OpenThroughTheTable : public ::testing::Test {
+  protected:
+    void Configure(const std::string& text) {
+        setenv("KIO_CONFIG", dir_.Write("config.ini", text).c_str(), 1);
+    }
+    Result Open(const std::string& address) {
+        Result result;
+        EXPECT_EQ(Session::Open(address, result, 1000), nullptr) << address;
+        return result;
+    }
+    void TearDown() override {
+        if (saved_) {
+            setenv("KIO_CONFIG", saved_->c_str(), 1);
+        } else {
+            unsetenv("KIO_CONFIG");
+        }
+    }
+    osprey::testing::TempDir dir_;
+
+  private:
+    std::optional<std::string> saved_ = [] {
+        const char* value = std::getenv("KIO_CONFIG");
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    }();
+};
+
+TEST_F(OpenThroughTheTable, EachKindOfFailureKeepsItsStatusAndText) {
+    Configure("[aliases]\nINSTR1 = GPIB0::7\n[ASRL9]\ndevice = " + dir_.Path().string() +
+              "/none\n");
+    const std::string config = dir_.Path().string() + "/config.ini";
+
+    Result result = Open("USB0::1::INSTR");
+    EXPECT_EQ(result.status, Status::kBadAddress);
+    EXPECT_EQ(result.message, "Invalid resource address: USB0::1::INSTR");
+
+    result = Open("TCPIP0::127.0.0.1::5025");  // no ::SOCKET
+    EXPECT_EQ(result.status, Status::kBadAddress);
+    EXPECT_EQ(result.message, "Invalid resource address: TCPIP0::127.0.0.1::5025");
+
+    result = Open("ASRLx::INSTR");
+    EXPECT_EQ(result.status, Status::kBadAddress);
+
+    result = Open("INSTR1");
+    EXPECT_EQ(result.status, Status::kConfig);
+    EXPECT_EQ(result.message,
+              "No route to GPIB0::7 (reached from INSTR1 through an alias): add a "
+              "line \"GPIB0::7 = TCPIP0::host::port::SOCKET\" (or an ASRL "
+              "address) to the [aliases] section of " +
+                  config);
+
+    result = Open("ASRL9::INSTR");
+    EXPECT_EQ(result.status, Status::kNotFound);
+    EXPECT_EQ(
+        result.message.rfind("Cannot open ASRL9::INSTR: " + dir_.Path().string() + "/none: ", 0),
+        0u)
+        << result.message;
+}
+
+}  // namespace
+}  // namespace kio
