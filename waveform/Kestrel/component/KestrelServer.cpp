@@ -7,6 +7,7 @@
 #include <new>
 
 #include "CWaveform.h"
+#include "HostApplication.h"
 #include "Registry.h"
 
 namespace kestrel {

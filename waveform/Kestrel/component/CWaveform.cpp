@@ -1,12 +1,9 @@
 #include "CWaveform.h"
 
-#include <QApplication>
-#include <QThread>
 #include <array>
 #include <string_view>
 
-#include "DisplayProbe.h"
-#include "frmSetup.h"
+#include "HostApplication.h"
 
 namespace kestrel {
 namespace {
@@ -79,27 +76,6 @@ HRESULT ArgumentsByPosition(const DISPPARAMS& p, std::array<VARIANT*, 2>& byPosi
     return S_OK;
 }
 
-// The application object this library had to make for a host without one;
-// it lives as long as the process, since the thread's windows need it.
-QApplication* createdApplication = nullptr;
-
-HRESULT ShowWindowForHost() {
-    if (QCoreApplication* application = QCoreApplication::instance()) {
-        if (qobject_cast<QApplication*>(application) == nullptr)
-            return E_FAIL;  // the host runs without widgets
-        if (QThread::currentThread() != application->thread())
-            return RPC_E_WRONG_THREAD;
-    } else {
-        if (!DisplayAvailable())
-            return E_FAIL;
-        static int argc = 1;
-        static char name[] = "Kestrel";
-        static char* argv[] = {name, nullptr};
-        createdApplication = new QApplication(argc, argv);
-    }
-    return ShowSetupWindow(nullptr) ? S_OK : E_FAIL;
-}
-
 }  // namespace
 
 std::atomic<long>& LiveObjects() {
@@ -110,10 +86,6 @@ std::atomic<long>& LiveObjects() {
 std::atomic<long>& ServerLocks() {
     static std::atomic<long> count{0};
     return count;
-}
-
-bool OwnsApplication() {
-    return createdApplication != nullptr;
 }
 
 CWaveform::CWaveform() : countryCode_(kCountryCode) {

@@ -50,8 +50,5 @@ class CWaveform final : public _CWaveform {
 // Objects alive and server locks held: the library may unload when both are 0.
 std::atomic<long>& LiveObjects();
 std::atomic<long>& ServerLocks();
-// True once getWaveform made the application object, which the library
-// must then outlive.
-bool OwnsApplication();
 
 }  // namespace kestrel
