@@ -4,22 +4,16 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "TextRules.h"
+
 namespace kr470 {
 namespace {
 
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
+using fileio::Upper;
 
+// SCPI arguments are kept as strings: the shared trim, copied out.
 std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) {
-        return "";
-    }
-    size_t last = text.find_last_not_of(' ');
-    return text.substr(first, last - first + 1);
+    return std::string(fileio::Trim(text));
 }
 
 // The text between the first pair of double quotes, if there is one.
