@@ -11,7 +11,6 @@
 #include "AtomicWrite.h"
 #include "ConfigPath.h"
 #include "IniFile.h"
-#include "RegularFile.h"
 #include "TextRules.h"
 
 namespace kcom {
@@ -68,15 +67,9 @@ bool Parse(const std::string& path, const std::string& text, RegistryFile& file,
 bool ReadRegistryFile(const std::string& path, RegistryFile& file, std::string& error) {
     std::string text;
     std::string problem;
-    switch (fileio::ReadRegularFile(path, kLargestRegistry, text, problem)) {
-        case fileio::ReadStatus::kRead:
-            return Parse(path, text, file, error);
-        case fileio::ReadStatus::kMissing:
-            return true;
-        case fileio::ReadStatus::kUnreadable:
-        case fileio::ReadStatus::kRefused:
-            break;
-    }
+    // A registry named by KCOM_REGISTRY and not there yet is made by the first registration.
+    if (fileio::ReadOwnFile(path, kLargestRegistry, nullptr, "registry", text, problem))
+        return Parse(path, text, file, error);
     error = "cannot read the registry: " + problem;
     return false;
 }

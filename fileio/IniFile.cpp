@@ -1,9 +1,11 @@
 #include "IniFile.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <set>
 
+#include "RegularFile.h"
 #include "TextRules.h"
 
 namespace fileio {
@@ -92,6 +94,26 @@ IniContent ReadIniText(std::string_view text) {
             content.malformedLines.push_back(i + 1);
     }
     return content;
+}
+
+bool ReadOwnFile(const std::string& path, uint64_t maxBytes, const char* namedBy, const char* kind,
+                 std::string& text, std::string& problem) {
+    switch (ReadRegularFile(path, maxBytes, text, problem)) {
+        case ReadStatus::kRead:
+            return true;
+        case ReadStatus::kMissing:
+            if (const char* named = namedBy != nullptr ? std::getenv(namedBy) : nullptr;
+                named != nullptr && path == named) {
+                WarnAboutFile(
+                    path, 0,
+                    std::string("warning: no such ") + kind + " (named by " + namedBy + ")");
+            }
+            return true;
+        case ReadStatus::kUnreadable:
+        case ReadStatus::kRefused:
+            break;
+    }
+    return false;
 }
 
 void WarnAboutFile(const std::string& path, size_t line, const std::string& what) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,13 @@ struct IniContent {
 };
 
 IniContent ReadIniText(std::string_view text);
+
+// Reads one of our files: true with its text, "" when there is none (said
+// on stderr when the environment variable `namedBy` names it: a name typed
+// wrong); false with `problem` when it is no regular file of at most
+// `maxBytes` or cannot be read. `kind` names the file in the warning.
+bool ReadOwnFile(const std::string& path, uint64_t maxBytes, const char* namedBy, const char* kind,
+                 std::string& text, std::string& problem);
 
 // Says "<path>:<line>: <what>" (no line when `line` is 0) on stderr, once a
 // process for each text: files read again and again do not repeat it.

@@ -5,7 +5,6 @@
 
 #include "ConfigPath.h"
 #include "IniFile.h"
-#include "RegularFile.h"
 #include "TextRules.h"
 
 namespace osprey {
@@ -34,13 +33,6 @@ void WarnAboutContent(const std::string& path, const fileio::IniContent& content
 }
 
 constexpr const char* kPortsFileVariable = "OSPREY_PORTS";
-
-// A file the user named and that is not there is most likely a typing error;
-// the default file may well be absent.
-void WarnIfNamedFileIsMissing(const std::string& path) {
-    if (const char* named = std::getenv(kPortsFileVariable); named != nullptr && path == named)
-        fileio::WarnAboutFile(path, 0, "warning: no such ports file (named by OSPREY_PORTS)");
-}
 
 }  // namespace
 
@@ -91,16 +83,10 @@ PortEntry LookUpPort(int number, std::string_view fallbackSettings) {
     std::string text;
     std::string problem;
     const std::string path = PortsFilePath();
-    switch (fileio::ReadRegularFile(path, kLargestPortsFile, text, problem)) {
-        case fileio::ReadStatus::kRead:
-            WarnAboutContent(path, fileio::ReadIniText(text));
-            return LookUpPort(text, number, fallbackSettings);
-        case fileio::ReadStatus::kMissing:
-            WarnIfNamedFileIsMissing(path);
-            return LookUpPort(text, number, fallbackSettings);
-        case fileio::ReadStatus::kUnreadable:
-        case fileio::ReadStatus::kRefused:
-            break;
+    if (fileio::ReadOwnFile(path, kLargestPortsFile, kPortsFileVariable, "ports file", text,
+                            problem)) {
+        WarnAboutContent(path, fileio::ReadIniText(text));
+        return LookUpPort(text, number, fallbackSettings);
     }
     // A ports file that cannot be read must not send the run to a default port.
     std::fprintf(stderr, "Osprey: cannot use the ports file: %s.\n", problem.c_str());

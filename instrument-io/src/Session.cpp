@@ -8,7 +8,6 @@
 #include "ConfigPath.h"
 #include "IniFile.h"
 #include "InstrumentSession.h"
-#include "RegularFile.h"
 #include "TextRules.h"
 #include "Transport.h"
 
@@ -17,10 +16,7 @@ namespace {
 
 using fileio::Upper;
 
-// Addresses are kept as strings: the shared trim, copied out.
-std::string Trim(std::string_view text) {
-    return std::string(fileio::Trim(text));
-}
+using fileio::Trim;
 
 std::vector<std::string> SplitAddress(std::string_view address) {
     std::vector<std::string> parts;
@@ -68,19 +64,10 @@ bool ReadConfig(Config& config, std::string& problem) {
     config.clear();
     std::string text;
     const std::string path = ConfigPath();
-    switch (fileio::ReadRegularFile(path, kLargestConfigFile, text, problem)) {
-        case fileio::ReadStatus::kRead:
-            ParseConfig(path, text, config);
-            return true;
-        case fileio::ReadStatus::kMissing:
-            if (const char* named = std::getenv(kConfigVariable); named && path == named)
-                fileio::WarnAboutFile(path, 0,
-                                      "warning: no such configuration file (named by " +
-                                          std::string(kConfigVariable) + ")");
-            return true;
-        case fileio::ReadStatus::kUnreadable:
-        case fileio::ReadStatus::kRefused:
-            break;
+    if (fileio::ReadOwnFile(path, kLargestConfigFile, kConfigVariable, "configuration file", text,
+                            problem)) {
+        ParseConfig(path, text, config);
+        return true;
     }
     problem = "Cannot read the instrument-I/O configuration: " + problem;
     return false;
@@ -152,7 +139,7 @@ std::string Joined(const std::vector<std::string>& chain) {
 // with `result` saying why, when the routes go round or run too long.
 std::optional<std::string> FollowAliases(const Config& config, std::string_view address,
                                          Result& result) {
-    std::vector<std::string> chain = {Trim(address)};
+    std::vector<std::string> chain = {std::string(Trim(address))};
     std::vector<std::string> seen = {Canonical(address)};
     auto aliases = config.find("ALIASES");
     while (aliases != config.end()) {
@@ -253,7 +240,8 @@ std::unique_ptr<Session> Session::Open(std::string_view address, Result& result,
         return nullptr;
     }
     result = {};
-    return std::unique_ptr<Session>(new Session(Trim(address), kind, std::move(transport)));
+    return std::unique_ptr<Session>(
+        new Session(std::string(Trim(address)), kind, std::move(transport)));
 }
 
 Result Session::Write(std::string_view line) {

@@ -11,10 +11,7 @@ namespace {
 
 using fileio::Upper;
 
-// SCPI arguments are kept as strings: the shared trim, copied out.
-std::string Trim(const std::string& text) {
-    return std::string(fileio::Trim(text));
-}
+using fileio::Trim;
 
 // The text between the first pair of double quotes, if there is one.
 std::optional<std::string> Quoted(const std::string& argument) {
@@ -145,7 +142,7 @@ Response Instrument::Dispatch(const std::string& head, const std::string& argume
             r.reply = taken ? "0" : "1";
         }
     } else if (head == "DLO:COMP") {
-        Commit(Trim(argument));
+        Commit(std::string(Trim(argument)));
     } else {
         QueueError("-113,\"Undefined header\"");
     }
