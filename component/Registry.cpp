@@ -4,33 +4,20 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <set>
-#include <sstream>
 
 #include "AtomicWrite.h"
-#include "RegularFile.h"
+#include "ConfigPath.h"
+#include "IniFile.h"
+#include "TextRules.h"
 
 namespace kcom {
 namespace {
 
 // IDispatch's marshaller, which dual interfaces name as their proxy.
 constexpr const char* kDispatchProxy = "{00020424-0000-0000-C000-000000000046}";
-
-std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return "";
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
 
 // The registry file as read: its parsed keys and its lines as they stand,
 // so that a write keeps comments, blank lines and the order of entries.
@@ -39,31 +26,12 @@ struct RegistryFile {
     std::vector<std::string> lines;
 };
 
-enum class LineKind { kOther, kHeader, kValue };
-
-struct ParsedLine {
-    LineKind kind = LineKind::kOther;
-    std::string name;  // the section of a header, the value name of a value line
-    std::string data;  // the data of a value line
-};
-
-ParsedLine ParseLine(const std::string& raw) {
-    const std::string line = Trim(raw);
-    if (line.empty() || line[0] == ';' || line[0] == '#')
-        return {};
-    if (line.front() == '[' && line.back() == ']')
-        return {LineKind::kHeader, line.substr(1, line.size() - 2), ""};
-    size_t equals = line.find('=');
-    if (equals == std::string::npos)
-        return {LineKind::kValue, "", ""};  // no name: refused by Parse
-    return {LineKind::kValue, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))};
-}
+using fileio::IniLineKind;
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    for (std::string_view line : fileio::IniLines(text))
+        lines.emplace_back(line);
     return lines;
 }
 
@@ -78,17 +46,17 @@ bool Parse(const std::string& path, const std::string& text, RegistryFile& file,
     file.lines = SplitLines(text);
     std::string section;
     for (size_t i = 0; i < file.lines.size(); ++i) {
-        ParsedLine line = ParseLine(file.lines[i]);
-        if (line.kind == LineKind::kHeader) {
+        fileio::IniLine line = fileio::ParseIniLine(file.lines[i]);
+        if (line.kind == IniLineKind::kSection) {
             section = line.name;
             file.keys[section];
-        } else if (line.kind == LineKind::kValue) {
-            if (section.empty() || line.name.empty()) {
+        } else if (line.kind == IniLineKind::kValue || line.kind == IniLineKind::kMalformed) {
+            if (section.empty() || line.kind == IniLineKind::kMalformed) {
                 error = "cannot parse the registry: " + path + ", line " + std::to_string(i + 1) +
                         " is neither a [key] header, a name = value line nor a comment";
                 return false;
             }
-            file.keys[section][line.name] = line.data;
+            file.keys[section][line.name] = line.value;
         }
     }
     return true;
@@ -99,15 +67,9 @@ bool Parse(const std::string& path, const std::string& text, RegistryFile& file,
 bool ReadRegistryFile(const std::string& path, RegistryFile& file, std::string& error) {
     std::string text;
     std::string problem;
-    switch (fileio::ReadRegularFile(path, kLargestRegistry, text, problem)) {
-        case fileio::ReadStatus::kRead:
-            return Parse(path, text, file, error);
-        case fileio::ReadStatus::kMissing:
-            return true;
-        case fileio::ReadStatus::kUnreadable:
-        case fileio::ReadStatus::kRefused:
-            break;
-    }
+    // A registry named by KCOM_REGISTRY and not there yet is made by the first registration.
+    if (fileio::ReadOwnFile(path, kLargestRegistry, nullptr, "registry", text, problem))
+        return Parse(path, text, file, error);
     error = "cannot read the registry: " + problem;
     return false;
 }
@@ -129,12 +91,12 @@ class RegistryWriter {
 
     std::string Write(const std::vector<std::string>& lines) {
         for (const std::string& raw : lines) {
-            ParsedLine line = ParseLine(raw);
-            if (line.kind == LineKind::kHeader)
+            fileio::IniLine line = fileio::ParseIniLine(raw);
+            if (line.kind == IniLineKind::kSection)
                 StartSection(line.name, raw);
-            else if (line.kind == LineKind::kValue)
+            else if (line.kind == IniLineKind::kValue)
                 WriteValue(line, raw);
-            else if (!removed_ || !Trim(raw).empty())
+            else if (!removed_ || line.kind != IniLineKind::kBlank)
                 held_.push_back(raw);  // placed after any values this section gains
         }
         EndSection();
@@ -158,14 +120,14 @@ class RegistryWriter {
         valuesWritten_.clear();
     }
 
-    void WriteValue(const ParsedLine& line, const std::string& raw) {
+    void WriteValue(const fileio::IniLine& line, const std::string& raw) {
         if (current_ == keys_.end())
             return;
         auto value = current_->second.find(line.name);
         if (value == current_->second.end() || !valuesWritten_.insert(line.name).second)
             return;
         Flush();
-        out_ += (value->second == line.data ? raw : line.name + " = " + value->second) + "\n";
+        out_ += (value->second == line.value ? raw : line.name + " = " + value->second) + "\n";
     }
 
     void EndSection() {
@@ -204,7 +166,7 @@ HRESULT Apply(const ServerRegistration& server, bool add) {
             for (const auto& [path, values] : entries) {
                 // Key paths match ignoring case, as the registry's do.
                 for (auto it = keys.begin(); it != keys.end();) {
-                    it = Upper(it->first) == Upper(path) ? keys.erase(it) : std::next(it);
+                    it = fileio::SameIgnoringCase(it->first, path) ? keys.erase(it) : std::next(it);
                 }
                 if (add)
                     keys[path] = values;
@@ -218,12 +180,7 @@ HRESULT Apply(const ServerRegistration& server, bool add) {
 }  // namespace
 
 std::string RegistryPath() {
-    if (const char* named = std::getenv("KCOM_REGISTRY"); named != nullptr && *named != '\0')
-        return named;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0')
-        return std::string(config) + "/kcom/registry.ini";
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.config/kcom/registry.ini";
+    return fileio::ConfigFilePath("KCOM_REGISTRY", "kcom/registry.ini");
 }
 
 RegistryKeys ReadRegistry() {
@@ -266,7 +223,7 @@ std::string LastRegistryError() {
 
 std::string DefaultValue(const RegistryKeys& keys, const std::string& path) {
     for (const auto& [name, values] : keys) {
-        if (Upper(name) == Upper(path)) {
+        if (fileio::SameIgnoringCase(name, path)) {
             auto value = values.find("@");
             return value == values.end() ? "" : value->second;
         }

@@ -140,6 +140,14 @@ std::string ReadText(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+TEST_F(RegistryTest, CommentsAfterValuesAreNoPartOfThemAndSurviveAWrite) {
+    const std::string mine = "; kept by hand\n[Other\\Key]\nName = kept ; why it is here\n";
+    std::ofstream(dir_.Path() / "registry.ini") << mine;
+    EXPECT_EQ(ReadRegistry()["Other\\Key"]["Name"], "kept");
+    ASSERT_EQ(RegisterServer(Server("One.Class", 1)), S_OK);
+    EXPECT_TRUE(ReadText(dir_.Path() / "registry.ini").starts_with(mine));
+}
+
 TEST_F(RegistryTest, AnUnreadableOrUnparsableRegistryIsLeftAsItIsAndSaysWhy) {
     const std::filesystem::path registry = dir_.Path() / "registry.ini";
     const std::string text = "[Other\\Key]\nName = kept\n";

@@ -1,57 +1,59 @@
 #include "Config.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdlib>
-#include <sstream>
+#include <utility>
 
+#include "ConfigPath.h"
+#include "IniFile.h"
 #include "InstrumentSession.h"
-#include "RegularFile.h"
+#include "TextRules.h"
 
 namespace kio {
+namespace {
+
+constexpr const char* kConfigVariable = "KIO_CONFIG";
+
+// The keys a port's section may hold; [aliases] holds addresses as keys.
+bool IsKnownKey(const std::string& section, const std::string& key) {
+    return section == "ALIASES" || key == "DEVICE" || key == "SETTINGS" || key == "HANDSHAKE";
+}
+
+// Sections and keys of `text` in upper case, the first of a repeated key
+// counting; what is not understood is said on stderr.
+void ParseConfig(const std::string& path, const std::string& text, Config& config) {
+    const fileio::IniContent content = fileio::ReadIniText(text);
+    fileio::WarnAboutMalformedLines(path, content);
+    for (const fileio::IniEntry& entry : content.entries) {
+        std::string section = Upper(entry.section);
+        std::string key = Upper(entry.key);
+        if (!IsKnownKey(section, key)) {
+            fileio::WarnAboutFile(path, entry.line,
+                                  "warning: unknown key \"" + entry.key + "\"; ignored");
+        }
+        config[std::move(section)].try_emplace(std::move(key), entry.value);
+    }
+}
+
+}  // namespace
 
 std::string Upper(std::string_view text) {
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return upper;
+    return fileio::Upper(text);
 }
 
 std::string Trim(std::string_view text) {
-    size_t first = text.find_first_not_of(" \t\r");
-    size_t last = text.find_last_not_of(" \t\r");
-    return first == std::string_view::npos ? "" : std::string(text.substr(first, last - first + 1));
+    return std::string(fileio::Trim(text));
 }
 
 bool ReadConfig(Config& config, std::string& problem) {
     config.clear();
     std::string text;
-    switch (fileio::ReadRegularFile(ConfigPath(), kLargestConfigFile, text, problem)) {
-        case fileio::ReadStatus::kRead:
-        case fileio::ReadStatus::kMissing:
-            break;
-        case fileio::ReadStatus::kUnreadable:
-        case fileio::ReadStatus::kRefused:
-            problem = "Cannot read the instrument-I/O configuration: " + problem;
-            return false;
+    const std::string path = ConfigPath();
+    if (fileio::ReadOwnFile(path, kLargestConfigFile, kConfigVariable, "configuration file", text,
+                            problem)) {
+        ParseConfig(path, text, config);
+        return true;
     }
-    std::istringstream file(text);
-    std::string section;
-    for (std::string raw; std::getline(file, raw);) {
-        std::string line = Trim(raw);
-        if (line.empty() || line[0] == ';' || line[0] == '#')
-            continue;
-        if (line[0] == '[') {
-            section = Upper(Trim(line.substr(1, line.find(']') - 1)));
-            continue;
-        }
-        size_t equals = line.find('=');
-        if (equals != std::string::npos) {
-            config[section].try_emplace(Upper(Trim(line.substr(0, equals))),
-                                        Trim(line.substr(equals + 1)));
-        }
-    }
-    return true;
+    problem = "Cannot read the instrument-I/O configuration: " + problem;
+    return false;
 }
 
 std::string Lookup(const Config& config, const std::string& section, const std::string& key) {
@@ -63,13 +65,7 @@ std::string Lookup(const Config& config, const std::string& section, const std::
 }
 
 std::string ConfigPath() {
-    if (const char* named = std::getenv("KIO_CONFIG"); named != nullptr && *named != '\0')
-        return named;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0') {
-        return std::string(config) + "/instrument-io/config.ini";
-    }
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.config/instrument-io/config.ini";
+    return fileio::ConfigFilePath(kConfigVariable, "instrument-io/config.ini");
 }
 
 }  // namespace kio

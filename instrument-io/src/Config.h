@@ -10,10 +10,13 @@ namespace kio {
 // Sections of the configuration, keys and section names in upper case.
 using Config = std::map<std::string, std::map<std::string, std::string>>;
 
+// The shared text rules, as owned strings.
 std::string Upper(std::string_view text);
 std::string Trim(std::string_view text);
 
-// Reads the configuration in force; a missing file is an empty one. False,
+// Reads the configuration in force; a missing file is an empty one (said on
+// stderr when KIO_CONFIG names it) and lines or keys not understood are said
+// on stderr with file and line. False,
 // with `problem`, when the file is there but is no regular file of at most
 // kLargestConfigFile bytes or cannot be read.
 bool ReadConfig(Config& config, std::string& problem);

@@ -146,5 +146,34 @@ TEST_F(SessionTest, AConfigurationThatIsNoRegularFileIsRefusedWithoutBlocking) {
     }
 }
 
+TEST_F(SessionTest, ConfigurationCommentsEndValuesAndStrayLinesAreSaid) {
+    std::ofstream(dir_.Path() / "kio.ini") << "[aliases]\n"
+                                              "GPIB0::10 = ASRL7::INSTR   ; the bench port\n"
+                                              "[ASRL7]\n"
+                                              "device = /dev/kr470-absent ; an adapter\n"
+                                              "baud = 57600\n"
+                                              "stray line\n";
+    const std::string path = (dir_.Path() / "kio.ini").string();
+    testing::internal::CaptureStderr();
+    Result result;
+    EXPECT_FALSE(Session::Open("GPIB0::10", result));
+    const std::string said = testing::internal::GetCapturedStderr();
+    // The alias and the device were read without their comments.
+    EXPECT_NE(result.message.find("/dev/kr470-absent"), std::string::npos) << result.message;
+    EXPECT_EQ(result.message.find("adapter"), std::string::npos) << result.message;
+    EXPECT_NE(said.find(path + ":5: warning: unknown key \"baud\""), std::string::npos) << said;
+    EXPECT_NE(said.find(path + ":6: warning: neither"), std::string::npos) << said;
+    EXPECT_EQ(ConfiguredAddresses(), (std::vector<std::string>{"GPIB0::10", "ASRL7::INSTR"}));
+}
+
+TEST_F(SessionTest, ANamedConfigurationThatIsAbsentIsSaid) {
+    const std::string path = (dir_.Path() / "absent.ini").string();
+    setenv("KIO_CONFIG", path.c_str(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(ConfiguredAddresses().empty());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              path + ": warning: no such configuration file (named by KIO_CONFIG)\n");
+}
+
 }  // namespace
 }  // namespace kio

@@ -4,18 +4,12 @@
 #include <charconv>
 #include <string>
 
+#include "TextRules.h"
+
 namespace serialio {
 namespace {
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+using fileio::Trim;
 
 // The next comma-separated item, trimmed; `text` moves past it.
 std::string_view NextItem(std::string_view& text) {
@@ -66,10 +60,7 @@ bool ParseLineText(std::string_view text, LineConfig& config) {
 }
 
 std::optional<Handshake> HandshakeNamed(std::string_view name) {
-    std::string upper;
-    for (char c : Trim(name)) {
-        upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    }
+    const std::string upper = fileio::Upper(Trim(name));
     if (upper == "NONE") {
         return Handshake::kNone;
     }

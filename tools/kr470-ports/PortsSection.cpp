@@ -1,27 +1,14 @@
 #include "PortsSection.h"
 
-#include <cctype>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "ConfigPath.h"
+#include "IniFile.h"
+#include "TextRules.h"
+
 namespace kr470 {
-namespace {
-
-std::string Trimmed(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t\r");
-    size_t last = text.find_last_not_of(" \t\r");
-    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-}  // namespace
 
 std::string PortsSection(int number, const std::string& device, const std::string& settings) {
     return "[COM" + std::to_string(number) + "]\ndevice = " + device + "\nsettings = " + settings +
@@ -29,20 +16,16 @@ std::string PortsSection(int number, const std::string& device, const std::strin
 }
 
 std::string DefaultPortsFile() {
-    if (const char* named = std::getenv("OSPREY_PORTS"); named != nullptr && *named != '\0')
-        return named;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0')
-        return std::string(config) + "/osprey/ports.ini";
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : ".") + "/.config/osprey/ports.ini";
+    return fileio::ConfigFilePath("OSPREY_PORTS", "osprey/ports.ini");
 }
 
 bool HasPortSection(const std::string& fileText, int number) {
-    std::istringstream in(fileText);
-    std::string n = std::to_string(number);
-    for (std::string line; std::getline(in, line);) {
-        std::string header = Upper(Trimmed(line));
-        if (header == "[COM" + n + "]" || header == "[ASRL" + n + "]")
+    const std::string n = std::to_string(number);
+    for (std::string_view raw : fileio::IniLines(fileText)) {
+        const fileio::IniLine line = fileio::ParseIniLine(raw);
+        if (line.kind == fileio::IniLineKind::kSection &&
+            (fileio::SameIgnoringCase(line.name, "COM" + n) ||
+             fileio::SameIgnoringCase(line.name, "ASRL" + n)))
             return true;
     }
     return false;

@@ -4,23 +4,14 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "TextRules.h"
+
 namespace kr470 {
 namespace {
 
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
+using fileio::Upper;
 
-std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) {
-        return "";
-    }
-    size_t last = text.find_last_not_of(' ');
-    return text.substr(first, last - first + 1);
-}
+using fileio::Trim;
 
 // The text between the first pair of double quotes, if there is one.
 std::optional<std::string> Quoted(const std::string& argument) {
@@ -151,7 +142,7 @@ Response Instrument::Dispatch(const std::string& head, const std::string& argume
             r.reply = taken ? "0" : "1";
         }
     } else if (head == "DLO:COMP") {
-        Commit(Trim(argument));
+        Commit(std::string(Trim(argument)));
     } else {
         QueueError("-113,\"Undefined header\"");
     }

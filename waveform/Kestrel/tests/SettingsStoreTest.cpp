@@ -62,7 +62,8 @@ TEST_F(SettingsStoreTest, ValuesWithSpecialCharactersComeBackAsStored) {
                                      std::string(" padded "), std::string("C:\\Tools\\\"VKR\";1#"),
                                      std::string("tab\there\x01"
                                                  "a"),
-                                     std::string("@Variant(x)"), std::string("")}) {
+                                     std::string("@Variant(x)"), std::string("a ; b # c"),
+                                     std::string("x \\\"; y #"), std::string("")}) {
         ASSERT_TRUE(Save("IOAddress", value));
         EXPECT_EQ(Get("IOAddress"), value) << Read(Path());
     }
@@ -126,6 +127,13 @@ TEST(IniText, AByteOrderMarkAndCarriageReturnsAreReadAndKept) {
     EXPECT_EQ(WithIniValue(text, "Properties", "IOAddress", "GPIB0::11"),
               "\xEF\xBB\xBF[Properties]\r\nIOAddress=GPIB0::11\r\n");
     EXPECT_FALSE(IniTextWellFormed("[Properties]\njust words\n"));
+}
+
+TEST(IniText, ACommentAfterAHandWrittenValueIsNoPartOfIt) {
+    const std::string text = "[Properties] ; the window's\nIOAddress=GPIB0::10 ; the bench\n";
+    EXPECT_TRUE(IniTextWellFormed(text));
+    EXPECT_EQ(IniSectionValues(text, "Properties").at("IOAddress"), "GPIB0::10");
+    EXPECT_EQ(WithIniValue(text, "Properties", "INIFile", "a.ini"), text + "INIFile=a.ini\n");
 }
 
 }  // namespace

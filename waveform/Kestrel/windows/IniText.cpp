@@ -1,15 +1,13 @@
 #include "IniText.h"
 
 #include <cstdio>
-#include <optional>
 #include <vector>
 
-#include "Text.h"
+#include "IniFile.h"
+#include "TextRules.h"
 
 namespace kestrel {
 namespace {
-
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 struct Line {
     size_t start;   // offset of the line in the text
@@ -18,46 +16,13 @@ struct Line {
 
 std::vector<Line> SplitLines(const std::string& text) {
     std::vector<Line> lines;
-    size_t start = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back({start, end - start});
-        start = end + 1;
-    }
+    for (std::string_view line : fileio::IniLines(text))
+        lines.push_back({static_cast<size_t>(line.data() - text.data()), line.size()});
     return lines;
 }
 
-std::string Trimmed(std::string_view text) {
-    const size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return "";
-    return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
-}
-
-std::string LineText(const std::string& text, const Line& line) {
-    return Trimmed(std::string_view(text).substr(line.start, line.length));
-}
-
-bool IsComment(const std::string& line) {
-    return line.empty() || line[0] == ';' || line[0] == '#';
-}
-
-bool IsHeader(const std::string& line) {
-    return line.size() >= 2 && line.front() == '[' && line.back() == ']';
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    return Lower(a) == Lower(b);
-}
-
-// The line's key when it is a "key=value" line.
-std::optional<std::string> KeyOf(const std::string& line) {
-    const size_t equals = line.find('=');
-    if (IsComment(line) || IsHeader(line) || equals == std::string::npos || equals == 0)
-        return std::nullopt;
-    return Trimmed(std::string_view(line).substr(0, equals));
+fileio::IniLine ParsedLine(const std::string& text, const Line& line) {
+    return fileio::ParseIniLine(std::string_view(text).substr(line.start, line.length));
 }
 
 // The lines of `section`: from its header to the next header, or none.
@@ -71,14 +36,14 @@ SectionSpan FindSection(const std::string& text, const std::vector<Line>& lines,
                         const std::string& section) {
     SectionSpan span;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string line = LineText(text, lines[i]);
-        if (!IsHeader(line))
+        const fileio::IniLine line = ParsedLine(text, lines[i]);
+        if (line.kind != fileio::IniLineKind::kSection)
             continue;
         if (span.found) {
             span.end = i;
             return span;
         }
-        if (SameText(line.substr(1, line.size() - 2), section))
+        if (fileio::SameIgnoringCase(line.name, section))
             span = {i, lines.size(), true};
     }
     return span;
@@ -144,8 +109,7 @@ bool IniTextWellFormed(const std::string& text) {
     if (text.find('\0') != std::string::npos)
         return false;
     for (const Line& line : SplitLines(text)) {
-        const std::string trimmed = LineText(text, line);
-        if (!IsComment(trimmed) && !IsHeader(trimmed) && !KeyOf(trimmed))
+        if (ParsedLine(text, line).kind == fileio::IniLineKind::kMalformed)
             return false;
     }
     return true;
@@ -182,7 +146,7 @@ std::string EncodeIniValue(const std::string& value) {
 
 std::string DecodeIniValue(const std::string& raw) {
     std::string value;
-    const std::string text = Trimmed(raw);
+    const std::string text(fileio::Trim(raw));
     for (size_t i = 0; i < text.size();) {
         const char c = text[i++];
         if (c == '"')
@@ -210,9 +174,9 @@ std::map<std::string, std::string> IniSectionValues(const std::string& text,
     const std::vector<Line> lines = SplitLines(text);
     const SectionSpan span = FindSection(text, lines, section);
     for (size_t i = span.header + 1; span.found && i < span.end; ++i) {
-        const std::string line = LineText(text, lines[i]);
-        if (std::optional<std::string> key = KeyOf(line))
-            values.try_emplace(*key, DecodeIniValue(line.substr(line.find('=') + 1)));
+        const fileio::IniLine line = ParsedLine(text, lines[i]);
+        if (line.kind == fileio::IniLineKind::kValue)
+            values.try_emplace(line.name, DecodeIniValue(line.value));
     }
     return values;
 }
@@ -232,14 +196,13 @@ std::string WithIniValue(const std::string& text, const std::string& section,
     }
     size_t insertAfter = span.header;
     for (size_t i = span.header + 1; i < span.end; ++i) {
-        const std::string line = LineText(text, lines[i]);
-        std::optional<std::string> name = KeyOf(line);
-        if (name && SameText(*name, key)) {
-            return text.substr(0, lines[i].start) + *name + "=" + EncodeIniValue(value) +
+        const fileio::IniLine line = ParsedLine(text, lines[i]);
+        if (line.kind == fileio::IniLineKind::kValue && fileio::SameIgnoringCase(line.name, key)) {
+            return text.substr(0, lines[i].start) + line.name + "=" + EncodeIniValue(value) +
                    (text.compare(lines[i].start + lines[i].length - 1, 1, "\r") == 0 ? "\r" : "") +
                    text.substr(lines[i].start + lines[i].length);
         }
-        if (!line.empty())
+        if (line.kind != fileio::IniLineKind::kBlank)
             insertAfter = i;
     }
     // After the section's last line that is not blank, and that line's end.

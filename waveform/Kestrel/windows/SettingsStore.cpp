@@ -1,10 +1,11 @@
 #include "SettingsStore.h"
 
-#include <cstdlib>
 #include <filesystem>
 
-#include "AtomicFile.h"
+#include "AtomicWrite.h"
+#include "ConfigPath.h"
 #include "IniText.h"
+#include "RegularFile.h"
 #include "Text.h"
 
 namespace kestrel {
@@ -15,22 +16,20 @@ std::string& FolderOverride() {
     return folder;
 }
 
-std::string DefaultFolder() {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0')
-        return config;
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.config";
-}
-
 // Far above the few short values the store holds.
 constexpr size_t kMaxStoreBytes = 1 << 20;
 
 // The store's text ("" when there is none yet), or nothing when it cannot be read.
 std::optional<std::string> StoreText(const std::string& application) {
-    kcom::FileText file = kcom::ReadSmallFile(SettingsFilePath(application), kMaxStoreBytes);
-    if (file.state == kcom::FileState::kUnreadable || !IniTextWellFormed(file.text))
+    std::string text;
+    std::string problem;
+    const fileio::ReadStatus status =
+        fileio::ReadRegularFile(SettingsFilePath(application), kMaxStoreBytes, text, problem);
+    if (status == fileio::ReadStatus::kMissing)
+        return "";
+    if (status != fileio::ReadStatus::kRead || !IniTextWellFormed(text))
         return std::nullopt;
-    return std::move(file.text);
+    return text;
 }
 
 }  // namespace
@@ -45,7 +44,7 @@ std::string SettingsFilePath(const std::string& application) {
         if (c == '\\')
             c = '/';
     }
-    std::string folder = FolderOverride().empty() ? DefaultFolder() : FolderOverride();
+    std::string folder = FolderOverride().empty() ? fileio::ConfigFolder() : FolderOverride();
     return folder + "/" + relative + ".ini";
 }
 
@@ -83,7 +82,7 @@ bool SaveSetting(const std::string& application, const std::string& section, con
     std::error_code ignored;  // a missing folder shows as the write's failure
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     std::string error;
-    return kcom::ReplaceFile(path, WithIniValue(*text, section, key, value), error);
+    return fileio::WriteFileAtomically(path, WithIniValue(*text, section, key, value), error);
 }
 
 }  // namespace kestrel

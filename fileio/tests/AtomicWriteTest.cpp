@@ -1,6 +1,7 @@
-// Small files replaced whole: through links, keeping permissions, never
-// leaving half a file or a temporary one.
-#include "AtomicFile.h"
+// Files replaced whole (through links, keeping permissions, never leaving
+// half a file or a temporary one) and read only when they are regular files
+// within their bound.
+#include "AtomicWrite.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,9 +10,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "RegularFile.h"
 #include "TempFile.h"
 
-namespace kcom {
+namespace fileio {
 namespace {
 
 namespace fs = std::filesystem;
@@ -23,7 +25,7 @@ std::string Read(const fs::path& path) {
     return text.str();
 }
 
-TEST(AtomicFile, ReplacesWholeKeepingPermissionsAndFollowingLinks) {
+TEST(AtomicWrite, ReplacesWholeKeepingPermissionsAndFollowingLinks) {
     osprey::testing::TempDir dir;
     const fs::path file = dir.Path() / "settings.ini";
     std::ofstream(file) << "old";
@@ -31,7 +33,7 @@ TEST(AtomicFile, ReplacesWholeKeepingPermissionsAndFollowingLinks) {
     const fs::path link = dir.Path() / "link.ini";
     fs::create_symlink("settings.ini", link);  // relative to the link's folder
     std::string error;
-    ASSERT_TRUE(ReplaceFile(link.string(), "new", error)) << error;
+    ASSERT_TRUE(WriteFileAtomically(link.string(), "new", error)) << error;
     EXPECT_EQ(Read(file), "new");
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0640));
@@ -40,28 +42,31 @@ TEST(AtomicFile, ReplacesWholeKeepingPermissionsAndFollowingLinks) {
     // Links in a loop: an error, nothing written.
     fs::create_symlink("b", dir.Path() / "a");
     fs::create_symlink("a", dir.Path() / "b");
-    EXPECT_FALSE(ReplaceFile((dir.Path() / "a").string(), "x", error));
+    EXPECT_FALSE(WriteFileAtomically((dir.Path() / "a").string(), "x", error));
     EXPECT_NE(error.find("symbolic links"), std::string::npos);
 
     // A folder that cannot take the temporary file: the old file stays whole.
-    EXPECT_FALSE(ReplaceFile((dir.Path() / "missing" / "f.ini").string(), "x", error));
+    EXPECT_FALSE(WriteFileAtomically((dir.Path() / "missing" / "f.ini").string(), "x", error));
     EXPECT_EQ(Read(file), "new");
 }
 
-TEST(AtomicFile, ReadsOnlyRegularFilesWithinTheBound) {
+TEST(RegularFile, ReadsOnlyRegularFilesWithinTheBound) {
     osprey::testing::TempDir dir;
-    EXPECT_EQ(ReadSmallFile((dir.Path() / "none").string(), 10).state, FileState::kAbsent);
+    std::string text;
+    std::string problem;
+    EXPECT_EQ(ReadRegularFile((dir.Path() / "none").string(), 10, text, problem),
+              ReadStatus::kMissing);
     const std::string file = dir.Write("f", "0123456789");
-    FileText read = ReadSmallFile(file, 10);
-    EXPECT_EQ(read.state, FileState::kRead);
-    EXPECT_EQ(read.text, "0123456789");
-    EXPECT_EQ(ReadSmallFile(file, 9).state, FileState::kUnreadable);
-    EXPECT_EQ(ReadSmallFile(dir.Path().string(), 10).state, FileState::kUnreadable);
+    EXPECT_EQ(ReadRegularFile(file, 10, text, problem), ReadStatus::kRead);
+    EXPECT_EQ(text, "0123456789");
+    EXPECT_EQ(ReadRegularFile(file, 9, text, problem), ReadStatus::kRefused);
+    EXPECT_EQ(ReadRegularFile(dir.Path().string(), 10, text, problem), ReadStatus::kRefused);
     ASSERT_EQ(mkfifo((dir.Path() / "fifo").c_str(), 0600), 0);
-    FileText fifo = ReadSmallFile((dir.Path() / "fifo").string(), 10);  // does not block
-    EXPECT_EQ(fifo.state, FileState::kUnreadable);
-    EXPECT_NE(fifo.why.find("not a regular file"), std::string::npos);
+    // Does not block on a FIFO with no writer.
+    EXPECT_EQ(ReadRegularFile((dir.Path() / "fifo").string(), 10, text, problem),
+              ReadStatus::kRefused);
+    EXPECT_NE(problem.find("not a regular file"), std::string::npos);
 }
 
 }  // namespace
-}  // namespace kcom
+}  // namespace fileio
