@@ -82,16 +82,22 @@ std::vector<std::string_view> IniLines(std::string_view text) {
 IniContent ReadIniText(std::string_view text) {
     IniContent content;
     std::string section;
+    // After a header that is not closed, values belong to no section: they
+    // were meant for the broken one, not for the one before it.
+    bool inBrokenSection = false;
     const std::vector<std::string_view> lines = IniLines(text);
     for (size_t i = 0; i < lines.size(); ++i) {
         IniLine line = ParseIniLine(lines[i]);
-        if (line.kind == IniLineKind::kSection)
+        if (line.kind == IniLineKind::kSection) {
             section = std::move(line.name);
-        else if (line.kind == IniLineKind::kValue)
+            inBrokenSection = false;
+        } else if (line.kind == IniLineKind::kValue && !inBrokenSection) {
             content.entries.push_back(
                 {i + 1, section, std::move(line.name), std::move(line.value)});
-        else if (line.kind == IniLineKind::kMalformed)
+        } else if (line.kind == IniLineKind::kMalformed) {
             content.malformedLines.push_back(i + 1);
+            inBrokenSection = inBrokenSection || Trim(lines[i]).starts_with('[');
+        }
     }
     return content;
 }
