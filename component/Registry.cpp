@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -183,18 +184,31 @@ std::string RegistryPath() {
     return fileio::ConfigFilePath("KCOM_REGISTRY", "kcom/registry.ini");
 }
 
-RegistryKeys ReadRegistry() {
+bool TryReadRegistry(RegistryKeys& keys, std::string& error) {
     RegistryFile file;
-    std::string error;
     if (!ReadRegistryFile(RegistryPath(), file, error))
-        return {};  // readers see no class in a registry they cannot read
-    return file.keys;
+        return false;
+    keys = std::move(file.keys);
+    return true;
+}
+
+RegistryKeys ReadRegistry() {
+    RegistryKeys keys;
+    std::string error;
+    TryReadRegistry(keys, error);  // readers see no class in a registry they cannot read
+    return keys;
 }
 
 bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::string& error) {
     std::string path;
     if (!fileio::ResolveLinks(RegistryPath(), path, error))
         return false;
+    // Nothing, not even the lock, is made beside a registry that is no file.
+    if (struct stat info{}; ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        RegistryFile unused;
+        ReadRegistryFile(path, unused, error);  // says what the file is instead
+        return false;
+    }
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     // One writer at a time: another registration must not be lost. The lock

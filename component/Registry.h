@@ -25,6 +25,9 @@ std::string RegistryPath();
 // The registry as it is now (empty when there is no file yet, and when it
 // cannot be read).
 RegistryKeys ReadRegistry();
+// The registry as it is now; false, with `error`, when it is there but cannot
+// be read or parsed (a missing one is empty).
+bool TryReadRegistry(RegistryKeys& keys, std::string& error);
 // Reads, changes and writes the registry under an exclusive lock; the new
 // file replaces the old one whole, comments kept, written through a symbolic
 // link to the file it names. A registry that cannot be read or parsed is

@@ -130,18 +130,25 @@ Settings ParseArguments(int argc, char** argv) {
     return s;
 }
 
-// What to tell a user who may not open the device, or empty.
+// What to tell a user who may not open the device, or empty. Joining the
+// device's group helps only where that group may read and write it, and is
+// never root's group; elsewhere the udev rule is what gives the port away.
 std::string PermissionHint(const std::string& device) {
     if (access(device.c_str(), R_OK | W_OK) == 0 || errno != EACCES)
         return {};
     struct stat info {};
-    std::string groupName = "the device's group";
-    if (stat(device.c_str(), &info) == 0) {
-        if (const struct group* g = getgrgid(info.st_gid); g != nullptr)
-            groupName = g->gr_name;
+    constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
+    if (stat(device.c_str(), &info) == 0 && info.st_gid != 0 &&
+        (info.st_mode & kGroupReadWrite) == kGroupReadWrite) {
+        if (const struct group* g = getgrgid(info.st_gid); g != nullptr) {
+            const std::string groupName = g->gr_name;
+            return "no permission: add yourself to " + groupName + " (sudo usermod -aG " +
+                   groupName + " \"$USER\"), then log in again";
+        }
     }
-    return "no permission: add yourself to " + groupName + " (sudo usermod -aG " + groupName +
-           " \"$USER\"), then log in again";
+    return "no permission, and the device's group may not use it either: install the udev rule "
+           "60-kr470-serial.rules (it gives serial adapters to dialout), plug the adapter in "
+           "again, add yourself to dialout (sudo usermod -aG dialout \"$USER\") and log in again";
 }
 
 void PrintPort(const kr470::SerialPortInfo& port, const Settings& s) {

@@ -133,13 +133,23 @@ TEST(PortScan, APortTheUserMayNotOpenSaysWhichGroupToJoin) {
     fs::permissions(device, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                                 fs::perms::group_write);
     if (geteuid() != 0)
-        fs::permissions(device, fs::perms::none);
+        fs::permissions(device, fs::perms::group_read | fs::perms::group_write);
     osprey::testing::ProcessResult r = RunProcess(argv, "");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.output.find("    access    no permission: add yourself to "), std::string::npos)
         << r.output;
     EXPECT_NE(r.output.find("sudo usermod -aG "), std::string::npos);
     EXPECT_EQ(r.output.find("*IDN?"), std::string::npos);  // not even tried
+
+    // A node only root may use: joining its group (root's) would not help.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(device.c_str(), 0, 0), 0);
+        fs::permissions(device, fs::perms::owner_read | fs::perms::owner_write);
+        r = RunProcess(argv, "");
+        EXPECT_EQ(r.output.find("add yourself to root"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("install the udev rule 60-kr470-serial.rules"), std::string::npos)
+            << r.output;
+    }
 }
 
 TEST(PortsSection, AppendsAfterWhatIsThereAndRefusesAPortAlreadyNamed) {
