@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -167,7 +168,50 @@ void Append(const std::string& path, const std::string& line) {
     }
 }
 
+// The line a signal writes: prepared whenever the record changes, so the
+// handler only writes bytes. Two buffers, so it never sees a half-made one.
+struct PreparedLine {
+    std::array<char, 8192> text{};
+    size_t length = 0;
+};
+std::array<PreparedLine, 2> prepared;
+std::atomic<int> preparedIndex{-1};
+int resultDescriptor = -1;
+
+void PrepareInterruptedLine() {
+    RunRecord& r = *Record();
+    JsonLine line;
+    line.Add("time", r.startTime);
+    line.Add("port", r.address);
+    line.AddOrNull("device", DeviceOf(nullptr));
+    line.Add("update_file", r.updateFile);
+    line.AddOrNull("revision", UpdateRevision(r.updateFile));
+    line.AddOrNull("idn_before", r.idnBefore);
+    line.AddOrNull("idn_after", std::nullopt);
+    line.Add("passes", static_cast<long long>(r.passes));
+    line.Add("result", "failed");
+    line.Add("message", "interrupted by a signal; the instrument may still be in download mode");
+    line.AddOrNull("seconds", std::nullopt);
+    const std::string text = line.Text() + "\n";
+    const int next = preparedIndex.load() == 0 ? 1 : 0;
+    if (text.size() > prepared[next].text.size()) {
+        return;  // keeps the one before
+    }
+    std::copy(text.begin(), text.end(), prepared[next].text.begin());
+    prepared[next].length = text.size();
+    preparedIndex.store(next);
+}
+
 }  // namespace
+
+void WriteInterruptedResult() {
+    const int index = preparedIndex.load();
+    if (index >= 0 && resultDescriptor >= 0) {
+        ssize_t ignored =
+            write(resultDescriptor, prepared[index].text.data(), prepared[index].length);
+        (void)ignored;
+    }
+}
 
 void BeginResultRecord(const std::string& updateFile, const std::string& address) {
     const char* path = std::getenv("OSPREY_RESULT");
@@ -186,18 +230,22 @@ void BeginResultRecord(const std::string& updateFile, const std::string& address
     if (Record()->tap->Stream() != nullptr) {
         Console().output = Record()->tap->Stream();
     }
+    resultDescriptor = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    PrepareInterruptedLine();
 }
 
 void NoteIdentification(const char* reply) {
     if (Record()) {
         Record()->idnBefore = reply;
         Record()->sinceBackspace.clear();
+        PrepareInterruptedLine();
     }
 }
 
 void NotePassStarted() {
     if (Record()) {
         ++Record()->passes;
+        PrepareInterruptedLine();
     }
 }
 
@@ -228,6 +276,11 @@ void NoteLinkFailure(const char* message) {
 void FinishResultRecord(const SerialLink* link) {
     if (!Record()) {
         return;
+    }
+    preparedIndex.store(-1);  // from here the run's own line is written
+    if (resultDescriptor >= 0) {
+        close(resultDescriptor);
+        resultDescriptor = -1;
     }
     std::fflush(Console().output);
     Console().output = Record()->screen;

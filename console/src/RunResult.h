@@ -31,4 +31,8 @@ void NoteLinkFailure(const char* message);
 // Appends the line. `link` may be null (never created).
 void FinishResultRecord(const SerialLink* link);
 
+// For a run ended by a signal: appends the line prepared for it (result
+// "failed"), if a record was begun. Async-signal-safe.
+void WriteInterruptedResult();
+
 }  // namespace osprey

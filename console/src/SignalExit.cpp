@@ -7,6 +7,7 @@
 
 #include "Console.h"
 #include "HeldPorts.h"
+#include "RunResult.h"
 
 namespace osprey {
 namespace {
@@ -17,6 +18,7 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 void EndOnSignal(int signal) {
     serialio::ReleaseHeldPortsNow();
     CloseLogNow();
+    WriteInterruptedResult();
     const char* text = SignalExitText(signal);
     ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
     (void)ignored;

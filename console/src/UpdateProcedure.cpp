@@ -340,12 +340,17 @@ bool ConsoleUpdate::OpenUpdateFile() {
 bool ConsoleUpdate::CheckFile() {
     ReadIniValue(file_, "Code Info", "Checksum", keys_.codeChecksum);
     ReadIniValue(file_, "Code Info", "Number of Srecs", keys_.recordCount);
+    // Lines that could not be sent as they stand are refused before the
+    // section is said to be OK.
+    if (!AllCodeLinesSendable(file_)) {
+        return false;
+    }
     if (VerifyCodeSection(file_, DecimalInteger(keys_.recordCount.data())) != 0) {
         TeePrintf("\nCorrupt Code section of INI file.\n");
         TeePrintf("Need to get a new copy of update to continue!\n");
         return false;
     }
-    return AllCodeLinesSendable(file_);
+    return true;
 }
 
 void ConsoleUpdate::ReadFirmwareInfo() {

@@ -1,6 +1,10 @@
 // OSPREY_RESULT: one JSON line per run, read back with a JSON parser, for
 // every way a run can end; and the screen is the same with it as without.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -183,6 +187,45 @@ TEST_F(ResultRecordTest, TheScreenIsTheSameWithAndWithoutTheRecord) {
         EXPECT_EQ(recorded.output, plain.output);
         EXPECT_EQ(recorded.status, plain.status);
     }
+}
+
+// A run ended by a signal after the download started still leaves its line,
+// so a script never reads the run before it as this one's result.
+TEST_F(ResultRecordTest, AnInterruptedRunIsRecordedAsFailed) {
+    const std::string transcript = (dir_.Path() / "transcript.txt").string();
+    Simulator simulator(
+        {SIMULATOR_PATH, "--link", device_, "--silent", "*STB?", "--transcript", transcript});
+    int in[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(write(in[1], "y\n\n", 3), 3);
+    int out = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_t pid = testing::Spawn({OSPREY_PATH, "/FUPDATE.INI", "/ACOM7"},
+                               {"OSPREY_PORTS=" + (dir_.Path() / "ports.ini").string(),
+                                "OSPREY_RESET_STEP_MS=1", "OSPREY_RESULT=" + resultPath_},
+                               dir_.Path().string(), in[0], out, out);
+    close(in[0]);
+    close(out);
+    // Osprey now waits for the silent "*STB?" (bounded: 10 s at most here).
+    bool waiting = false;
+    for (int tries = 0; tries < 1000 && !waiting; ++tries) {
+        std::ifstream file(transcript);
+        std::stringstream text;
+        text << file.rdbuf();
+        waiting = text.str().find("*STB?") != std::string::npos;
+        if (!waiting)
+            poll(nullptr, 0, 10);
+    }
+    ASSERT_TRUE(waiting);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(in[1]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "failed");
+    EXPECT_NE(records[0]["message"].get<std::string>().find("interrupted"), std::string::npos);
+    EXPECT_EQ(records[0]["idn_before"], kIdn);
 }
 
 }  // namespace

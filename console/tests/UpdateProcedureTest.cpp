@@ -252,6 +252,7 @@ TEST_F(RunUpdateTest, RecordsHoldingAnythingButHexDigitsNeverReachTheWire) {
                                "S-record of hex digits.\n"
                                "Need to get a new copy of update to continue!\n"))
             << r.output;
+        EXPECT_EQ(r.output.find("Code section OK."), std::string::npos) << r.output;
     }
 }
 
