@@ -136,7 +136,10 @@ std::pair<const char*, std::optional<std::string>> Outcome(const RunRecord& r) {
     return {r.passes == 0 ? "refused" : "failed", message};
 }
 
-std::string RecordLine(const RunRecord& r, const SerialLink* link) {
+// The record's line with the given ending; `seconds` null for a run ended
+// by a signal, whose line is made before it ends.
+std::string RecordLine(const RunRecord& r, const SerialLink* link, const char* result,
+                       const std::optional<std::string>& message, std::optional<double> seconds) {
     JsonLine line;
     line.Add("time", r.startTime);
     line.Add("port", r.address);
@@ -146,12 +149,20 @@ std::string RecordLine(const RunRecord& r, const SerialLink* link) {
     line.AddOrNull("idn_before", r.idnBefore);
     line.AddOrNull("idn_after", r.idnAfter);
     line.Add("passes", static_cast<long long>(r.passes));
-    auto [result, message] = Outcome(r);
     line.Add("result", result);
     line.AddOrNull("message", message);
-    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - r.started;
-    line.AddFixed("seconds", seconds.count(), 3);
+    if (seconds) {
+        line.AddFixed("seconds", *seconds, 3);
+    } else {
+        line.AddOrNull("seconds", std::nullopt);
+    }
     return line.Text() + "\n";
+}
+
+std::string FinishedLine(const RunRecord& r, const SerialLink* link) {
+    auto [result, message] = Outcome(r);
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - r.started;
+    return RecordLine(r, link, result, message, seconds.count());
 }
 
 // One write with O_APPEND, so runs side by side never mix their lines.
@@ -179,20 +190,9 @@ std::atomic<int> preparedIndex{-1};
 int resultDescriptor = -1;
 
 void PrepareInterruptedLine() {
-    RunRecord& r = *Record();
-    JsonLine line;
-    line.Add("time", r.startTime);
-    line.Add("port", r.address);
-    line.AddOrNull("device", DeviceOf(nullptr));
-    line.Add("update_file", r.updateFile);
-    line.AddOrNull("revision", UpdateRevision(r.updateFile));
-    line.AddOrNull("idn_before", r.idnBefore);
-    line.AddOrNull("idn_after", std::nullopt);
-    line.Add("passes", static_cast<long long>(r.passes));
-    line.Add("result", "failed");
-    line.Add("message", "interrupted by a signal; the instrument may still be in download mode");
-    line.AddOrNull("seconds", std::nullopt);
-    const std::string text = line.Text() + "\n";
+    const std::string text = RecordLine(
+        *Record(), nullptr, "failed",
+        "interrupted by a signal; the instrument may still be in download mode", std::nullopt);
     const int next = preparedIndex.load() == 0 ? 1 : 0;
     if (text.size() > prepared[next].text.size()) {
         return;  // keeps the one before
@@ -284,7 +284,7 @@ void FinishResultRecord(const SerialLink* link) {
     }
     std::fflush(Console().output);
     Console().output = Record()->screen;
-    std::string line = RecordLine(*Record(), link);
+    std::string line = FinishedLine(*Record(), link);
     Append(Record()->path, line);
     Record().reset();
 }
