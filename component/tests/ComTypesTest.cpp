@@ -207,25 +207,19 @@ TEST_F(RegistryTest, ALinkIsWrittenThroughAndAPlantedTemporaryNameIsNeverFollowe
 
 TEST_F(RegistryTest, CommentsAndTheOrderOfEntriesSurviveAWrite) {
     const std::filesystem::path registry = dir_.Path() / "registry.ini";
-    std::ofstream(registry) << "; classes registered by hand\n"
-                               "[Zeta\\Key]\n"
-                               "# the tool that reads this\n"
-                               "Tool = zeta\n"
-                               "\n"
-                               "; kept as is\n"
-                               "[Alpha\\Key]\n"
-                               "  Name=kept   \n";
+    const std::string byHand =
+        "; classes registered by hand\n"
+        "[Zeta\\Key]\n"
+        "# the tool that reads this\n"
+        "Tool = zeta\n"
+        "\n"
+        "; kept as is\n"
+        "[Alpha\\Key]\n"
+        "  Name=kept   \n";
+    std::ofstream(registry) << byHand;
     ASSERT_EQ(RegisterServer(Server("One.Class", 1)), S_OK);
     ASSERT_EQ(UnregisterServer(Server("One.Class", 1)), S_OK);
-    EXPECT_EQ(ReadText(registry),
-              "; classes registered by hand\n"
-              "[Zeta\\Key]\n"
-              "# the tool that reads this\n"
-              "Tool = zeta\n"
-              "\n"
-              "; kept as is\n"
-              "[Alpha\\Key]\n"
-              "  Name=kept   \n");
+    EXPECT_EQ(ReadText(registry), byHand);
     std::string error;
     ASSERT_TRUE(
         ChangeRegistry([](RegistryKeys& keys) { keys["Zeta\\Key"]["Tool"] = "zeta 2"; }, error));
