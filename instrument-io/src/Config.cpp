@@ -12,9 +12,11 @@ namespace {
 
 constexpr const char* kConfigVariable = "KIO_CONFIG";
 
-// The keys a port's section may hold; [aliases] holds addresses as keys.
+// The keys a port's section may hold; [aliases] holds addresses as keys; a
+// GPIB board's section names its controller and the addresses to scan.
 bool IsKnownKey(const std::string& section, const std::string& key) {
-    return section == "ALIASES" || key == "DEVICE" || key == "SETTINGS" || key == "HANDSHAKE";
+    return section == "ALIASES" || key == "DEVICE" || key == "SETTINGS" || key == "HANDSHAKE" ||
+           (section.starts_with("GPIB") && (key == "CONTROLLER" || key == "SCAN"));
 }
 
 // Sections and keys of `text` in upper case, the first of a repeated key

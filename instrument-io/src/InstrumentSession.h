@@ -1,11 +1,11 @@
 // A small instrument-I/O library: one session per instrument, addressed by a
-// resource text. Serial ports, raw TCP sockets, and GPIB addresses routed by
-// an alias in the configuration to one of those.
+// resource text. Serial ports, raw TCP sockets, and GPIB instruments behind a
+// "++" controller (or routed by an alias to a port or socket).
 //
 //   ASRL<n>[::INSTR]                 serial port n (device and settings from the configuration)
 //   ASRL/dev/ttyUSB0::INSTR          a serial device by path
 //   TCPIP[board]::host::port::SOCKET a raw TCP socket
-//   GPIB[board]::primary[::INSTR]    through an alias only
+//   GPIB[board]::primary[::secondary][::INSTR]  through the board's "++" controller, or an alias
 #pragma once
 
 #include <cstdint>
@@ -46,7 +46,7 @@ class Session {
                                          uint32_t connectTimeoutMs = kConnectTimeoutMs);
 
     const std::string& Address() const { return address_; }
-    // "ASRL" for serial ports, "TCPIP" for sockets.
+    // "ASRL" for serial ports, "TCPIP" for sockets, "GPIB" for GPIB instruments.
     const std::string& InterfaceKind() const { return kind_; }
     void SetTimeout(uint32_t milliseconds) { timeoutMs_ = milliseconds; }
     uint32_t Timeout() const { return timeoutMs_; }
@@ -68,6 +68,8 @@ class Session {
     bool TakeLine(std::string& line);
     // Adds bytes read, dropping those of an over-long line still arriving.
     void Append(std::string_view bytes);
+    // ": " and the transport's own account of a failure, when it has one.
+    std::string Detail() const;
 
     std::string pending_;      // bytes after the last line read
     size_t scanned_ = 0;       // pending_'s bytes already searched for a line end
@@ -78,7 +80,8 @@ class Session {
 // ${XDG_CONFIG_HOME:-~/.config}/instrument-io/config.ini.
 std::string ConfigPath();
 
-// The addresses the configuration names: its aliases and its ASRL<n> sections.
+// The addresses the configuration names: its aliases, its ASRL<n> sections
+// and the instruments its GPIB boards' scan lists name.
 std::vector<std::string> ConfiguredAddresses();
 
 }  // namespace kio

@@ -7,6 +7,7 @@
 #include "AliasRoute.h"
 #include "BusTable.h"
 #include "Config.h"
+#include "GpibScan.h"
 #include "InstrumentSession.h"
 #include "Transport.h"
 
@@ -25,6 +26,7 @@ std::vector<std::string> ConfiguredAddresses() {
         if (entry.first.starts_with("ASRL") && AllDigits(entry.first.substr(4)))
             addresses.push_back(entry.first + "::INSTR");
     }
+    AppendScannedGpibAddresses(config, addresses);
     return addresses;
 }
 
@@ -84,7 +86,7 @@ Result Session::Write(std::string_view line) {
     std::string bytes(line);
     bytes.push_back('\n');
     if (!transport_->WriteAll(bytes, timeoutMs_)) {
-        return {Status::kIoError, "I/O error writing to " + address_};
+        return {Status::kIoError, "I/O error writing to " + address_ + Detail()};
     }
     return {};
 }
@@ -118,10 +120,15 @@ Result Session::ReadLine(std::string& line) {
         }
         long n = transport_->ReadSome(buffer, static_cast<uint32_t>(timeoutMs_ - elapsed));
         if (n < 0) {
-            return {Status::kIoError, "Connection to " + address_ + " was lost"};
+            return {Status::kIoError, "Connection to " + address_ + " was lost" + Detail()};
         }
         Append(std::string_view(buffer, static_cast<size_t>(n)));
     }
+}
+
+std::string Session::Detail() const {
+    std::string problem = transport_->Problem();
+    return problem.empty() ? "" : ": " + problem;
 }
 
 bool Session::TakeLine(std::string& line) {

@@ -15,6 +15,12 @@ class Transport {
     // Waits up to waitMs (in poll) for bytes; returns the count, 0 on time-out,
     // -1 when the connection failed or dropped.
     virtual long ReadSome(std::span<char> into, uint32_t waitMs) = 0;
+    // What went wrong beyond the connection itself, after a failure; empty when nothing more is
+    // known.
+    virtual std::string Problem() const { return {}; }
+    // Sends each write at once rather than gathering small ones (a socket's
+    // default), for a peer that is written twice before it answers.
+    virtual void SendPromptly() {}
 };
 
 // A serial device in raw mode, opened exclusively (lock file included).

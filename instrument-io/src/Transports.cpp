@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -24,6 +26,11 @@ class FdTransport : public Transport {
   public:
     explicit FdTransport(int fd) : fd_(fd) {}
     ~FdTransport() override { ::close(fd_); }
+
+    void SendPromptly() override {
+        int yes = 1;
+        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);  // a tty just refuses
+    }
 
     bool WriteAll(std::span<const char> bytes, uint32_t timeoutMs) override {
         uint32_t start = NowMs();

@@ -23,6 +23,10 @@ constexpr const char* kUsage =
     "  -b, --baud N               pace reading to N baud, 10 bits a byte (default: unpaced)\n"
     "  -r, --reply-delay-ms N     wait N ms before each reply (default 0)\n"
     "  -s, --stats on|off         report each download pass's figures on stderr (default off)\n"
+    "      --gpib-controller      be a GPIB \"++\" controller with the instrument on its bus\n"
+    "      --gpib-address N[:S]   the instrument's primary (and secondary) GPIB address\n"
+    "                             (default 10; implies --gpib-controller)\n"
+    "      --gpib-silent-after N  the controller answers N \"++read\" commands, then nothing\n"
     "\n"
     "What instrument it is:\n"
     "  -i, --idn TEXT             the *IDN? reply\n"
@@ -59,6 +63,9 @@ enum LongOnly {
     kSilent,
     kHangUpOn,
     kHangUpAfterRecords,
+    kGpibController,
+    kGpibAddress,
+    kGpibSilentAfter,
 };
 
 constexpr option kOptions[] = {
@@ -81,6 +88,9 @@ constexpr option kOptions[] = {
     {"silent", required_argument, nullptr, kSilent},
     {"hangup-on", required_argument, nullptr, kHangUpOn},
     {"hangup-after-records", required_argument, nullptr, kHangUpAfterRecords},
+    {"gpib-controller", no_argument, nullptr, kGpibController},
+    {"gpib-address", required_argument, nullptr, kGpibAddress},
+    {"gpib-silent-after", required_argument, nullptr, kGpibSilentAfter},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -187,7 +197,37 @@ bool TakeInstrumentOption(int option, const std::string& value, InstrumentOption
     }
 }
 
+int GpibAddress(const std::string& text) {
+    int address = Number(text);
+    if (address < 0 || address > 30)
+        Fail("a GPIB address is 0 to 30, not '" + text + "'");
+    return address;
+}
+
+// The options of the "++" controller face. False for any other option.
+bool TakeGpibOption(int option, const std::string& value, GpibFaceSettings& g) {
+    switch (option) {
+        case kGpibController:
+            g.enabled = true;
+            return true;
+        case kGpibAddress: {
+            auto [primary, secondary] = Pair(value, "");
+            g.enabled = true;
+            g.primary = GpibAddress(std::to_string(primary));
+            g.secondary = secondary.empty() ? -1 : GpibAddress(secondary);
+            return true;
+        }
+        case kGpibSilentAfter:
+            g.answeredReads = Number(value);
+            return true;
+        default:
+            return false;
+    }
+}
+
 void TakeOption(int option, const std::string& value, SimSettings& s) {
+    if (TakeGpibOption(option, value, s.gpib))
+        return;
     switch (option) {
         case 'l':
             s.linkPath = value;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Instrument.h"
+#include "PlusPlusFace.h"
 
 namespace kr470 {
 
@@ -13,9 +14,10 @@ struct SimSettings {
     std::string linkPath;
     std::string transcriptPath;
     int tcpPort = -1;
-    int baud = 0;          // pace reading to this rate (10 bits a byte); 0: as fast as it comes
-    int replyDelayMs = 0;  // answer slowly
-    bool stats = false;    // report each pass's line use on stderr
+    int baud = 0;           // pace reading to this rate (10 bits a byte); 0: as fast as it comes
+    int replyDelayMs = 0;   // answer slowly
+    bool stats = false;     // report each pass's line use on stderr
+    GpibFaceSettings gpib;  // the "++" controller face, when enabled
 };
 
 // Parses the whole command line. --help and --version print and end the

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Instrument.h"
+#include "PlusPlusFace.h"
 #include "SimOptions.h"
 
 namespace {
@@ -28,6 +29,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 using Settings = kr470::SimSettings;
+using kr470::DeliverLine;
+using kr470::FaceOutput;
 
 // Measures each download pass, from the first record line to the "*OPC?"
 // that closes it: how busy the updater kept the line, how many records a
@@ -187,11 +190,39 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// Lines of the plain face: each one straight to the instrument.
+FaceOutput PlainLines(std::string& pending, std::string_view bytes, const DeliverLine& deliver) {
+    FaceOutput out;
+    pending.append(bytes);
+    size_t lf;
+    while (!out.hangUp && (lf = pending.find('\n')) != std::string::npos) {
+        std::string line = pending.substr(0, lf);
+        pending.erase(0, lf + 1);
+        kr470::Response response = deliver(line);
+        out.hangUp = response.hangUp;
+        if (response.reply && !response.hangUp)
+            out.toHost += *response.reply + "\n";
+    }
+    return out;
+}
+
 // Serves one connection. Returns false when the line dropped by a fault.
 bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
            std::ofstream& transcript) {
     LinePacer pacer(settings.baud);
     PassStats stats(settings.baud, settings.stats);
+    DeliverLine deliver = [&](const std::string& line) {
+        stats.Line(line, Clock::now());
+        if (transcript.is_open()) {
+            transcript << line << '\n' << std::flush;
+        }
+        kr470::Response response = instrument.Handle(line);
+        if (response.reply && settings.replyDelayMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(settings.replyDelayMs));
+        }
+        return response;
+    };
+    kr470::PlusPlusFace controller(settings.gpib, deliver);
     std::string pending;
     std::string chunk(pacer.Chunk(), '\0');
     while (!stopRequested) {
@@ -205,27 +236,16 @@ bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
         if (n <= 0)
             return true;  // the client went away
         pacer.Account(static_cast<size_t>(n));
-        pending.append(chunk.data(), static_cast<size_t>(n));
-        size_t lf;
-        while ((lf = pending.find('\n')) != std::string::npos) {
-            std::string line = pending.substr(0, lf);
-            pending.erase(0, lf + 1);
-            stats.Line(line, Clock::now());
-            if (transcript.is_open()) {
-                transcript << line << '\n' << std::flush;
-            }
-            kr470::Response response = instrument.Handle(line);
-            if (response.hangUp) {
-                return false;
-            }
-            if (response.reply) {
-                if (settings.replyDelayMs > 0) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(settings.replyDelayMs));
-                }
-                pacer.Account(response.reply->size() + 1);
-                if (!WriteAll(fd, *response.reply + "\n"))
-                    return true;
-            }
+        std::string_view bytes(chunk.data(), static_cast<size_t>(n));
+        FaceOutput out =
+            settings.gpib.enabled ? controller.Feed(bytes) : PlainLines(pending, bytes, deliver);
+        if (!out.toHost.empty()) {
+            pacer.Account(out.toHost.size());
+            if (!WriteAll(fd, out.toHost))
+                return true;
+        }
+        if (out.hangUp) {
+            return false;
         }
     }
     return true;
