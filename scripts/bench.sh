@@ -11,6 +11,9 @@
 #      60 MB is at most 1.1 times the files' growth: the file is held once, never twice)
 #   6. the finder's search of N silent instruments against its slowest probe (goal:
 #      <= 1.2 x while N <= 8, the probe pool's size) and against probing one after another
+#   7. a plug-in update over GPIB through the simulator's "++" controller face (pty
+#      and TCP) against a bare writer through the same face: records a second in
+#      normal mode (goal >= 0.5 of it), strict checking's round trip (goal <= 1.3 x)
 # Exits 1 when a figure misses its goal. A loaded machine can miss them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -204,6 +207,68 @@ for n in 1 5 8 12; do
   if ((n <= 8)); then mark=$(verdict "$times" '<=' 1.2); else mark="(beyond the pool: no goal)"; fi
   echo "   $n probes: search $search s, slowest probe $slowest s, one after another" \
     "$(median <"$work/serial.txt") s: ratio $times: $mark (searches: $(listed "$work/search.txt"))"
+done
+
+# gpib_sim FACE [SIM OPTIONS]: the simulator as a "++" controller (GPIB address
+# 10) on a pty or on a loopback TCP port; sets $device (what the bare writer
+# opens) and writes the configuration that names it as board 0's controller.
+gpib_sim() {
+  local face=$1 controller
+  shift
+  rm -f "$work/tty" "$work/sim.out"
+  if [[ $face == pty ]]; then
+    "$sim" --link "$work/tty" --stats on --gpib-address 10 "$@" >"$work/sim.out" 2>"$work/sim.err" &
+    sim_pid=$!
+    for _ in $(seq 100); do [[ -e $work/tty ]] && break; sleep 0.05; done
+    controller="ASRL$work/tty::INSTR" device=$work/tty
+  else
+    "$sim" --tcp 0 --stats on --gpib-address 10 "$@" >"$work/sim.out" 2>"$work/sim.err" &
+    sim_pid=$!
+    for _ in $(seq 100); do [[ -s $work/sim.out ]] && break; sleep 0.05; done
+    controller="TCPIP0::127.0.0.1::$(cut -d' ' -f2 "$work/sim.out")::SOCKET"
+    device=127.0.0.1:$(cut -d' ' -f2 "$work/sim.out")
+  fi
+  printf '[gpib0]\ncontroller = %s\n[%s]\nsettings = %s\n' "$controller" "$work/tty" \
+    "${gpib_settings:-115200,N,8,1}" >"$work/kio.ini"
+}
+# gpib_runs FACE FIGURE MODE FILE [SIM OPTIONS]: the figure for the plug-in and
+# for the bare writer through the face, $runs times; sets $ours and $base.
+gpib_runs() {
+  local face=$1 name=$2 mode=$3 file=$4 strict=
+  shift 4
+  [[ $mode == strict ]] && strict=strict
+  : >"$work/ours.txt"
+  : >"$work/base.txt"
+  for _ in $(seq "$runs"); do
+    gpib_sim "$face" "$@"
+    KIO_CONFIG=$work/kio.ini KESTREL_WAIT_LIMIT_MS=0 "$b/bench/bench-plugin-update" GPIB0::10 \
+      "$work/$file.ini" $strict
+    stop_sim
+    figure "$name" >>"$work/ours.txt"
+    gpib_sim "$face" "$@"
+    "$b/bench/bench-baseline" "$device" "$work/$file.ini" "$mode" gpib:10
+    stop_sim
+    figure "$name" >>"$work/base.txt"
+  done
+  ours=$(median <"$work/ours.txt") base=$(median <"$work/base.txt")
+}
+gpib_runs_of_both() { echo "(runs: plug-in $(listed "$work/ours.txt") | $1 $(listed "$work/base.txt"))"; }
+
+echo "7. A plug-in update over GPIB against a bare writer through the same \"++\" face," \
+  "median of $runs runs: records a second, normal mode, 500 records (goal >= 0.5);" \
+  "strict checking's round trip, 2000 records (goal <= 1.3)"
+for face in pty tcp; do
+  label="loopback TCP" pace=()
+  if [[ $face == pty ]]; then label="pty paced at 115200 baud" pace=(--baud 115200); fi
+  gpib_runs "$face" 'records/s' normal small "${pace[@]}"
+  share=$(ratio "$ours" "$base")
+  echo "   $label, normal: plug-in $ours/s, bare writer $base/s: ratio $share:" \
+    "$(verdict "$share" '>=' 0.5) $(gpib_runs_of_both 'bare writer')"
+  label=${label/ paced at 115200 baud/ unpaced}
+  gpib_settings=2000000,N,8,1 gpib_runs "$face" 'median interval' strict medium
+  times=$(ratio "$ours" "$base")
+  echo "   $label, strict: plug-in $ours us, bare ping-pong $base us: ratio $times:" \
+    "$(verdict "$times" '<=' 1.3) $(gpib_runs_of_both ping-pong)"
 done
 
 misses=$(wc -l <"$work/misses")
