@@ -38,6 +38,7 @@ class GpibTransport : public Transport {
 
     bool WriteAll(std::span<const char> bytes, uint32_t timeoutMs) override {
         EndReply();  // a new message ends any reply still being read
+        problem_.clear();
         timeoutMs_ = timeoutMs;
         if (!ClaimFor(timeoutMs))
             return false;
@@ -50,6 +51,7 @@ class GpibTransport : public Transport {
     }
 
     long ReadSome(std::span<char> into, uint32_t waitMs) override {
+        problem_.clear();
         if (!reading_ && !StartReply(waitMs))
             return -1;
         // The wait for the bus is not the instrument's: its time starts once it is asked.
@@ -94,11 +96,12 @@ class GpibTransport : public Transport {
         if (!ClaimFor(waitMs))
             return false;
         reading_ = true;
-        if (controller_->Address(target_, ControllerReadTimeout(timeoutMs_), timeoutMs_) &&
-            RequestReply())
-            return true;
-        EndReply();
-        return false;
+        if (!controller_->Address(target_, ControllerReadTimeout(timeoutMs_), timeoutMs_)) {
+            EndReply();
+            problem_ = "the GPIB controller " + controller_->Name() + " does not take commands";
+            return false;
+        }
+        return RequestReply();
     }
 
     bool RequestReply() {
@@ -107,9 +110,15 @@ class GpibTransport : public Transport {
             problem_ = "the GPIB controller " + controller_->Name() + " does not take commands";
             return false;
         }
+        ExtendReadWindow();
+        return true;
+    }
+
+    // Until when the controller may still be reading: its read time-out runs
+    // from the request, and again from each byte it passes on.
+    void ExtendReadWindow() {
         windowEnd_ = Clock::now() + std::chrono::milliseconds(ControllerReadTimeout(timeoutMs_) +
                                                               kReadWindowGraceMs);
-        return true;
     }
 
     // The reply ends with its LF; until then each byte keeps the read going.
@@ -117,8 +126,7 @@ class GpibTransport : public Transport {
         if (std::find(bytes.begin(), bytes.end(), '\n') != bytes.end()) {
             EndReply();
         } else {
-            windowEnd_ = Clock::now() + std::chrono::milliseconds(
-                                            ControllerReadTimeout(timeoutMs_) + kReadWindowGraceMs);
+            ExtendReadWindow();
         }
     }
 
