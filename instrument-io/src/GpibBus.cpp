@@ -2,6 +2,7 @@
 // names its "++" controller ("controller = ASRL/dev/ttyUSB0::INSTR" or
 // "controller = TCPIP0::host::port::SOCKET"); a board without one is reachable
 // only through an alias, and fails with advice.
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -45,26 +46,43 @@ std::unique_ptr<Transport> OpenControllerLink(const BusRequest& request,
     return link;
 }
 
+// A board's controller as the sessions share it: the connection while one is
+// open, and the last failed attempt to open it.
+struct ControllerEntry {
+    std::weak_ptr<GpibController> open;
+    std::chrono::steady_clock::time_point failedAt{};
+    std::string failure;
+};
+
 // The board's controller, shared by every session of its instruments while
 // one is open. Opening happens under the lock, so two sessions never open
-// the same controller twice.
+// the same controller twice; those that waited while an attempt failed take
+// its answer rather than each waiting out a connect time-out of their own.
 std::shared_ptr<GpibController> SharedController(const BusRequest& request,
                                                  const std::string& board,
                                                  const std::string& controller, std::string& why) {
     static std::mutex mutex;
-    static std::map<std::string, std::weak_ptr<GpibController>> open;
+    static std::map<std::string, ControllerEntry> controllers;
+    const auto asked = std::chrono::steady_clock::now();
     std::lock_guard lock(mutex);
-    const std::string key = board + " " + Canonical(controller);
-    std::shared_ptr<GpibController> shared = open[key].lock();
+    ControllerEntry& entry = controllers[board + " " + Canonical(controller)];
+    std::shared_ptr<GpibController> shared = entry.open.lock();
     if (shared && !shared->Broken())
         return shared;
-    std::unique_ptr<Transport> link = OpenControllerLink(request, controller, why);
-    if (!link)
+    if (entry.failedAt >= asked) {
+        why = entry.failure;
         return nullptr;
+    }
+    std::unique_ptr<Transport> link = OpenControllerLink(request, controller, why);
+    if (!link) {
+        entry.failedAt = std::chrono::steady_clock::now();
+        entry.failure = why;
+        return nullptr;
+    }
     // Each message is followed by "++read eoi" before the controller answers.
     link->SendPromptly();
     shared = std::make_shared<GpibController>(std::move(link), Trim(controller));
-    open[key] = shared;
+    entry.open = shared;
     return shared;
 }
 
