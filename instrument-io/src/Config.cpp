@@ -12,11 +12,11 @@ namespace {
 
 constexpr const char* kConfigVariable = "KIO_CONFIG";
 
-// The keys a port's section may hold; [aliases] holds addresses as keys; a
-// GPIB board's section names its controller and the addresses to scan.
+// The keys a port's section may hold; [aliases] holds addresses as keys.
 bool IsKnownKey(const std::string& section, const std::string& key) {
-    return section == "ALIASES" || key == "DEVICE" || key == "SETTINGS" || key == "HANDSHAKE" ||
-           (section.starts_with("GPIB") && (key == "CONTROLLER" || key == "SCAN"));
+    if (section.starts_with("GPIB") && (key == "CONTROLLER" || key == "SCAN"))
+        return true;  // a GPIB board's controller and the addresses the finder asks
+    return section == "ALIASES" || key == "DEVICE" || key == "SETTINGS" || key == "HANDSHAKE";
 }
 
 // Sections and keys of `text` in upper case, the first of a repeated key

@@ -223,9 +223,19 @@ TEST_F(GpibEndToEndTest, TheFinderAsksTheScannedAddressesOverOneSharedController
     EXPECT_EQ(TranscriptLines(), (std::vector<std::string>{"*IDN?"}));
 }
 
-TEST_F(GpibEndToEndTest, ABoardWithoutAScanListIsAskedNothing) {
-    Configure("TCPIP0::127.0.0.1::1::SOCKET");
-    EXPECT_TRUE(CandidateAddresses(dir_.Path() / "no-dev").empty());
+TEST_F(GpibEndToEndTest, OnlyTheScanListsOfBoardsWithAControllerAreAsked) {
+    Configure("TCPIP0::127.0.0.1::1::SOCKET", "3, 1",
+              "[gpib1]\ncontroller = ASRL1::INSTR\nscan = 40\n"  // not an address
+              "[gpib2]\nscan = 5\n"                              // no controller
+              "[gpib3]\ncontroller = ASRL2::INSTR\n");           // no scan list
+    const std::string path = (dir_.Path() / "kio.ini").string();
+    ::testing::internal::CaptureStderr();
+    std::vector<std::string> candidates = CandidateAddresses(dir_.Path() / "no-dev");
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(candidates, (std::vector<std::string>{"GPIB0::3::INSTR", "GPIB0::1::INSTR"}));
+    EXPECT_EQ(said, path +
+                        ": [GPIB1] scan: \"40\" is neither an address nor a range of addresses "
+                        "from 0 to 30; nothing scanned\n");
 }
 
 }  // namespace
