@@ -9,7 +9,7 @@ namespace fleet {
 namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
-constexpr size_t kAddressWidth = 44;
+constexpr size_t kAddressWidth = 36;
 
 std::string Fitted(const std::string& text, size_t width) {
     if (text.size() <= width) {
@@ -21,19 +21,20 @@ std::string Fitted(const std::string& text, size_t width) {
 }  // namespace
 
 ProgressBoard::ProgressBoard(std::ostream& out, Mode mode,
-                             const std::vector<std::string>& addresses)
-    : out_(out), mode_(mode) {
+                             const std::vector<std::string>& addresses, BoardSize size)
+    : out_(out), mode_(mode), size_(size) {
     for (const std::string& address : addresses) {
         lines_.emplace_back().address = address;
     }
 }
 
-void ProgressBoard::SetState(size_t row, const std::string& state) {
+void ProgressBoard::SetState(size_t row, const std::string& state, bool done) {
     std::lock_guard lock(mutex_);
     if (row >= lines_.size() || lines_[row].state == state) {
         return;
     }
     lines_[row].state = state;
+    lines_[row].done = done;
     Changed(row, true);
 }
 
@@ -95,16 +96,48 @@ std::string ProgressBoard::Text(const Line& line) const {
     return text;
 }
 
+std::vector<std::string> ProgressBoard::Visible() const {
+    // One row is left free: the cursor stays below the board.
+    const size_t room = size_.rows > 1 ? size_.rows - 1 : lines_.size();
+    std::vector<std::string> texts;
+    if (lines_.size() <= room) {
+        for (const Line& line : lines_) {
+            texts.push_back(Text(line));
+        }
+        return texts;
+    }
+    // Busy lines first, then those waiting, then those done; the last row counts the rest.
+    auto rank = [](const Line& line) { return line.done ? 2 : line.state == "waiting" ? 1 : 0; };
+    for (int wanted = 0; wanted <= 2; ++wanted) {
+        for (const Line& line : lines_) {
+            if (rank(line) == wanted && texts.size() + 1 < room) {
+                texts.push_back(Text(line));
+            }
+        }
+    }
+    size_t done = 0;
+    for (const Line& line : lines_) {
+        done += rank(line) == 2 ? 1 : 0;
+    }
+    texts.push_back("... " + std::to_string(lines_.size() - texts.size()) + " more not shown; " +
+                    std::to_string(done) + " of " + std::to_string(lines_.size()) + " done");
+    return texts;
+}
+
 // Moves up over the board drawn last and writes every line again.
 void ProgressBoard::Draw() {
-    if (drawn_ && !lines_.empty()) {
-        out_ << "\x1b[" << lines_.size() << "A";
+    if (drawnLines_ > 0) {
+        out_ << "\x1b[" << drawnLines_ << "A";
     }
-    for (const Line& line : lines_) {
-        out_ << "\r\x1b[K" << Text(line) << '\n';
+    std::vector<std::string> texts = Visible();
+    for (std::string& text : texts) {
+        if (size_.columns > 1 && text.size() >= size_.columns) {
+            text.resize(size_.columns - 1);  // a wrapped line would throw the redraw off
+        }
+        out_ << "\r\x1b[K" << text << '\n';
     }
     out_ << std::flush;
-    drawn_ = true;
+    drawnLines_ = texts.size();
 }
 
 }  // namespace fleet

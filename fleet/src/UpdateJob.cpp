@@ -147,7 +147,7 @@ JobReport RunJob(const PlanRow& row, size_t index, const JobContext& context) {
         report.message = error.what();
         window.Log("Cannot open: " + report.message);
         report.seconds = SecondsSince(start);
-        context.board.SetState(index, OutcomeName(report.outcome));
+        context.board.SetState(index, OutcomeName(report.outcome), true);
         return report;
     }
     GuardSettings guard{context.policy.dryRun, row.expectedSerial, context.policy.replyTimeoutMs};
@@ -165,7 +165,7 @@ JobReport RunJob(const PlanRow& row, size_t index, const JobContext& context) {
     report.seconds = SecondsSince(start);
     window.Log(std::string("Result: ") + OutcomeName(report.outcome) +
                (report.message.empty() ? "" : " (" + report.message + ")"));
-    context.board.SetState(index, OutcomeName(report.outcome));
+    context.board.SetState(index, OutcomeName(report.outcome), true);
     return report;
 }
 

@@ -1,6 +1,7 @@
 // kr470-fleet: many instruments updated at once through the plug-in's update
 // procedure, with a report at the end.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -43,13 +44,21 @@ void CatchSignals(StopSignal& stop) {
     signal(SIGPIPE, SIG_IGN);  // a closed output must not end an update half-way
 }
 
+BoardSize TerminalSize() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return {};
+    }
+    return {size.ws_row, size.ws_col};
+}
+
 int Refuse(const std::string& why) {
     std::fprintf(stderr, "kr470-fleet: %s\n", why.c_str());
     return kUsage;
 }
 
 // The plan's rows, or a refusal said on standard error.
-bool LoadPlan(const FleetOptions& options, std::vector<PlanRow>& rows) {
+bool LoadPlan(const FleetOptions& options, std::vector<PlanRow>& rows, std::vector<PortKey>& keys) {
     try {
         rows = options.planFile.empty() ? PlanFromAddresses(options.addresses, options.updateFile)
                                         : ReadPlanFile(options.planFile);
@@ -57,7 +66,8 @@ bool LoadPlan(const FleetOptions& options, std::vector<PlanRow>& rows) {
         Refuse(error.what());
         return false;
     }
-    std::vector<std::string> clashes = SharedPorts(rows, KeysOfRows(rows));
+    keys = KeysOfRows(rows);
+    std::vector<std::string> clashes = SharedPorts(rows, keys);
     for (const std::string& clash : clashes) {
         Refuse(clash);
     }
@@ -112,7 +122,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::vector<PlanRow> rows;
-    if (!LoadPlan(options, rows) || !MakeLogFolder(options.policy.logFolder)) {
+    std::vector<PortKey> keys;
+    if (!LoadPlan(options, rows, keys) || !MakeLogFolder(options.policy.logFolder)) {
         return kUsage;
     }
     StopSignal stop;
@@ -124,9 +135,9 @@ int main(int argc, char** argv) {
     }
     ProgressBoard board(
         std::cout, onTerminal ? ProgressBoard::Mode::kTerminal : ProgressBoard::Mode::kJsonLines,
-        addresses);
+        addresses, TerminalSize());
     std::unique_ptr<kestrel::IOFactory> factory = kestrel::CreateIOFactory();
-    const size_t jobs = options.jobs != 0 ? options.jobs : DistinctHosts(KeysOfRows(rows));
+    const size_t jobs = options.jobs != 0 ? options.jobs : DistinctHosts(keys);
     std::vector<JobReport> reports = RunFleet(rows, jobs, {options.policy, *factory, stop, board});
     board.Finish();
     return Report(options, reports, stop.Requested(), onTerminal);

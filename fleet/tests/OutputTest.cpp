@@ -46,6 +46,27 @@ TEST(ProgressBoardTest, TerminalBoardRedrawsEveryLineInPlace) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
 }
 
+TEST(ProgressBoardTest, SmallTerminalShowsTheBusyFirstAndCountsTheRest) {
+    std::ostringstream out;
+    ProgressBoard board(out, ProgressBoard::Mode::kTerminal,
+                        {"ASRL1", "ASRL2", "ASRL3", "TCPIP0::a-very-long-host-name::5025::SOCKET"},
+                        {4, 30});
+    board.SetState(0, "updated", true);
+    board.SetState(3, "downloading");
+    std::string last = out.str().substr(out.str().rfind("\x1b[3A") + 4);
+    std::vector<std::string> shown;
+    for (size_t at = 0; (at = last.find("\r\x1b[K", at)) != std::string::npos; at += 4) {
+        shown.push_back(last.substr(at + 4, last.find('\n', at) - at - 4));
+    }
+    ASSERT_EQ(shown.size(), 3u);  // the terminal's rows less the one the cursor stays on
+    EXPECT_EQ(shown[0].substr(0, 12), "...very-long");  // busy first, its address cut from the left
+    EXPECT_EQ(shown[1].substr(0, 5), "ASRL2");   // then those waiting
+    EXPECT_EQ(shown[2], "... 2 more not shown; 1 of 4 ");
+    for (const std::string& line : shown) {
+        EXPECT_LE(line.size(), 29u);  // never wraps
+    }
+}
+
 TEST(ReportTest, TableAlignsColumnsAndListsMessagesAndDownloadMode) {
     JobReport updated = Report("ASRL1::INSTR", Outcome::kUpdated);
     updated.identificationBefore = "V,KR470A,SN1,1.04";
