@@ -11,7 +11,7 @@
 namespace kestrel {
 
 thread_local std::string UpdateFilePath;
-thread_local int16_t StrictChecking = 1;
+constinit thread_local int16_t StrictChecking = 1;
 
 namespace {
 
