@@ -90,8 +90,11 @@ bool TakeNumber(int option, const char* text, FleetOptions& options, std::string
     long value = 0;
     const long high = option == kReplyTimeout ? 3600000 : 1000;
     if (!Number(text, option == 'j' ? 1 : 0, high, value)) {
-        error = std::string("not a number from ") + (option == 'j' ? "1" : "0") + " to " +
-                std::to_string(high) + ": '" + text + "'";
+        const char* name = option == 'j'            ? "--jobs"
+                           : option == kRetryPasses ? "--retry-passes"
+                                                    : "--reply-timeout-ms";
+        error = std::string(name) + " takes a number from " + (option == 'j' ? "1" : "0") + " to " +
+                std::to_string(high) + ", not '" + text + "'";
         return false;
     }
     if (option == 'j') {

@@ -136,6 +136,9 @@ JobReport RunJob(const PlanRow& row, size_t index, const JobContext& context) {
         (std::filesystem::path(context.policy.logFolder) / LogFileName(index, row.address))
             .string();
     ConsoleWindow window(context.policy, context.board, index, report.logFile);
+    if (!window.LogOpen()) {
+        report.logFile.clear();  // the report names no log that is not there
+    }
     window.Log(std::string(context.policy.dryRun ? "Dry run of " : "Update of ") + row.address +
                " with " + row.updateFile);
     ThreadSetup setup(window, context.policy.strictChecking, context.stop);

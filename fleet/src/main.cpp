@@ -85,6 +85,10 @@ bool MakeLogFolder(const std::string& folder) {
         Refuse("cannot make the log folder " + folder + ": " + error.message());
         return false;
     }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        Refuse("cannot write in the log folder " + folder);
+        return false;
+    }
     return true;
 }
 
