@@ -23,6 +23,7 @@ for file in /usr/bin/Osprey /usr/bin/kr470-sim /usr/bin/kr470-mkupdate /usr/bin/
   /usr/lib/libinstrument_io.so.1.0.0 /usr/include/kcom/ComTypes.h \
   /usr/include/kcom/CWaveformInterface.h /usr/lib/pkgconfig/kcom.pc \
   /usr/share/man/man1/Osprey.1.gz /usr/share/man/man1/kr470-ports.1.gz \
+  /usr/bin/kr470-fleet /usr/share/man/man1/kr470-fleet.1.gz \
   /usr/share/bash-completion/completions/kr470-sim /usr/lib/udev/rules.d/60-kr470-serial.rules \
   /usr/share/doc/kr470-firmware-tools/copyright; do
   grep -qx -- "$file" "$work/list" || fail "the package lacks $file"
@@ -74,6 +75,8 @@ LD_LIBRARY_PATH=$root/usr/lib "$work/host" || fail "the host built against the p
 
 bin=$root/usr/bin
 "$bin/kr470-sim" --help | grep -q -- '--hangup-after-records' || fail "kr470-sim --help"
+LD_LIBRARY_PATH=$root/usr/lib "$bin/kr470-fleet" --help | grep -q -- '--yes-same-revision' ||
+  fail "kr470-fleet --help"
 "$bin/kr470-mkupdate" gen-image --bytes 20000 --header "KR470A 1.05" -o "$work/image.srec"
 "$bin/kr470-mkupdate" build --srec "$work/image.srec" --revision 1.05 -o "$work/update.ini" >/dev/null
 "$bin/kr470-sim" --link "$work/tty" --transcript "$work/transcript.txt" >"$work/sim.out" &

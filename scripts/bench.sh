@@ -14,6 +14,9 @@
 #   7. a plug-in update over GPIB through the simulator's "++" controller face (pty
 #      and TCP) against a bare writer through the same face: records a second in
 #      normal mode (goal >= 0.5 of it), strict checking's round trip (goal <= 1.3 x)
+#   8. kr470-fleet updating 16 instruments at once on lines paced at 115200 baud: each
+#      instrument's line use against one instrument updated alone (goal >= 0.97 of it),
+#      and the tool's CPU time per instrument
 # Exits 1 when a figure misses its goal. A loaded machine can miss them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -270,6 +273,52 @@ for face in pty tcp; do
   echo "   $label, strict: plug-in $ours us, bare ping-pong $base us: ratio $times:" \
     "$(verdict "$times" '<=' 1.3) $(gpib_runs_of_both ping-pong)"
 done
+
+# fleet_update COUNT: COUNT simulators paced at 115200 baud on pseudo-terminals, all
+# updated by one kr470-fleet run; their line use in $work/fleet-use.txt, the
+# tool's cost in $work/fleet-cost.txt.
+fleet_update() {
+  local count=$1 pids=() addresses=()
+  : >"$work/kio.ini"
+  for i in $(seq "$count"); do
+    rm -f "$work/ftty$i"
+    "$sim" --link "$work/ftty$i" --baud 115200 --stats on >/dev/null 2>"$work/fsim$i.err" &
+    pids+=($!)
+    addresses+=("ASRL$work/ftty$i::INSTR")
+    printf '[%s]\nsettings = 115200,N,8,1\n' "$work/ftty$i" >>"$work/kio.ini"
+  done
+  for i in $(seq "$count"); do
+    for _ in $(seq 100); do [[ -e $work/ftty$i ]] && break; sleep 0.05; done
+  done
+  (cd "$work" && KIO_CONFIG=$work/kio.ini KESTREL_WAIT_LIMIT_MS=0 "$measure" "$b/fleet/kr470-fleet" \
+    -j "$count" --log-dir "$work/fleet-logs" -f "$work/small.ini" "${addresses[@]}" \
+    >/dev/null 2>"$work/fleet-cost.txt") || true
+  kill "${pids[@]}" 2>/dev/null || true
+  wait "${pids[@]}" 2>/dev/null || true
+  : >"$work/fleet-use.txt"
+  for i in $(seq "$count"); do
+    grep 'pass:' "$work/fsim$i.err" | tail -n1 | sed -n 's|.*utilisation \([0-9.]*\).*|\1|p' \
+      >>"$work/fleet-use.txt"
+  done
+}
+
+echo "8. kr470-fleet, 16 instruments at once at 115200 baud, 500 records each" \
+  "(goal: each instrument's line use >= 0.97 x one instrument's alone)"
+: >"$work/alone.txt"
+for _ in $(seq "$runs"); do
+  fleet_update 1
+  cat "$work/fleet-use.txt" >>"$work/alone.txt"
+done
+alone=$(median <"$work/alone.txt")
+fleet_update 16
+read -r _ cpu _ wall _ < <(grep '^cpu ' "$work/fleet-cost.txt") || cpu=0 wall=0
+lowest=$(sort -g "$work/fleet-use.txt" | head -n1)
+[[ $(wc -l <"$work/fleet-use.txt") == 16 ]] || lowest="missing"
+share=$(ratio "${lowest:-0}" "$alone")
+echo "   alone: line use $alone (runs: $(listed "$work/alone.txt")); 16 at once: lowest $lowest" \
+  "(all: $(listed "$work/fleet-use.txt")): ratio $share: $(verdict "$share" '>=' 0.97)"
+echo "   kr470-fleet CPU $cpu s over wall $wall s: $(awk -v c="${cpu:-0}" 'BEGIN { printf "%.3f", c / 16 }')" \
+  "s per instrument"
 
 misses=$(wc -l <"$work/misses")
 if ((misses > 0)); then

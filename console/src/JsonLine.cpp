@@ -111,4 +111,9 @@ void JsonLine::AddFixed(std::string_view key, double number, int decimals) {
     text_ += text.data();
 }
 
+void JsonLine::AddBool(std::string_view key, bool value) {
+    Key(key);
+    text_ += value ? "true" : "false";
+}
+
 }  // namespace osprey

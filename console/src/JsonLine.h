@@ -16,6 +16,7 @@ class JsonLine {
     void AddOrNull(std::string_view key, const std::optional<std::string>& text);
     void Add(std::string_view key, long long number);
     void AddFixed(std::string_view key, double number, int decimals);
+    void AddBool(std::string_view key, bool value);
     // The object, without a line end.
     std::string Text() const { return text_ + "}"; }
 

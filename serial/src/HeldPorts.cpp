@@ -11,6 +11,7 @@ namespace serialio {
 namespace {
 
 constexpr size_t kSlots = 4;
+constexpr int kFilling = -2;  // a slot claimed by a thread that is still filling it in
 
 struct HeldPort {
     std::atomic<int> fd{-1};
@@ -25,7 +26,9 @@ std::array<HeldPort, kSlots> held;
 
 int HoldPort(int fd, const SavedTermios& saved, std::string_view lockPath) {
     for (size_t i = 0; i < kSlots; ++i) {
-        if (held[i].fd.load() >= 0) {
+        // Claimed before it is filled: threads opening ports at once never share a slot.
+        int free = -1;
+        if (!held[i].fd.compare_exchange_strong(free, kFilling)) {
             continue;
         }
         held[i].saved = saved;

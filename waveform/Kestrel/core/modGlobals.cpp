@@ -10,8 +10,8 @@
 
 namespace kestrel {
 
-std::string UpdateFilePath;
-int16_t StrictChecking = 1;
+thread_local std::string UpdateFilePath;
+constinit thread_local int16_t StrictChecking = 1;
 
 namespace {
 
@@ -24,8 +24,8 @@ class NoWindow final : public WindowServices {
     void Breathe() override {}
 };
 
-NoWindow noWindow;
-WindowServices* services = &noWindow;
+NoWindow noWindow;  // keeps no state: every thread may share it
+thread_local WindowServices* services = &noWindow;
 
 void AddAndBreathe(MessageList& messages, std::initializer_list<std::string> lines) {
     for (const std::string& line : lines) {

@@ -12,10 +12,17 @@
 
 namespace kestrel {
 
-extern std::string UpdateFilePath;  // every reopen of the update file uses it
-extern int16_t StrictChecking;      // set by the setup window, read by UpdateFirmware
+// The module values and the window are per thread: the window's thread sets
+// them and runs the update there, and a program that runs several updates at
+// once gives each its own thread, which then never sees another's file,
+// checking or window. StrictChecking is constinit so that every file reads it
+// in place, without a per-thread initialisation call.
+extern thread_local std::string UpdateFilePath;  // every reopen of the update file uses it
+// Set by the setup window, read by UpdateFirmware.
+extern constinit thread_local int16_t StrictChecking;
 
-// The window's message boxes, breathing and wait; the window (or a test) sets it.
+// The window's message boxes, breathing and wait; the window (or a test) sets
+// it for the calling thread.
 WindowServices& Window();
 void SetWindowServices(WindowServices* services);
 

@@ -8,12 +8,15 @@
 namespace kestrel {
 namespace {
 
+// Per thread, like the module values: each update's thread may wait its own way.
 WaitHook& Hook() {
-    static WaitHook hook;
+    thread_local WaitHook hook;
     return hook;
 }
 
-int32_t LimitFromEnvironment(int32_t milliseconds) {
+}  // namespace
+
+int32_t CappedWait(int32_t milliseconds) {
     const char* limit = std::getenv("KESTREL_WAIT_LIMIT_MS");
     if (limit == nullptr || *limit == '\0') {
         return milliseconds;
@@ -26,14 +29,12 @@ int32_t LimitFromEnvironment(int32_t milliseconds) {
     return static_cast<int32_t>(std::min<long>(milliseconds, value));
 }
 
-}  // namespace
-
 void Wait(int32_t milliseconds) {
     if (Hook()) {
         Hook()(milliseconds);
         return;
     }
-    milliseconds = LimitFromEnvironment(milliseconds);
+    milliseconds = CappedWait(milliseconds);
     if (milliseconds > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }

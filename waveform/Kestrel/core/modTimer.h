@@ -12,7 +12,12 @@ namespace kestrel {
 // simulator, which resets at once).
 void Wait(int32_t milliseconds);
 
-// Tests put their own wait in place; an empty hook restores the real one.
+// `milliseconds` as KESTREL_WAIT_LIMIT_MS caps it: what Wait blocks for, for
+// a hook that waits its own way.
+int32_t CappedWait(int32_t milliseconds);
+
+// Tests put their own wait in place for the calling thread; an empty hook
+// restores the real one.
 using WaitHook = std::function<void(int32_t milliseconds)>;
 void SetWaitHook(WaitHook hook);
 

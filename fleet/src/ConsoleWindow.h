@@ -1,0 +1,66 @@
+// The update procedure's window for one instrument, without a display: its
+// questions answered by the policy, its messages and boxes written to the
+// instrument's log file, its progress bar drawn on the shared board.
+#pragma once
+
+#include <fstream>
+#include <string>
+
+#include "Policy.h"
+#include "ProgressBoard.h"
+#include "WindowHooks.h"
+
+namespace fleet {
+
+// Which revision question the procedure asked, if any.
+enum class RevisionQuestion { kNone, kSameRevision, kOlderUpdate };
+
+class ConsoleWindow final : public kestrel::WindowServices,
+                            public kestrel::MessageList,
+                            public kestrel::ProgressBar {
+  public:
+    // `logPath` empty: no log.
+    ConsoleWindow(const Policy& policy, ProgressBoard& board, size_t row,
+                  const std::string& logPath);
+
+    kestrel::Answer ShowMessage(const std::string& text, kestrel::Buttons buttons,
+                                kestrel::Icon icon, const std::string& title) override;
+    void Breathe() override {}
+    void AddLine(const std::string& text) override;
+    void Redraw() override {}
+    void SetMinimum(int value) override;
+    void SetMaximum(int value) override { maximum_ = value; }
+    int Maximum() const override { return maximum_; }
+    void SetValue(int value) override;
+
+    // Writes a line of the tool's own to the log.
+    void Log(const std::string& text);
+    bool LogOpen() const { return log_.is_open(); }
+
+    int Passes() const { return passes_; }
+    RevisionQuestion RevisionAsked() const { return revisionAsked_; }
+    bool RevisionDeclined() const { return revisionDeclined_; }
+    // The last box that told rather than asked, its lines joined by blanks.
+    const std::string& LastNotice() const { return lastNotice_; }
+
+  private:
+    kestrel::Answer Answer(const std::string& text);
+    kestrel::Answer AnswerRevision(const std::string& text);
+    bool Retry();
+
+    const Policy& policy_;
+    ProgressBoard& board_;
+    size_t row_;
+    std::ofstream log_;
+    int maximum_ = 0;
+    int passes_ = 0;
+    int retriesUsed_ = 0;
+    RevisionQuestion revisionAsked_ = RevisionQuestion::kNone;
+    bool revisionDeclined_ = false;
+    std::string lastNotice_;
+};
+
+// A box's text on one line: its line ends become " / " (empty lines dropped).
+std::string OneLine(const std::string& text);
+
+}  // namespace fleet

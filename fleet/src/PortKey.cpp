@@ -1,0 +1,111 @@
+#include "PortKey.h"
+
+#include <arpa/inet.h>
+
+#include <array>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "Address.h"
+#include "AliasRoute.h"
+#include "Config.h"
+
+namespace fleet {
+namespace {
+
+// A device by its real path: a link and its target are one port.
+std::string RealDevice(const std::string& device) {
+    std::error_code error;
+    std::filesystem::path real = std::filesystem::weakly_canonical(device, error);
+    return error ? device : real.string();
+}
+
+std::string SerialDevice(const kio::Config& config, const std::string& routed) {
+    std::string port = kio::SplitAddress(routed)[0].substr(4);
+    if (!kio::AllDigits(port)) {
+        return port;  // a device path as written
+    }
+    std::string device = kio::Lookup(config, "ASRL" + port, "DEVICE");
+    return device.empty() ? "/dev/ttyS" + std::to_string(std::stoi(port) - 1) : device;
+}
+
+// A numeric host in its one written form; a name in lower case.
+std::string HostText(const std::string& host) {
+    std::array<unsigned char, 16> address{};
+    std::array<char, INET6_ADDRSTRLEN> text{};
+    for (int family : {AF_INET, AF_INET6}) {
+        if (inet_pton(family, host.c_str(), address.data()) == 1 &&
+            inet_ntop(family, address.data(), text.data(), text.size()) != nullptr) {
+            return text.data();
+        }
+    }
+    return kio::Upper(host);
+}
+
+std::optional<PortKey> KeyOfRouted(const kio::Config& config, const std::string& routed) {
+    std::vector<std::string> parts = kio::SplitAddress(kio::Canonical(routed));
+    std::vector<std::string> written = kio::SplitAddress(routed);
+    if (parts[0].starts_with("ASRL") && parts[0].size() > 4) {
+        std::string device = RealDevice(SerialDevice(config, routed));
+        return PortKey{"serial " + device, "serial " + device};
+    }
+    if (parts[0].starts_with("TCPIP") && parts.size() == 4 && parts[3] == "SOCKET" &&
+        kio::AllDigits(parts[2]) && !parts[2].empty() && parts[2].size() < 6) {
+        std::string host = HostText(written[1]);
+        return PortKey{"tcp " + host + ":" + std::to_string(std::stoi(parts[2])), "host " + host};
+    }
+    return std::nullopt;
+}
+
+PortKey KeyOfAddress(const kio::Config& config, const std::string& address) {
+    kio::Result result;
+    std::optional<std::string> routed = kio::FollowAliases(config, address, result);
+    const std::string canonical = kio::Canonical(routed ? *routed : address);
+    if (routed && !kio::Trim(*routed).empty()) {
+        if (std::optional<PortKey> key = KeyOfRouted(config, kio::Trim(*routed))) {
+            return *key;
+        }
+    }
+    // A bus this tool knows nothing of: its routed address is its port.
+    return PortKey{canonical, canonical};
+}
+
+}  // namespace
+
+std::vector<PortKey> KeysOfRows(const std::vector<PlanRow>& rows) {
+    kio::Config config;
+    std::string problem;
+    kio::ReadConfig(config, problem);  // a configuration that cannot be read routes nothing
+    std::vector<PortKey> keys;
+    for (const PlanRow& row : rows) {
+        keys.push_back(KeyOfAddress(config, row.address));
+    }
+    return keys;
+}
+
+std::vector<std::string> SharedPorts(const std::vector<PlanRow>& rows,
+                                     const std::vector<PortKey>& keys) {
+    std::vector<std::string> clashes;
+    std::map<std::string, size_t> firstRow;
+    for (size_t i = 0; i < rows.size() && i < keys.size(); ++i) {
+        auto [at, added] = firstRow.emplace(keys[i].port, i);
+        if (!added) {
+            const PlanRow& first = rows[at->second];
+            clashes.push_back(rows[i].origin + ": " + rows[i].address + " reaches the port of " +
+                              first.origin + " (" + first.address + "): " + keys[i].port);
+        }
+    }
+    return clashes;
+}
+
+size_t DistinctHosts(const std::vector<PortKey>& keys) {
+    std::set<std::string> hosts;
+    for (const PortKey& key : keys) {
+        hosts.insert(key.host);
+    }
+    return hosts.size();
+}
+
+}  // namespace fleet

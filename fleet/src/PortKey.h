@@ -1,0 +1,31 @@
+// What an address reaches: the serial device or the socket behind it after
+// the configuration's aliases, so that two spellings of one port compare
+// equal before anything is opened.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Plan.h"
+
+namespace fleet {
+
+struct PortKey {
+    std::string port;  // "serial /dev/pts/3", "tcp 127.0.0.1:5025", or the routed address
+    std::string host;  // the machine the line ends at: the serial port itself, or the host
+};
+
+// The key of each row's address under the instrument-I/O configuration in
+// force (read once). An address whose route cannot be followed keys as
+// itself: opening it will say why it fails.
+std::vector<PortKey> KeysOfRows(const std::vector<PlanRow>& rows);
+
+// One sentence per pair of rows that reach the same port, naming both rows;
+// empty when every row has a port of its own.
+std::vector<std::string> SharedPorts(const std::vector<PlanRow>& rows,
+                                     const std::vector<PortKey>& keys);
+
+// How many distinct hosts (or serial ports) the keys name.
+size_t DistinctHosts(const std::vector<PortKey>& keys);
+
+}  // namespace fleet

@@ -1,0 +1,175 @@
+#include "UpdateJob.h"
+
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "ConsoleWindow.h"
+#include "GuardedIO.h"
+#include "RuntimeError.h"
+#include "modGlobals.h"
+#include "modTimer.h"
+
+namespace fleet {
+namespace {
+
+// The procedure's per-thread values for the life of one job.
+class ThreadSetup {
+  public:
+    ThreadSetup(ConsoleWindow& window, bool strict, const StopSignal& stop) {
+        kestrel::SetWindowServices(&window);
+        kestrel::StrictChecking = strict ? 1 : 0;
+        // The resets' waits end at once on a stop; the next command then halts.
+        kestrel::SetWaitHook([&stop](int32_t ms) { stop.WaitFor(kestrel::CappedWait(ms)); });
+    }
+    ~ThreadSetup() {
+        kestrel::SetWaitHook({});
+        kestrel::SetWindowServices(nullptr);
+        kestrel::StrictChecking = 1;
+        kestrel::UpdateFilePath.clear();
+    }
+};
+
+const char* PhaseState(Phase phase) {
+    return phase == Phase::kCommitted ? "committing" : "resetting";
+}
+
+// What the procedure's result, the guard and the window say together.
+void Classify(JobReport& report, int32_t result, const GuardedIO& io, const ConsoleWindow& window,
+              bool dryRun) {
+    report.message = window.LastNotice();
+    switch (io.Halted()) {
+        case HaltReason::kStopped:
+            report.outcome = Outcome::kStopped;
+            break;
+        case HaltReason::kWrongSerial:
+            report.outcome = Outcome::kRefused;
+            break;
+        case HaltReason::kDryRunDone:
+            report.outcome = window.RevisionDeclined() ? Outcome::kCurrent : Outcome::kReady;
+            report.message.clear();
+            break;
+        case HaltReason::kNone:
+            if (result == kestrel::kUpdateCommitted) {
+                report.outcome = Outcome::kUpdated;
+                report.message.clear();
+            } else if (io.CurrentPhase() != Phase::kIdle) {
+                report.outcome = Outcome::kFailed;
+            } else {
+                report.outcome =
+                    result == kestrel::kUpdateRunTimeError ? Outcome::kFailed : Outcome::kRefused;
+            }
+            break;
+    }
+    // An instrument already at the update's revision needs nothing: declined is success.
+    const bool stoppedAtRevision =
+        dryRun ? io.Halted() == HaltReason::kDryRunDone : io.Halted() == HaltReason::kNone;
+    if (window.RevisionDeclined() && stoppedAtRevision) {
+        const bool same = window.RevisionAsked() == RevisionQuestion::kSameRevision;
+        report.outcome = same ? Outcome::kCurrent : Outcome::kRefused;
+        report.message = same ? "already at the update's revision"
+                              : "the instrument's revision is newer than the update's";
+    }
+    report.mayBeInDownloadMode = io.CurrentPhase() == Phase::kDownloading;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::kUpdated:
+            return "updated";
+        case Outcome::kCurrent:
+            return "current";
+        case Outcome::kReady:
+            return "ready";
+        case Outcome::kRefused:
+            return "refused";
+        case Outcome::kFailed:
+            return "failed";
+        case Outcome::kStopped:
+            break;
+    }
+    return "stopped";
+}
+
+std::string LogFileName(size_t index, const std::string& address) {
+    std::array<char, 16> number{};
+    std::snprintf(number.data(), number.size(), "%02zu-", index + 1);
+    std::string name = number.data();
+    for (char c : address) {
+        const bool plain =
+            std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+        name += plain ? c : '_';
+    }
+    return name + ".log";
+}
+
+namespace {
+
+JobReport NewReport(const PlanRow& row) {
+    JobReport report;
+    report.address = row.address;
+    report.updateFile = row.updateFile;
+    return report;
+}
+
+}  // namespace
+
+JobReport NotStarted(const PlanRow& row) {
+    JobReport report = NewReport(row);
+    report.outcome = Outcome::kStopped;
+    report.message = "not started: stopped on request";
+    return report;
+}
+
+JobReport RunJob(const PlanRow& row, size_t index, const JobContext& context) {
+    const auto start = std::chrono::steady_clock::now();
+    JobReport report = NewReport(row);
+    report.logFile =
+        (std::filesystem::path(context.policy.logFolder) / LogFileName(index, row.address))
+            .string();
+    ConsoleWindow window(context.policy, context.board, index, report.logFile);
+    if (!window.LogOpen()) {
+        report.logFile.clear();  // the report names no log that is not there
+    }
+    window.Log(std::string(context.policy.dryRun ? "Dry run of " : "Update of ") + row.address +
+               " with " + row.updateFile);
+    ThreadSetup setup(window, context.policy.strictChecking, context.stop);
+    context.board.SetState(index, "opening");
+    std::unique_ptr<kestrel::InstrumentIO> opened;
+    try {
+        opened = context.factory.OpenInstrument(row.address);
+    } catch (const std::exception& error) {
+        report.message = error.what();
+        window.Log("Cannot open: " + report.message);
+        report.seconds = SecondsSince(start);
+        context.board.SetState(index, OutcomeName(report.outcome), true);
+        return report;
+    }
+    GuardSettings guard{context.policy.dryRun, row.expectedSerial, context.policy.replyTimeoutMs};
+    GuardedIO io(std::move(opened), guard, context.stop,
+                 [&](Phase phase) { context.board.SetState(index, PhaseState(phase)); });
+    context.board.SetState(index, "identifying");
+    std::string path = row.updateFile;
+    int32_t result = kestrel::UpdateFirmware(path, io, window, window);
+    Classify(report, result, io, window, context.policy.dryRun);
+    report.identificationBefore = io.IdentificationBefore();
+    if (report.outcome == Outcome::kUpdated) {
+        report.identificationAfter = io.IdentificationAfter();
+    }
+    report.passes = window.Passes();
+    report.seconds = SecondsSince(start);
+    window.Log(std::string("Result: ") + OutcomeName(report.outcome) +
+               (report.message.empty() ? "" : " (" + report.message + ")"));
+    context.board.SetState(index, OutcomeName(report.outcome), true);
+    return report;
+}
+
+}  // namespace fleet

@@ -1,0 +1,148 @@
+// kr470-fleet: many instruments updated at once through the plug-in's update
+// procedure, with a report at the end.
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "AtomicWrite.h"
+#include "FleetOptions.h"
+#include "FleetRun.h"
+#include "PortKey.h"
+#include "Report.h"
+
+namespace {
+
+using namespace fleet;
+
+StopSignal* stopSignal = nullptr;
+std::atomic<int> signalsSeen{0};
+
+// The first signal asks every update to stop between records; a second one
+// ends the tool at once.
+void OnSignal(int number) {
+    if (signalsSeen.fetch_add(1) > 0) {
+        signal(number, SIG_DFL);
+        raise(number);
+        return;
+    }
+    stopSignal->Request();
+}
+
+void CatchSignals(StopSignal& stop) {
+    stopSignal = &stop;
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
+    }
+    signal(SIGPIPE, SIG_IGN);  // a closed output must not end an update half-way
+}
+
+BoardSize TerminalSize() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return {};
+    }
+    return {size.ws_row, size.ws_col};
+}
+
+int Refuse(const std::string& why) {
+    std::fprintf(stderr, "kr470-fleet: %s\n", why.c_str());
+    return kUsage;
+}
+
+// The plan's rows, or a refusal said on standard error.
+bool LoadPlan(const FleetOptions& options, std::vector<PlanRow>& rows, std::vector<PortKey>& keys) {
+    try {
+        rows = options.planFile.empty() ? PlanFromAddresses(options.addresses, options.updateFile)
+                                        : ReadPlanFile(options.planFile);
+    } catch (const PlanError& error) {
+        Refuse(error.what());
+        return false;
+    }
+    keys = KeysOfRows(rows);
+    std::vector<std::string> clashes = SharedPorts(rows, keys);
+    for (const std::string& clash : clashes) {
+        Refuse(clash);
+    }
+    if (!clashes.empty()) {
+        Refuse("two rows name the same port; nothing was started");
+        return false;
+    }
+    return true;
+}
+
+bool MakeLogFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        Refuse("cannot make the log folder " + folder + ": " + error.message());
+        return false;
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        Refuse("cannot write in the log folder " + folder);
+        return false;
+    }
+    return true;
+}
+
+int Report(const FleetOptions& options, const std::vector<JobReport>& reports, bool stopped,
+           bool onTerminal) {
+    const int status = ExitStatus(reports, stopped, options.policy.dryRun);
+    std::ostream& tableOut = onTerminal ? std::cout : std::cerr;
+    tableOut << '\n' << SummaryTable(reports) << std::flush;
+    if (!onTerminal) {
+        for (const JobReport& report : reports) {
+            std::cout << JsonObject(report) << '\n';
+        }
+        std::cout << std::flush;
+    }
+    std::string problem;
+    if (!options.jsonFile.empty() &&
+        !fileio::WriteFileAtomically(options.jsonFile, JsonReport(reports, status), problem)) {
+        std::fprintf(stderr, "kr470-fleet: the JSON report was not written: %s\n", problem.c_str());
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    FleetOptions options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        Refuse(error);
+        std::fputs("Try 'kr470-fleet --help' for more information.\n", stderr);
+        return kUsage;
+    }
+    if (options.help || options.version) {
+        std::fputs(options.help ? kUsageText : "kr470-fleet 1.0\n", stdout);
+        return 0;
+    }
+    std::vector<PlanRow> rows;
+    std::vector<PortKey> keys;
+    if (!LoadPlan(options, rows, keys) || !MakeLogFolder(options.policy.logFolder)) {
+        return kUsage;
+    }
+    StopSignal stop;
+    CatchSignals(stop);
+    const bool onTerminal = isatty(STDOUT_FILENO) == 1;
+    std::vector<std::string> addresses;
+    for (const PlanRow& row : rows) {
+        addresses.push_back(row.address);
+    }
+    ProgressBoard board(
+        std::cout, onTerminal ? ProgressBoard::Mode::kTerminal : ProgressBoard::Mode::kJsonLines,
+        addresses, TerminalSize());
+    std::unique_ptr<kestrel::IOFactory> factory = kestrel::CreateIOFactory();
+    const size_t jobs = options.jobs != 0 ? options.jobs : DistinctHosts(keys);
+    std::vector<JobReport> reports = RunFleet(rows, jobs, {options.policy, *factory, stop, board});
+    board.Finish();
+    return Report(options, reports, stop.Requested(), onTerminal);
+}

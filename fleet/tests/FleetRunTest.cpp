@@ -1,0 +1,292 @@
+// The kr470-fleet program against simulated instruments on pseudo-terminals
+// and loopback sockets: the report, each instrument's transcript, the exit
+// status, Ctrl-C, shared ports, the dry run and a broken plan.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "Process.h"
+#include "TempFile.h"
+#include "UpdateFileBuilder.h"
+
+namespace {
+
+using osprey::testing::ProcessResult;
+using osprey::testing::Simulator;
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The line of `text` that holds `part`, or "".
+std::string LineWith(const std::string& text, const std::string& part) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (Has(line, part)) {
+            return line;
+        }
+    }
+    return "";
+}
+
+long Count(const std::vector<std::string>& lines, const std::string& prefix) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+}
+
+class FleetRunTest : public ::testing::Test {
+  protected:
+    FleetRunTest() {
+        input_.records = kr470::GenerateImage(120 * 32, 7, "KR470A 1.05");
+        input_.name = "KR470A Firmware 1.05";
+        input_.revision = "1.05";
+        update_ = dir_.Write("KR470A_105.INI", kr470::BuildUpdateFile(input_));
+    }
+
+    // Starts simulator `n` on a pseudo-terminal (a link in the test's folder)
+    // or a loopback socket; returns the address that reaches it.
+    std::string Start(int n, bool serial, std::vector<std::string> options = {}) {
+        std::vector<std::string> argv = {SIMULATOR_PATH, "--transcript", Transcript(n)};
+        if (serial) {
+            std::string link = (dir_.Path() / ("tty" + std::to_string(n))).string();
+            argv.insert(argv.end(), {"--link", link});
+            config_ += "[" + link + "]\nsettings = 2000000,N,8,1\n";
+        } else {
+            argv.insert(argv.end(), {"--tcp", "0"});
+        }
+        argv.insert(argv.end(), options.begin(), options.end());
+        simulators_.push_back(std::make_unique<Simulator>(argv));
+        const std::string& first = simulators_.back()->FirstLine();
+        if (serial) {
+            return "ASRL" + (dir_.Path() / ("tty" + std::to_string(n))).string() + "::INSTR";
+        }
+        return "TCPIP0::127.0.0.1::" + first.substr(4) + "::SOCKET";
+    }
+    std::string Transcript(int n) const {
+        return (dir_.Path() / ("transcript" + std::to_string(n) + ".txt")).string();
+    }
+    std::vector<std::string> Environment() {
+        dir_.Write("kio.ini", config_);
+        return {"KIO_CONFIG=" + (dir_.Path() / "kio.ini").string(), "KESTREL_WAIT_LIMIT_MS=0"};
+    }
+    std::vector<std::string> Fleet(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), FLEET_PATH);
+        arguments.insert(arguments.end(), {"--log-dir", (dir_.Path() / "logs").string()});
+        return arguments;
+    }
+    ProcessResult Run(const std::vector<std::string>& arguments) {
+        return osprey::testing::RunProcess(Fleet(arguments), "", Environment(), dir_.Path());
+    }
+    void StopSimulators() {
+        for (auto& simulator : simulators_) {
+            simulator->Stop();
+        }
+    }
+    // The dialogue of a clean update over a socket (strict) or a serial line.
+    std::vector<std::string> CleanDialogue(bool serial) const {
+        std::vector<std::string> lines = {"*IDN?", "*OPC?",     "SYSTem:ERRor?",
+                                          "*CLS",  "dlo:csum?", "dlo:start 0012345",
+                                          "*OPC?", "dlo:stat?"};
+        if (serial) {
+            lines.insert(lines.begin(), "SYST:REM");
+        }
+        for (const std::string& record : input_.records) {
+            lines.push_back((serial ? "dlo \"" : "dlo? \"") + record + "\" ");
+        }
+        lines.insert(lines.end(), {"*OPC?", "SYST:ERR?", "dlo:csum?", "dlo:stat?"});
+        return lines;
+    }
+
+    osprey::testing::TempDir dir_;
+    kr470::UpdateFileInput input_;
+    std::string update_;
+    std::string config_;
+    std::vector<std::unique_ptr<Simulator>> simulators_;
+};
+
+TEST_F(FleetRunTest, EightInstrumentsTwoWithFaults) {
+    std::string plan = "# eight instruments: serial lines and sockets\n";
+    std::vector<std::string> addresses;
+    for (int n = 0; n < 8; ++n) {
+        std::vector<std::string> options;
+        if (n == 5) {
+            options = {"--refuse", "4:3"};  // strict: refused three times
+        } else if (n == 6) {
+            options = {"--silent", "SYST:ERR?"};  // silent after the pass
+        } else if (n == 7) {
+            options = {"--idn", "Velmora,KR470A,SN470008,1.05-2.10-0.9"};  // already current
+        }
+        addresses.push_back(Start(n, n % 2 == 0, options));
+        plan += "\"" + addresses.back() + "\" KR470A_105.INI" + (n == 1 ? " SN470001" : "") + "\n";
+    }
+    dir_.Write("lab.plan", plan);
+    std::string json = (dir_.Path() / "report.json").string();
+    ProcessResult result =
+        Run({"--plan", "lab.plan", "-j", "8", "--json", json, "--reply-timeout-ms", "1500"});
+    StopSimulators();
+
+    EXPECT_EQ(result.status, 1) << result.errors;
+    const std::string before = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
+    const std::string after = "Velmora,KR470A,SN470001,1.05-2.10-0.9";
+    std::string report = FileText(json);
+    EXPECT_TRUE(Has(report, "\"exit_status\":1}"));
+    for (int n : {0, 1, 2, 3, 4}) {
+        SCOPED_TRACE(n);
+        bool serial = n % 2 == 0;
+        std::vector<std::string> expected = CleanDialogue(serial);
+        std::vector<std::string> transcript = Lines(Transcript(n));
+        ASSERT_EQ(transcript.size(), expected.size() + 3);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), transcript.begin()));
+        EXPECT_EQ(transcript[expected.size()].rfind("dlo:comp ", 0), 0u);
+        EXPECT_EQ(transcript.back(), "*IDN?");
+        std::string row = LineWith(result.errors, addresses[n] + " ");
+        EXPECT_TRUE(Has(row, before + "  " + after + "  updated  1 ")) << row;
+        std::string object = LineWith(report, "\"address\":\"" + addresses[n] + "\"");
+        EXPECT_TRUE(Has(object, "\"idn_before\":\"" + before + "\",\"idn_after\":\"" + after +
+                                    "\",\"result\":\"updated\",\"message\":null,\"passes\":1,"))
+            << object;
+        std::string log = object.substr(object.find("\"log\":\"") + 7);
+        EXPECT_TRUE(Has(FileText(log.substr(0, log.find('"'))), "Result: updated"));
+    }
+    // The refused record: sent three times, then the pass gave up, uncommitted.
+    std::vector<std::string> refused = Lines(Transcript(5));
+    EXPECT_EQ(Count(refused, "dlo? \"" + input_.records[3] + "\""), 3);
+    EXPECT_EQ(Count(refused, "dlo:comp"), 0);
+    EXPECT_EQ(refused.back(), "dlo? \"" + input_.records[3] + "\" ");
+    std::string refusedRow = LineWith(report, addresses[5]);
+    EXPECT_TRUE(Has(refusedRow,
+                    "\"result\":\"failed\",\"message\":\"Record 3 Failes to load / "
+                    "Update file may be corrupt!\",\"passes\":1,"))
+        << refusedRow;
+    EXPECT_TRUE(Has(refusedRow, "\"download_mode\":true"));
+    // The silent one: nothing after the unanswered question.
+    std::vector<std::string> silent = Lines(Transcript(6));
+    EXPECT_EQ(silent.back(), "SYST:ERR?");
+    std::string silentRow = LineWith(report, addresses[6]);
+    EXPECT_TRUE(Has(silentRow, "\"result\":\"failed\"")) << silentRow;
+    EXPECT_TRUE(Has(silentRow, "\"download_mode\":true"));
+    EXPECT_TRUE(Has(result.errors, addresses[6] + " may be left in download mode"));
+    // Already current: identified, nothing else sent; success.
+    EXPECT_EQ(Lines(Transcript(7)), (std::vector<std::string>{"*IDN?"}));
+    EXPECT_TRUE(Has(LineWith(report, addresses[7]), "\"result\":\"current\""));
+    EXPECT_TRUE(Has(LineWith(result.errors, addresses[7] + " "), "current"));
+    // Standard output was no terminal: JSON lines only.
+    std::istringstream out(result.output);
+    for (std::string line; std::getline(out, line);) {
+        EXPECT_TRUE(line.front() == '{' && line.back() == '}') << line;
+    }
+}
+
+TEST_F(FleetRunTest, CtrlCStopsBetweenRecordsAndCommitsNothing) {
+    input_.records = kr470::GenerateImage(400 * 32, 7, "KR470A 1.05");
+    update_ = dir_.Write("KR470A_105.INI", kr470::BuildUpdateFile(input_));
+    std::string slow = Start(0, false, {"--reply-delay-ms", "20"});
+    std::string queued = Start(1, false);
+    std::string json = (dir_.Path() / "report.json").string();
+    std::vector<std::string> environment = Environment();
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    pid_t pid =
+        osprey::testing::Spawn(Fleet({"-j", "1", "--json", json, "-f", update_, slow, queued}),
+                               environment, dir_.Path(), devNull, out[1], devNull);
+    close(out[1]);
+    // Once the pass is under way, Ctrl-C.
+    std::string seen;
+    char buffer[256];
+    for (ssize_t n;
+         !Has(seen, "\"lines\":100,") && (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+    kill(pid, SIGINT);
+    seen += osprey::testing::ReadAll(out[0]);
+    close(out[0]);
+    close(devNull);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    StopSimulators();
+
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    std::vector<std::string> transcript = Lines(Transcript(0));
+    EXPECT_EQ(Count(transcript, "dlo:comp"), 0);
+    EXPECT_LT(Count(transcript, "dlo? \""), 400);
+    EXPECT_EQ(transcript.back().rfind("dlo? \"", 0), 0u);  // it ended on a record
+    std::string report = FileText(json);
+    EXPECT_TRUE(Has(LineWith(report, slow), "\"result\":\"stopped\""));
+    EXPECT_TRUE(Has(LineWith(report, slow), "\"download_mode\":true"));
+    EXPECT_TRUE(Has(LineWith(report, queued),
+                    "\"result\":\"stopped\",\"message\":\"not started: stopped on request\""));
+    EXPECT_TRUE(Lines(Transcript(1)).empty());  // the second was never opened
+}
+
+TEST_F(FleetRunTest, TwoRowsOnOnePortAreRefusedBeforeAnythingStarts) {
+    std::string serial = Start(0, true);
+    std::string tcp = Start(1, false);
+    std::string pty = simulators_[0]->FirstLine();  // the link's target
+    config_ += "[aliases]\nGPIB0::10 = " + tcp + "\n";
+    dir_.Write("lab.plan", "\"" + serial +
+                               "\" KR470A_105.INI\nGPIB0::10 KR470A_105.INI\n"
+                               "ASRL" +
+                               pty + " KR470A_105.INI\n" + tcp + " KR470A_105.INI\n");
+    ProcessResult result = Run({"--plan", "lab.plan"});
+    StopSimulators();
+    EXPECT_EQ(result.status, 2);
+    EXPECT_TRUE(Has(result.errors, "lab.plan:3: ASRL" + pty + " reaches the port of lab.plan:1"))
+        << result.errors;
+    EXPECT_TRUE(Has(result.errors, "lab.plan:4: " + tcp + " reaches the port of lab.plan:2"));
+    EXPECT_TRUE(Has(result.errors, "nothing was started"));
+    EXPECT_TRUE(Lines(Transcript(0)).empty());
+    EXPECT_TRUE(Lines(Transcript(1)).empty());
+}
+
+TEST_F(FleetRunTest, DryRunSendsOnlyTheIdentification) {
+    std::string serial = Start(0, true);
+    std::string tcp = Start(1, false, {"--idn", "Velmora,KR900B,SN9,1.00-1-1"});
+    ProcessResult result = Run({"--dry-run", "-f", "KR470A_105.INI", serial, tcp});
+    StopSimulators();
+    EXPECT_EQ(result.status, 1);  // the other model is refused
+    EXPECT_EQ(Lines(Transcript(0)), (std::vector<std::string>{"*IDN?"}));
+    EXPECT_EQ(Lines(Transcript(1)), (std::vector<std::string>{"*IDN?"}));
+    EXPECT_TRUE(Has(LineWith(result.output, "\"address\":\"" + serial + "\",\"update_file\""),
+                    "\"result\":\"ready\""));
+    EXPECT_TRUE(Has(LineWith(result.output, "\"address\":\"" + tcp + "\",\"update_file\""),
+                    "\"result\":\"refused\",\"message\":\"This firmware update is not intended"));
+}
+
+TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {
+    dir_.Write("lab.plan", "ASRL1 KR470A_105.INI\n\n\"ASRL2 KR470A_105.INI\n");
+    ProcessResult result = Run({"--plan", "lab.plan"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.errors,
+              "kr470-fleet: lab.plan:3: the quote opened in field 1 is never closed\n");
+    ProcessResult usage = Run({"-f", "KR470A_105.INI"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_TRUE(Has(usage.errors, "--update-file needs at least one address"));
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// Two spellings of one port are one port, through links, numbered serial
+// ports and aliases; the default parallelism counts hosts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "PortKey.h"
+#include "TempFile.h"
+
+namespace fleet {
+namespace {
+
+class PortKeyTest : public ::testing::Test {
+  protected:
+    PortKeyTest() {
+        device_ = dir_.Write("ttyLab0", "");
+        std::filesystem::create_symlink(device_, dir_.Path() / "by-id-adapter");
+        dir_.Write("kio.ini", "[ASRL3]\ndevice = " + device_ +
+                                  "\n[aliases]\nGPIB0::10 = TCPIP0::127.0.0.1::5025::SOCKET\n"
+                                  "GPIB0::11 = ASRL3::INSTR\n");
+        setenv("KIO_CONFIG", (dir_.Path() / "kio.ini").c_str(), 1);
+    }
+    ~PortKeyTest() override { unsetenv("KIO_CONFIG"); }
+
+    std::vector<PlanRow> Rows(const std::vector<std::string>& addresses) const {
+        return PlanFromAddresses(addresses, "fw.ini");
+    }
+    std::vector<std::string> Clashes(const std::vector<std::string>& addresses) const {
+        std::vector<PlanRow> rows = Rows(addresses);
+        return SharedPorts(rows, KeysOfRows(rows));
+    }
+
+    osprey::testing::TempDir dir_;
+    std::string device_;
+};
+
+TEST_F(PortKeyTest, OneSerialDeviceSpelledFourWaysIsOnePort) {
+    std::string link = (dir_.Path() / "by-id-adapter").string();
+    std::vector<std::string> clashes =
+        Clashes({"ASRL3::INSTR", "ASRL" + device_ + "::INSTR", "asrl" + link, "GPIB0::11"});
+    ASSERT_EQ(clashes.size(), 3u);
+    EXPECT_EQ(clashes[0], "address 2: ASRL" + device_ +
+                              "::INSTR reaches the port of address 1 "
+                              "(ASRL3::INSTR): serial " +
+                              device_);
+}
+
+TEST_F(PortKeyTest, SocketsCompareByHostAndPortNumber) {
+    EXPECT_EQ(
+        Clashes({"TCPIP0::127.0.0.1::5025::SOCKET", "tcpip::127.0.0.1::05025::socket"}).size(), 1u);
+    EXPECT_EQ(Clashes({"GPIB0::10", "TCPIP0::127.0.0.1::5025::SOCKET"}).size(), 1u);
+    EXPECT_TRUE(Clashes({"TCPIP0::127.0.0.1::5025::SOCKET", "TCPIP0::127.0.0.1::5026::SOCKET",
+                         "TCPIP0::127.0.0.2::5025::SOCKET"})
+                    .empty());
+}
+
+TEST_F(PortKeyTest, UnknownBusesKeyAsTheirRoutedAddress) {
+    EXPECT_EQ(Clashes({"VXI0::1::INSTR", "vxi0::1"}).size(), 1u);
+    EXPECT_TRUE(Clashes({"VXI0::1::INSTR", "VXI0::2::INSTR"}).empty());
+}
+
+TEST_F(PortKeyTest, DefaultParallelismIsOnePerHostOrSerialPort) {
+    std::vector<PortKey> keys =
+        KeysOfRows(Rows({"TCPIP0::127.0.0.1::5025::SOCKET", "TCPIP0::127.0.0.1::5026::SOCKET",
+                         "TCPIP0::lab-7::5025::SOCKET", "ASRL3::INSTR", "ASRL/dev/ttyS9"}));
+    EXPECT_EQ(DistinctHosts(keys), 4u);
+}
+
+}  // namespace
+}  // namespace fleet

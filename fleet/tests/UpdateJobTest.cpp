@@ -1,0 +1,218 @@
+// One instrument's job through the plug-in's procedure against the simulated
+// instrument in-process: the answers the policy gives, what the guard lets
+// through, and the result each ending is reported as.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "Fakes.h"
+#include "GuardedIO.h"
+#include "TempFile.h"
+#include "UpdateFileBuilder.h"
+#include "UpdateJob.h"
+
+namespace fleet {
+namespace {
+
+using kestrel::testing::SimulatedIO;
+
+// The simulated instrument; asks for a stop when the given record is sent.
+class StoppingIO : public SimulatedIO {
+  public:
+    StoppingIO(kr470::InstrumentOptions options, std::string kind, StopSignal& stop, int stopAt,
+               std::vector<std::string>& sent)
+        : SimulatedIO(std::move(options), std::move(kind)),
+          stop_(stop),
+          stopAt_(stopAt),
+          sent_(sent) {}
+    void SendCommand(const std::string& command) override {
+        SimulatedIO::SendCommand(command);
+        sent_.push_back(command);
+        if (command.rfind("dlo", 0) == 0 && command.find('"') != std::string::npos &&
+            ++records_ == stopAt_) {
+            stop_.Request();
+        }
+    }
+
+  private:
+    StopSignal& stop_;
+    int stopAt_;
+    std::vector<std::string>& sent_;  // outlives the I/O object, which the job releases
+    int records_ = 0;
+};
+
+// Hands out one simulated instrument and keeps sight of it.
+class OneInstrument : public kestrel::IOFactory {
+  public:
+    kr470::InstrumentOptions options;
+    std::string kind = "TCPIP";
+    int stopAtRecord = 0;  // 0: never
+    StopSignal* stop = nullptr;
+    std::vector<std::string> sent;  // by the last instrument opened
+
+    std::unique_ptr<kestrel::InstrumentIO> OpenInstrument(const std::string&) override {
+        sent.clear();
+        return std::make_unique<StoppingIO>(options, kind, *stop, stopAtRecord, sent);
+    }
+};
+
+bool IsRecord(const std::string& line) {
+    return line.find('"') != std::string::npos;
+}
+
+class UpdateJobTest : public ::testing::Test {
+  protected:
+    UpdateJobTest() {
+        input_.records = kr470::GenerateImage(150 * 32, 3, "KR470A 1.05");
+        input_.name = "KR470A Firmware 1.05";
+        input_.revision = "1.05";
+        policy_.logFolder = dir_.Path().string();
+        factory_.stop = &stop_;
+        setenv("KESTREL_WAIT_LIMIT_MS", "0", 1);
+    }
+    ~UpdateJobTest() override { unsetenv("KESTREL_WAIT_LIMIT_MS"); }
+
+    JobReport Run(const std::string& expectedSerial = "") {
+        std::string file = dir_.Write("update.ini", kr470::BuildUpdateFile(input_));
+        ProgressBoard board(progress_, ProgressBoard::Mode::kJsonLines,
+                            {"TCPIP0::lab::5025::SOCKET"});
+        PlanRow row{"TCPIP0::lab::5025::SOCKET", file, expectedSerial, "plan:1"};
+        return RunJob(row, 0, {policy_, factory_, stop_, board});
+    }
+    const std::vector<std::string>& Sent() const { return factory_.sent; }
+    long RecordsSent() const { return std::count_if(Sent().begin(), Sent().end(), IsRecord); }
+    bool Committed() const {
+        return std::any_of(Sent().begin(), Sent().end(),
+                           [](const std::string& line) { return line.rfind("dlo:comp", 0) == 0; });
+    }
+    std::string Log(const JobReport& report) const {
+        std::ifstream in(report.logFile);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    osprey::testing::TempDir dir_;
+    kr470::UpdateFileInput input_;
+    Policy policy_;
+    StopSignal stop_;
+    OneInstrument factory_;
+    std::ostringstream progress_;
+};
+
+TEST_F(UpdateJobTest, CleanUpdateIsReportedWithBothIdentificationsAndLogged) {
+    JobReport report = Run("SN470001");
+    EXPECT_EQ(report.outcome, Outcome::kUpdated);
+    EXPECT_EQ(report.identificationBefore, "Velmora,KR470A,SN470001,1.04-2.10-0.9");
+    EXPECT_EQ(report.identificationAfter, "Velmora,KR470A,SN470001,1.05-2.10-0.9");
+    EXPECT_EQ(report.passes, 1);
+    EXPECT_FALSE(report.mayBeInDownloadMode);
+    EXPECT_EQ(report.message, "");
+    // Strict checking by default on a socket: every record is a query.
+    EXPECT_TRUE(std::all_of(Sent().begin(), Sent().end(), [](const std::string& line) {
+        return !IsRecord(line) || line.rfind("dlo? ", 0) == 0;
+    }));
+    std::string log = Log(report);
+    EXPECT_NE(log.find("Do you want to continue with update? (Y/N) -> Yes"), std::string::npos);
+    EXPECT_NE(log.find("Firmware update completed successfully"), std::string::npos);
+    EXPECT_NE(log.find("Result: updated"), std::string::npos);
+    EXPECT_NE(progress_.str().find("\"state\":\"updated\""), std::string::npos);
+}
+
+TEST_F(UpdateJobTest, RevisionQuestionsFollowThePolicy) {
+    factory_.options.identification = "Velmora,KR470A,SN470001,1.05-2.10-0.9";
+    JobReport same = Run();
+    EXPECT_EQ(same.outcome, Outcome::kCurrent);  // nothing to do is success
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"*IDN?"}));
+
+    policy_.yesSameRevision = true;
+    EXPECT_EQ(Run().outcome, Outcome::kUpdated);
+
+    factory_.options.identification = "Velmora,KR470A,SN470001,1.06-2.10-0.9";
+    JobReport newer = Run();  // the same-revision answer does not cover a downgrade
+    EXPECT_EQ(newer.outcome, Outcome::kRefused);
+    EXPECT_EQ(newer.message, "the instrument's revision is newer than the update's");
+    policy_.yesOlderUpdate = true;
+    EXPECT_EQ(Run().outcome, Outcome::kUpdated);
+}
+
+TEST_F(UpdateJobTest, FailedPassIsRepeatedOnlyAsOftenAsAllowed) {
+    factory_.options.errorsAfterPass.emplace(1, "-350,\"Queue overflow\"");
+    JobReport given = Run();
+    EXPECT_EQ(given.outcome, Outcome::kFailed);
+    EXPECT_EQ(given.passes, 1);
+    EXPECT_TRUE(given.mayBeInDownloadMode);
+    EXPECT_FALSE(Committed());
+
+    policy_.retryPasses = 1;
+    JobReport repeated = Run();
+    EXPECT_EQ(repeated.outcome, Outcome::kUpdated);
+    EXPECT_EQ(repeated.passes, 2);
+    EXPECT_FALSE(repeated.mayBeInDownloadMode);
+}
+
+TEST_F(UpdateJobTest, StopEndsThePassBetweenRecordsWithoutCommitting) {
+    factory_.stopAtRecord = 40;
+    JobReport report = Run();
+    EXPECT_EQ(report.outcome, Outcome::kStopped);
+    EXPECT_TRUE(report.mayBeInDownloadMode);
+    EXPECT_EQ(RecordsSent(), 40);
+    EXPECT_FALSE(Committed());
+    EXPECT_EQ(Sent().back().rfind("dlo? ", 0), 0u);  // nothing after the record in flight
+    EXPECT_NE(report.message.find("Stopped on request"), std::string::npos);
+}
+
+TEST_F(UpdateJobTest, StopBeforeTheDownloadLeavesTheInstrumentAsItWas) {
+    stop_.Request();
+    JobReport report = Run();
+    EXPECT_EQ(report.outcome, Outcome::kStopped);
+    EXPECT_FALSE(report.mayBeInDownloadMode);
+    EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(UpdateJobTest, DryRunOnASerialLineSendsOnlyTheIdentification) {
+    policy_.dryRun = true;
+    factory_.kind = "ASRL";
+    JobReport ready = Run();
+    EXPECT_EQ(ready.outcome, Outcome::kReady);
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"*IDN?"}));
+    EXPECT_FALSE(ready.mayBeInDownloadMode);
+
+    // The code section is still checked when the revision is already there.
+    factory_.options.identification = "Velmora,KR470A,SN470001,1.05-2.10-0.9";
+    input_.records.insert(input_.records.begin() + 3, "S1-not-a-record");
+    JobReport broken = Run();
+    EXPECT_EQ(broken.outcome, Outcome::kRefused);
+    EXPECT_EQ(broken.message, "Non-SRecord in code section!");
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"*IDN?"}));
+}
+
+TEST_F(UpdateJobTest, WrongSerialNumberIsRefusedAfterTheIdentification) {
+    JobReport report = Run("SN999999");
+    EXPECT_EQ(report.outcome, Outcome::kRefused);
+    EXPECT_EQ(report.message, "Serial number SN470001 is not the SN999999 the plan names.");
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"*IDN?"}));
+}
+
+TEST_F(UpdateJobTest, WrongModelIsRefusedNotFailed) {
+    input_.model = "KR900B";
+    JobReport report = Run();
+    EXPECT_EQ(report.outcome, Outcome::kRefused);
+    EXPECT_NE(report.message.find("not intended for this instrument"), std::string::npos);
+}
+
+TEST(SerialOfTest, TakesTheThirdFieldTrimmed) {
+    EXPECT_EQ(SerialOf("Velmora,KR470A, SN1 ,1.04"), "SN1");
+    EXPECT_EQ(SerialOf("Velmora,KR470A,SN1"), "SN1");
+    EXPECT_EQ(SerialOf("Velmora,KR470A"), "");
+}
+
+TEST(LogFileNameTest, KeepsOnlySafeCharacters) {
+    EXPECT_EQ(LogFileName(0, "ASRL/dev/pts/3::INSTR"), "01-ASRL_dev_pts_3__INSTR.log");
+    EXPECT_EQ(LogFileName(11, "../x y"), "12-.._x_y.log");
+}
+
+}  // namespace
+}  // namespace fleet
