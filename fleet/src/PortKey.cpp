@@ -44,7 +44,35 @@ std::string HostText(const std::string& host) {
     return kio::Upper(host);
 }
 
-std::optional<PortKey> KeyOfRouted(const kio::Config& config, const std::string& routed) {
+std::optional<PortKey> KeyOfRouted(const kio::Config& config, const std::string& routed,
+                                   int hops = 0);
+
+// A number part in one written form ("010" is 10); empty when it is none.
+std::string NumberText(const std::string& part) {
+    if (part.empty() || part.size() > 3 || !kio::AllDigits(part))
+        return {};
+    return std::to_string(std::stoi(part));
+}
+
+// An instrument behind a board's "++" controller: its own port is the board's
+// line and its GPIB address; it shares its host with everything on that line.
+std::optional<PortKey> KeyOfGpib(const kio::Config& config, const std::vector<std::string>& parts,
+                                 int hops) {
+    const std::string number = parts[0].substr(4);
+    const std::string controller =
+        kio::Trim(kio::Lookup(config, "GPIB" + (number.empty() ? "0" : number), "CONTROLLER"));
+    const std::string primary = parts.size() > 1 ? NumberText(parts[1]) : std::string();
+    if (controller.empty() || primary.empty() || hops > 0)
+        return std::nullopt;
+    std::optional<PortKey> line = KeyOfRouted(config, controller, hops + 1);
+    if (!line)
+        return std::nullopt;
+    std::string secondary = parts.size() > 2 ? NumberText(parts[2]) : std::string();
+    std::string instrument = " gpib " + primary + (secondary.empty() ? "" : "," + secondary);
+    return PortKey{line->port + instrument, line->host};
+}
+
+std::optional<PortKey> KeyOfRouted(const kio::Config& config, const std::string& routed, int hops) {
     std::vector<std::string> parts = kio::SplitAddress(kio::Canonical(routed));
     std::vector<std::string> written = kio::SplitAddress(routed);
     if (parts[0].starts_with("ASRL") && parts[0].size() > 4) {
@@ -56,6 +84,8 @@ std::optional<PortKey> KeyOfRouted(const kio::Config& config, const std::string&
         std::string host = HostText(written[1]);
         return PortKey{"tcp " + host + ":" + std::to_string(std::stoi(parts[2])), "host " + host};
     }
+    if (parts[0].starts_with("GPIB"))
+        return KeyOfGpib(config, parts, hops);
     return std::nullopt;
 }
 

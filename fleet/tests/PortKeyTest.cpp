@@ -17,7 +17,9 @@ class PortKeyTest : public ::testing::Test {
         std::filesystem::create_symlink(device_, dir_.Path() / "by-id-adapter");
         dir_.Write("kio.ini", "[ASRL3]\ndevice = " + device_ +
                                   "\n[aliases]\nGPIB0::10 = TCPIP0::127.0.0.1::5025::SOCKET\n"
-                                  "GPIB0::11 = ASRL3::INSTR\n");
+                                  "GPIB0::11 = ASRL3::INSTR\n"
+                                  "[gpib1]\ncontroller = ASRL3::INSTR\n"
+                                  "[gpib2]\ncontroller = TCPIP0::127.0.0.1::1234::SOCKET\n");
         setenv("KIO_CONFIG", (dir_.Path() / "kio.ini").c_str(), 1);
     }
     ~PortKeyTest() override { unsetenv("KIO_CONFIG"); }
@@ -52,6 +54,16 @@ TEST_F(PortKeyTest, SocketsCompareByHostAndPortNumber) {
     EXPECT_TRUE(Clashes({"TCPIP0::127.0.0.1::5025::SOCKET", "TCPIP0::127.0.0.1::5026::SOCKET",
                          "TCPIP0::127.0.0.2::5025::SOCKET"})
                     .empty());
+}
+
+TEST_F(PortKeyTest, InstrumentsBehindOneControllerShareItsLineButNotTheirPort) {
+    EXPECT_EQ(Clashes({"GPIB1::5::INSTR", "gpib1::05"}).size(), 1u);
+    EXPECT_EQ(Clashes({"GPIB1::5::2", "GPIB1::5::02::INSTR"}).size(), 1u);
+    EXPECT_TRUE(Clashes({"GPIB1::5", "GPIB1::6", "GPIB1::5::2", "GPIB2::5"}).empty());
+    std::vector<PortKey> keys = KeysOfRows(Rows(
+        {"GPIB1::5", "GPIB1::6", "ASRL3::INSTR", "GPIB2::5", "TCPIP0::127.0.0.1::5025::SOCKET"}));
+    EXPECT_EQ(DistinctHosts(keys), 2u);
+    EXPECT_EQ(keys[0].host, keys[2].host);
 }
 
 TEST_F(PortKeyTest, UnknownBusesKeyAsTheirRoutedAddress) {
