@@ -10,7 +10,7 @@
 namespace serialio {
 namespace {
 
-constexpr size_t kSlots = 4;
+constexpr size_t kSlots = kMostHeldPorts;
 constexpr int kFilling = -2;  // a slot claimed by a thread that is still filling it in
 
 struct HeldPort {

@@ -3,11 +3,16 @@
 // mode, lock file) before it ends.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "KernelTermios.h"
 
 namespace serialio {
+
+// Enough for a fleet update holding one port per instrument; a port beyond
+// them is not restored by a signal handler, only by its normal close.
+inline constexpr size_t kMostHeldPorts = 64;
 
 // Records an open port; returns its slot, or -1 when every slot is taken.
 int HoldPort(int fd, const SavedTermios& saved, std::string_view lockPath);
