@@ -11,6 +11,8 @@
 #      60 MB is at most 1.1 times the files' growth: the file is held once, never twice)
 #   6. the finder's search of N silent instruments against its slowest probe (goal:
 #      <= 1.2 x while N <= 8, the probe pool's size) and against probing one after another
+#   7. records a second of a plug-in update over VXI-11 (TCPIP0::127.0.0.1::INSTR), normal mode,
+#      against a bare writer through the same session and transport (goal >= 0.5 of it)
 # Exits 1 when a figure misses its goal. A loaded machine can miss them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -205,6 +207,32 @@ for n in 1 5 8 12; do
   echo "   $n probes: search $search s, slowest probe $slowest s, one after another" \
     "$(median <"$work/serial.txt") s: ratio $times: $mark (searches: $(listed "$work/search.txt"))"
 done
+
+echo "7. Records a second over VXI-11, normal mode, 500 records, median of $runs runs (goal >= 0.5)"
+# lan_pass OUT PROGRAM [ARGS]: PROGRAM ADDRESS FILE [ARGS] against a fresh LAN face;
+# appends the pass's records a second to OUT.
+lan_pass() {
+  local out=$1 program=$2
+  shift 2
+  "$sim" --vxi11 0 --stats on >"$work/sim.out" 2>"$work/sim.err" &
+  sim_pid=$!
+  for _ in $(seq 100); do [[ -s $work/sim.out ]] && break; sleep 0.05; done
+  printf '[tcpip]\nvxi11_port = %s\n' "$(cut -d' ' -f2 "$work/sim.out")" >"$work/kio.ini"
+  KIO_CONFIG=$work/kio.ini KESTREL_WAIT_LIMIT_MS=0 "$program" TCPIP0::127.0.0.1::INSTR \
+    "$work/small.ini" "$@"
+  stop_sim
+  figure 'records/s' >>"$out"
+}
+: >"$work/ours.txt"
+: >"$work/base.txt"
+for _ in $(seq "$runs"); do
+  lan_pass "$work/ours.txt" "$b/bench/bench-plugin-update" normal
+  lan_pass "$work/base.txt" "$b/bench/bench-lan-baseline"
+done
+ours=$(median <"$work/ours.txt") base=$(median <"$work/base.txt")
+share=$(ratio "$ours" "$base")
+echo "   plug-in $ours/s, bare writer $base/s: ratio $share: $(verdict "$share" '>=' 0.5)" \
+  "$(runs_of_both 'bare writer' | sed 's/Osprey/plug-in/')"
 
 misses=$(wc -l <"$work/misses")
 if ((misses > 0)); then

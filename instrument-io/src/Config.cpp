@@ -14,7 +14,8 @@ constexpr const char* kConfigVariable = "KIO_CONFIG";
 
 // The keys a port's section may hold; [aliases] holds addresses as keys.
 bool IsKnownKey(const std::string& section, const std::string& key) {
-    return section == "ALIASES" || key == "DEVICE" || key == "SETTINGS" || key == "HANDSHAKE";
+    return section == "ALIASES" || key == "DEVICE" || key == "SETTINGS" || key == "HANDSHAKE" ||
+           key == "VXI11_PORT" || key == "VXI11_HOSTS";
 }
 
 // Sections and keys of `text` in upper case, the first of a repeated key

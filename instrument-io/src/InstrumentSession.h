@@ -5,6 +5,7 @@
 //   ASRL<n>[::INSTR]                 serial port n (device and settings from the configuration)
 //   ASRL/dev/ttyUSB0::INSTR          a serial device by path
 //   TCPIP[board]::host::port::SOCKET a raw TCP socket
+//   TCPIP[board]::host[::lan-device][::INSTR]  a VXI-11 instrument (see Vxi11.h)
 //   GPIB[board]::primary[::INSTR]    through an alias only
 #pragma once
 
@@ -78,7 +79,8 @@ class Session {
 // ${XDG_CONFIG_HOME:-~/.config}/instrument-io/config.ini.
 std::string ConfigPath();
 
-// The addresses the configuration names: its aliases and its ASRL<n> sections.
+// The addresses the configuration names: its aliases, its ASRL<n> sections
+// and its VXI-11 hosts.
 std::vector<std::string> ConfiguredAddresses();
 
 }  // namespace kio

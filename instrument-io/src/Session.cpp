@@ -9,6 +9,7 @@
 #include "Config.h"
 #include "InstrumentSession.h"
 #include "Transport.h"
+#include "Vxi11.h"
 
 namespace kio {
 
@@ -25,6 +26,8 @@ std::vector<std::string> ConfiguredAddresses() {
         if (entry.first.starts_with("ASRL") && AllDigits(entry.first.substr(4)))
             addresses.push_back(entry.first + "::INSTR");
     }
+    for (std::string& lan : Vxi11HostAddresses(config))
+        addresses.push_back(std::move(lan));
     return addresses;
 }
 
@@ -47,7 +50,8 @@ Result FailedOpen(std::string_view address, const std::string& routed, BusFailur
             return {Status::kNotFound, "Cannot open " + std::string(address) + via + ": " + why};
         }
     }
-    return {Status::kBadAddress, "Invalid resource address: " + routed};
+    std::string detail = why.empty() ? "" : " (" + why + ")";
+    return {Status::kBadAddress, "Invalid resource address: " + routed + detail};
 }
 
 }  // namespace
@@ -84,7 +88,9 @@ Result Session::Write(std::string_view line) {
     std::string bytes(line);
     bytes.push_back('\n');
     if (!transport_->WriteAll(bytes, timeoutMs_)) {
-        return {Status::kIoError, "I/O error writing to " + address_};
+        std::string why = transport_->Failure();
+        return {Status::kIoError,
+                "I/O error writing to " + address_ + (why.empty() ? "" : ": " + why)};
     }
     return {};
 }
@@ -118,7 +124,10 @@ Result Session::ReadLine(std::string& line) {
         }
         long n = transport_->ReadSome(buffer, static_cast<uint32_t>(timeoutMs_ - elapsed));
         if (n < 0) {
-            return {Status::kIoError, "Connection to " + address_ + " was lost"};
+            std::string why = transport_->Failure();
+            if (why.empty())
+                return {Status::kIoError, "Connection to " + address_ + " was lost"};
+            return {Status::kIoError, "I/O error reading from " + address_ + ": " + why};
         }
         Append(std::string_view(buffer, static_cast<size_t>(n)));
     }

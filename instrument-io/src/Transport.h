@@ -15,6 +15,9 @@ class Transport {
     // Waits up to waitMs (in poll) for bytes; returns the count, 0 on time-out,
     // -1 when the connection failed or dropped.
     virtual long ReadSome(std::span<char> into, uint32_t waitMs) = 0;
+    // Why the last write or read failed, when the transport can say more than
+    // that it failed; empty otherwise.
+    virtual std::string Failure() const { return {}; }
 };
 
 // A serial device in raw mode, opened exclusively (lock file included).
@@ -26,5 +29,9 @@ std::unique_ptr<Transport> OpenSerial(const std::string& device, const std::stri
 // take no longer than `timeoutMs`.
 std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
                                    uint32_t timeoutMs, std::string& why);
+// The same connection as a connected socket (non-blocking, close-on-exec),
+// or -1 with `why` set.
+int ConnectTcp(const std::string& host, const std::string& port, uint32_t timeoutMs,
+               std::string& why);
 
 }  // namespace kio

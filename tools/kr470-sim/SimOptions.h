@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Instrument.h"
+#include "Vxi11Core.h"
 
 namespace kr470 {
 
@@ -16,6 +17,7 @@ struct SimSettings {
     int baud = 0;          // pace reading to this rate (10 bits a byte); 0: as fast as it comes
     int replyDelayMs = 0;  // answer slowly
     bool stats = false;    // report each pass's line use on stderr
+    Vxi11Options vxi11;    // the LAN face, when its port is set
 };
 
 // Parses the whole command line. --help and --version print and end the

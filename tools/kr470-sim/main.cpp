@@ -21,7 +21,9 @@
 #include <vector>
 
 #include "Instrument.h"
+#include "LoopbackSocket.h"
 #include "SimOptions.h"
+#include "Vxi11Server.h"
 
 namespace {
 
@@ -118,22 +120,13 @@ int OpenPseudoTerminal(std::string& slavePath, int& slaveFd) {
 int AcceptTcpClient(int port, bool announce) {
     static int listener = -1;
     if (listener < 0) {
-        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int yes = 1;
-        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener, 1) != 0) {
+        listener = kr470::BindLoopback(SOCK_STREAM, port, 1);
+        if (listener < 0) {
             std::perror("kr470-sim: tcp");
             std::exit(1);
         }
-        socklen_t length = sizeof address;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
         if (announce) {
-            std::printf("tcp %d\n", ntohs(address.sin_port));
+            std::printf("tcp %d\n", kr470::LocalPort(listener));
             std::fflush(stdout);
         }
     }
@@ -187,6 +180,21 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// One line received: measured, written to the transcript and answered
+// (after the reply delay when there is an answer).
+kr470::Response Answer(const std::string& line, kr470::Instrument& instrument,
+                       const Settings& settings, PassStats& stats, std::ofstream& transcript) {
+    stats.Line(line, Clock::now());
+    if (transcript.is_open()) {
+        transcript << line << '\n' << std::flush;
+    }
+    kr470::Response response = instrument.Handle(line);
+    if (response.reply && !response.hangUp && settings.replyDelayMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(settings.replyDelayMs));
+    }
+    return response;
+}
+
 // Serves one connection. Returns false when the line dropped by a fault.
 bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
            std::ofstream& transcript) {
@@ -210,18 +218,11 @@ bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
         while ((lf = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, lf);
             pending.erase(0, lf + 1);
-            stats.Line(line, Clock::now());
-            if (transcript.is_open()) {
-                transcript << line << '\n' << std::flush;
-            }
-            kr470::Response response = instrument.Handle(line);
+            kr470::Response response = Answer(line, instrument, settings, stats, transcript);
             if (response.hangUp) {
                 return false;
             }
             if (response.reply) {
-                if (settings.replyDelayMs > 0) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(settings.replyDelayMs));
-                }
                 pacer.Account(response.reply->size() + 1);
                 if (!WriteAll(fd, *response.reply + "\n"))
                     return true;
@@ -247,6 +248,16 @@ int main(int argc, char** argv) {
         }
     }
     kr470::Instrument instrument(settings.instrument);
+
+    if (settings.vxi11.corePort >= 0) {
+        PassStats stats(0, settings.stats);
+        return kr470::ServeVxi11(
+            settings.vxi11,
+            [&](const std::string& line) {
+                return Answer(line, instrument, settings, stats, transcript);
+            },
+            stopRequested);
+    }
 
     if (settings.tcpPort >= 0) {
         bool announce = true;

@@ -1,0 +1,35 @@
+// A VXI-11 address with no port key: the core channel's port comes from the
+// portmapper on port 111, here the simulator's. Port 111 is machine-wide, so
+// ctest runs this program alone; without the port it skips and says why.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "InstrumentSession.h"
+#include "Process.h"
+
+namespace kio {
+namespace {
+
+TEST(Vxi11PortmapperTest, TheCorePortIsFoundThroughThePortmapper) {
+    osprey::testing::Simulator simulator({SIMULATOR_PATH, "--vxi11", "0", "--portmapper"});
+    if (!simulator.FirstLine().ends_with(" portmapper"))
+        GTEST_SKIP() << "127.0.0.1:111 cannot be bound here (not root, or a portmapper already "
+                        "runs): the portmapper path is not tested";
+    const std::filesystem::path config =
+        std::filesystem::temp_directory_path() / ("kio-pmap-" + std::to_string(getpid()) + ".ini");
+    std::ofstream(config) << "[tcpip]\nvxi11_hosts = 127.0.0.1\n";  // and no port key
+    setenv("KIO_CONFIG", config.c_str(), 1);
+    Result result;
+    std::unique_ptr<Session> session = Session::Open("TCPIP0::127.0.0.1::INSTR", result);
+    ASSERT_NE(session, nullptr) << result.message;
+    std::string reply;
+    ASSERT_TRUE(session->Query("*OPC?", reply).ok());
+    EXPECT_EQ(reply, "1");
+    unsetenv("KIO_CONFIG");
+    std::filesystem::remove(config);
+}
+
+}  // namespace
+}  // namespace kio
