@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "Transport.h"
+#include "Vxi11.h"
 
 namespace kio {
 namespace {

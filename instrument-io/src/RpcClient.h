@@ -35,9 +35,4 @@ class RpcClient {
     int fd_;
 };
 
-// The TCP port the portmapper on `host` (port 111) gives for
-// program/version, within `timeoutMs`; empty with `why` set when there is none.
-std::string PortFromPortmapper(const std::string& host, uint32_t program, uint32_t version,
-                               uint32_t timeoutMs, std::string& why);
-
 }  // namespace kio

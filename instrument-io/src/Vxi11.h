@@ -38,6 +38,12 @@ bool ConfiguredCorePort(const Config& config, const std::string& host, std::stri
 // The finder's VXI-11 addresses: the hosts of [tcpip] vxi11_hosts.
 std::vector<std::string> Vxi11HostAddresses(const Config& config);
 
+// The TCP port the portmapper on `host` (port 111) gives for
+// program/version, within `timeoutMs`; empty with `why` set when there is none.
+// (Implemented with the RPC client; declared here, free of RPC types.)
+std::string PortFromPortmapper(const std::string& host, uint32_t program, uint32_t version,
+                               uint32_t timeoutMs, std::string& why);
+
 std::unique_ptr<Transport> OpenVxi11Address(const BusRequest& request, BusFailure& failure,
                                             std::string& why);
 

@@ -23,9 +23,10 @@ bool IsHostName(const std::string& host) {
            });
 }
 
-// LAN device names look like "inst0", "gpib0,10" or "hpib7,1".
+// LAN device names look like "inst0", "gpib0,10" or "hpib7,1": a letter first.
 bool IsDeviceName(const std::string& device) {
     return !device.empty() && device.size() <= kLongestName &&
+           std::isalpha(static_cast<unsigned char>(device[0])) &&
            std::all_of(device.begin(), device.end(), [](unsigned char c) {
                return std::isalnum(c) || c == ',' || c == '_' || c == '.' || c == '-';
            });
@@ -63,6 +64,11 @@ bool ParseVxi11Address(const std::vector<std::string>& written, Vxi11Target& tar
     }
     target.host = Trim(parts[1]);
     target.device = parts.size() == 3 ? Trim(parts[2]) : kDefaultLanDevice;
+    if (AllDigits(target.device)) {
+        why = "\"" + target.device +
+              "\" is a port number, not a LAN device name: a socket address ends in ::SOCKET";
+        return false;
+    }
     if (!IsDeviceName(target.device)) {
         why = "\"" + target.device + "\" is no LAN device name (like inst0 or gpib0,10)";
         return false;
@@ -114,8 +120,11 @@ std::unique_ptr<Transport> OpenVxi11Address(const BusRequest& request, BusFailur
     if (port.empty()) {
         port = PortFromPortmapper(target.host, kCoreProgram, kCoreVersion, request.connectTimeoutMs,
                                   why);
-        if (port.empty())
+        if (port.empty()) {
+            why +=
+                " (a host without a portmapper needs vxi11_port in [tcpip::" + target.host + "])";
             return nullptr;
+        }
     }
     const uint32_t spent = NowMs() - start;
     if (spent >= request.connectTimeoutMs) {

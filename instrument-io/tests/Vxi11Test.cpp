@@ -30,9 +30,10 @@ TEST(Vxi11AddressTest, HostDeviceAndBoardAreCheckedStrictly) {
     ASSERT_TRUE(ParseVxi11Address(SplitAddress("TCPIP1::Host::hpib7"), target, why));
     EXPECT_EQ(target.device, "hpib7");
 
-    for (const char* bad : {"TCPIPx::host::INSTR", "TCPIP0::::INSTR", "TCPIP0::ho st::INSTR",
-                            "TCPIP0::host::in st0::INSTR", "TCPIP0::host::::INSTR",
-                            "TCPIP0::host::inst0::extra::INSTR", "TCPIP0::INSTR"}) {
+    for (const char* bad :
+         {"TCPIPx::host::INSTR", "TCPIP0::::INSTR", "TCPIP0::ho st::INSTR",
+          "TCPIP0::host::in st0::INSTR", "TCPIP0::host::::INSTR",
+          "TCPIP0::host::inst0::extra::INSTR", "TCPIP0::INSTR", "TCPIP0::host::,inst0"}) {
         why.clear();
         EXPECT_FALSE(ParseVxi11Address(SplitAddress(bad), target, why)) << bad;
         EXPECT_FALSE(why.empty()) << bad;
