@@ -8,11 +8,13 @@ _kr470_sim() {
         -s|--stats) COMPREPLY=($(compgen -W 'on off' -- "$cur")); return ;;
         -T|--tcp|-b|--baud|-r|--reply-delay-ms|-i|--idn|-e|--error|-c|--installed-checksum|\
         -n|--new-revision|--stat-start|--expect|--refuse|--drop|--bad-checksum-pass|\
-        --error-after-pass|--silent|--hangup-on|--hangup-after-records) return ;;
+        --error-after-pass|--silent|--hangup-on|--hangup-after-records|\
+        --vxi11|--lan-device|--max-recv-size|--mute-on) return ;;
     esac
     COMPREPLY=($(compgen -W '--link --tcp --transcript --baud --reply-delay-ms --stats --idn
         --error --installed-checksum --new-revision --stat-start --expect --refuse --drop
         --bad-checksum-pass --error-after-pass --silent --hangup-on --hangup-after-records
+        --vxi11 --portmapper --lan-device --max-recv-size --mute-on
         --help --version' -- "$cur"))
 }
 
