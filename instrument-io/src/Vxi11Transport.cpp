@@ -20,6 +20,7 @@ constexpr uint32_t kCallMarginMs = 1000;
 constexpr uint32_t kUnlinkWaitMs = 1000;
 constexpr long kFlagEnd = 8;
 constexpr long kErrorIoTimeout = 15;
+constexpr long kReasonEnd = 4;
 // Used when the server announces a maxRecvSize of 0, which it must not.
 constexpr uint32_t kSmallestRecvSize = 1024;
 
@@ -101,12 +102,17 @@ class Vxi11Transport : public Transport {
         return true;
     }
 
+    // A message that ends (END) without a line feed, as some instruments send
+    // them, still ends the reply line: the session reads lines, so one is added.
     long ReadSome(std::span<char> into, uint32_t waitMs) override {
         if (broken_)
             return -1;
+        if (into.size() < 2)
+            return Fail("device_read needs room for a byte and a line feed");
+        const size_t room = into.size() - 1;  // keeps a place for that line feed
         Device_ReadParms request{};
         request.lid = link_;
-        request.requestSize = static_cast<u_long>(into.size());
+        request.requestSize = static_cast<u_long>(room);
         request.io_timeout = waitMs;
         Decoded<Device_ReadResp> reply(xdr_Device_ReadResp);
         if (!Call(device_read, Xdr(xdr_Device_ReadParms), &request, Xdr(xdr_Device_ReadResp),
@@ -116,12 +122,15 @@ class Vxi11Transport : public Transport {
             return 0;  // nothing within the wait: the session decides
         if (reply.value.error != 0)
             return Fail(ErrorText("device_read", reply.value.error));
-        const size_t got = reply.value.data.data_len;
-        if (got > into.size())
+        size_t got = reply.value.data.data_len;
+        if (got > room)
             return Fail("device_read returned " + std::to_string(got) + " bytes for " +
-                        std::to_string(into.size()) + " asked");
+                        std::to_string(room) + " asked");
         if (got > 0)
             std::memcpy(into.data(), reply.value.data.data_val, got);
+        const bool ended = (reply.value.reason & kReasonEnd) != 0;
+        if (ended && (got == 0 || into[got - 1] != '\n'))
+            into[got++] = '\n';
         return static_cast<long>(got);
     }
 

@@ -126,6 +126,17 @@ TEST_F(Vxi11SessionTest, LinesGoAsWritesSplitAtTheServersSizeAndRepliesComeBack)
     EXPECT_EQ(Transcript(), "*IDN?\n" + record + "\n*OPC?\n");
 }
 
+TEST_F(Vxi11SessionTest, AReplyEndedByEndAloneIsStillALine) {
+    Start({"--end-without-lf", "--error", "-100,\"Command error\""});
+    std::unique_ptr<Session> session = Open();
+    ASSERT_NE(session, nullptr);
+    std::string reply;
+    ASSERT_TRUE(session->Query("*OPC?", reply).ok());
+    EXPECT_EQ(reply, "1");
+    ASSERT_TRUE(session->Query("SYST:ERR?", reply).ok());
+    EXPECT_EQ(reply, "-100,\"Command error\"");
+}
+
 TEST_F(Vxi11SessionTest, ADeviceThatDoesNotAnswerTimesOutAtTheSessionsTimeOut) {
     Start({"--silent", "*STB?"});
     std::unique_ptr<Session> session = Open();

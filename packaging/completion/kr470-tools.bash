@@ -14,7 +14,7 @@ _kr470_sim() {
     COMPREPLY=($(compgen -W '--link --tcp --transcript --baud --reply-delay-ms --stats --idn
         --error --installed-checksum --new-revision --stat-start --expect --refuse --drop
         --bad-checksum-pass --error-after-pass --silent --hangup-on --hangup-after-records
-        --vxi11 --portmapper --lan-device --max-recv-size --mute-on
+        --vxi11 --portmapper --lan-device --max-recv-size --mute-on --end-without-lf
         --help --version' -- "$cur"))
 }
 

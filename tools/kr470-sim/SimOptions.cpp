@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "                             when that port can be bound (\" portmapper\" is then added)\n"
     "      --lan-device NAME      the LAN device name create_link takes (default inst0)\n"
     "      --max-recv-size N      the largest write create_link announces (default 4096)\n"
+    "      --end-without-lf       end each reply with END alone, without its LF\n"
     "\n"
     "What instrument it is:\n"
     "  -i, --idn TEXT             the *IDN? reply\n"
@@ -72,6 +73,7 @@ enum LongOnly {
     kLanDevice,
     kMaxRecvSize,
     kMuteOn,
+    kEndWithoutLf,
 };
 
 constexpr option kOptions[] = {
@@ -99,6 +101,7 @@ constexpr option kOptions[] = {
     {"lan-device", required_argument, nullptr, kLanDevice},
     {"max-recv-size", required_argument, nullptr, kMaxRecvSize},
     {"mute-on", required_argument, nullptr, kMuteOn},
+    {"end-without-lf", no_argument, nullptr, kEndWithoutLf},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -224,6 +227,9 @@ bool TakeVxi11Option(int option, const std::string& value, Vxi11Options& o) {
             return true;
         case kMuteOn:
             o.muteOn.push_back(MakeTrigger(value));
+            return true;
+        case kEndWithoutLf:
+            o.lineFeed = false;
             return true;
         default:
             return false;

@@ -116,7 +116,7 @@ void Vxi11Core::FeedLines(Answer& answer) {
             return;
         }
         if (response.reply)
-            output_ += *response.reply + "\n";
+            output_.push_back(*response.reply + (options_.lineFeed ? "\n" : ""));
         if (Mutes(line)) {
             answer.mute = true;
             return;
@@ -147,10 +147,16 @@ Vxi11Core::Answer Vxi11Core::Read(uint32_t xid, std::string_view arguments) {
         return {rpc::AcceptedReply(xid, rpc::kAcceptSuccess, Results({kIoTimeout, 0}, {}, true)),
                 ioTimeout};
     }
-    const size_t size = std::min<size_t>(requestSize, output_.size());
-    const std::string data = output_.substr(0, size);
-    output_.erase(0, size);
-    const int32_t reason = output_.empty() ? kReasonEnd : kReasonRequestCount;
+    // One message at a time, END with its last byte.
+    std::string& message = output_.front();
+    const size_t size = std::min<size_t>(requestSize, message.size());
+    const std::string data = message.substr(0, size);
+    message.erase(0, size);
+    int32_t reason = kReasonRequestCount;
+    if (message.empty()) {
+        output_.pop_front();
+        reason = kReasonEnd;
+    }
     return {rpc::AcceptedReply(xid, rpc::kAcceptSuccess, Results({kNoError, reason}, data, true))};
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -24,6 +25,7 @@ struct Vxi11Options {
     std::string device = "inst0";  // the LAN device name create_link takes
     uint32_t maxRecvSize = 4096;   // what create_link announces
     std::vector<Trigger> muteOn;   // after these commands no call is answered again
+    bool lineFeed = true;          // end each reply with LF (always with END)
 };
 
 // One line received by the instrument, and what it answers.
@@ -56,7 +58,7 @@ class Vxi11Core {
     std::set<int32_t> links_;
     int32_t nextLink_ = 1;
     std::string input_;                // written bytes not yet a whole line
-    std::string output_;               // reply bytes not yet read
+    std::deque<std::string> output_;   // replies not yet read, the first maybe in part
     std::map<std::string, int> seen_;  // occurrences of each command head, for muteOn
 };
 

@@ -46,6 +46,7 @@ TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
                "--lan-device",
                "--max-recv-size",
                "--mute-on",
+               "--end-without-lf",
                "--version"}},
              {MKUPDATE_PATH,
               {"build", "check", "gen-image", "--srec", "--revision", "--model", "--name", "--desc",

@@ -199,6 +199,18 @@ TEST_F(Vxi11CoreTest, WritesFeedWholeLinesAndReadsServeRepliesInRequestedPieces)
     EXPECT_EQ(second.data, "*IDN?\n");
 }
 
+TEST_F(Vxi11CoreTest, EachReplyIsAMessageOfItsOwnWithOrWithoutItsLineFeed) {
+    int32_t link = Link();
+    Write(link, "a?\nb?\n");
+    EXPECT_EQ(Read(ReadCall(link, 100).reply, 2, true).data, "reply to a?\n");
+    options_.lineFeed = false;
+    Write(link, "c?\n");
+    Reply b = Read(ReadCall(link, 100).reply, 2, true);
+    EXPECT_EQ(b.words, (std::vector<int32_t>{0, 4}));
+    EXPECT_EQ(b.data, "reply to b?\n");  // queued before the change
+    EXPECT_EQ(Read(ReadCall(link, 100).reply, 2, true).data, "reply to c?");
+}
+
 TEST_F(Vxi11CoreTest, AReadWithNothingToComeIsAnsweredWithATimeOutAfterItsWait) {
     int32_t link = Link();
     Vxi11Core::Answer answer = ReadCall(link, 100, 750);
