@@ -35,6 +35,7 @@ struct Connection {
     int fd;
     Channel channel;
     rpc::RecordReader records{kLargestRecord};
+    bool dropped = false;  // closed at the end of the loop's turn, so its number is not reused
     std::optional<std::string> held;  // a reply waiting for its time
     Clock::time_point heldUntil{};
 };
@@ -89,7 +90,7 @@ class Server {
                 if (p.revents != 0)
                     Ready(p.fd);
             }
-            std::erase_if(connections_, [](const Connection& c) { return c.fd < 0; });
+            CloseDropped();
         }
     }
 
@@ -137,7 +138,7 @@ class Server {
                 if (!SendAll(c.fd, rpc::MarkRecord(*c.held)))
                     Drop(c);
                 c.held.reset();
-                if (c.fd >= 0)
+                if (!c.dropped)
                     Answer(c);  // calls that came meanwhile
             }
         }
@@ -150,7 +151,7 @@ class Server {
             AnswerDatagram();
         } else {
             for (Connection& c : connections_)
-                if (c.fd == fd)
+                if (c.fd == fd && !c.dropped)
                     Receive(c);
         }
     }
@@ -207,7 +208,7 @@ class Server {
                 continue;
             }
             AnswerCore(c, call);
-            if (c.fd < 0)
+            if (c.dropped)
                 return;
         }
     }
@@ -230,10 +231,15 @@ class Server {
     }
 
     void Drop(Connection& c) {
-        if (c.fd >= 0)
-            close(c.fd);
-        c.fd = -1;
+        c.dropped = true;
         c.held.reset();
+    }
+
+    void CloseDropped() {
+        for (const Connection& c : connections_)
+            if (c.dropped)
+                close(c.fd);
+        std::erase_if(connections_, [](const Connection& c) { return c.dropped; });
     }
 
     const Vxi11Options& options_;
