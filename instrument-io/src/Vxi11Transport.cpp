@@ -154,7 +154,7 @@ class Vxi11Transport : public Transport {
             failure_ = ErrorText("device_write", reply.value.error);
             return false;
         }
-        if (reply.value.size == 0 || reply.value.size > piece.size()) {
+        if (reply.value.size > piece.size() || (reply.value.size == 0 && !piece.empty())) {
             failure_ = "device_write took " + std::to_string(reply.value.size) + " of " +
                        std::to_string(piece.size()) + " bytes";
             return false;
