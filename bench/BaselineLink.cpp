@@ -18,9 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "CodeRecords.h"
 
 namespace {
 
@@ -59,22 +60,6 @@ bool AwaitReply() {
         if (std::memchr(buffer, '\n', static_cast<size_t>(n)) != nullptr)
             return true;  // one query at a time: nothing follows the line end
     }
-}
-
-std::vector<std::string> CodeRecords(const char* path) {
-    std::ifstream in(path);
-    std::vector<std::string> records;
-    bool inCode = false;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line == "END")
-            break;
-        if (inCode)
-            records.push_back(line);
-        inCode = inCode || line == "[Code]";
-    }
-    return records;
 }
 
 // A connection to 127.0.0.1:PORT, each write sent at once as the plug-in's is.

@@ -1,7 +1,7 @@
 // One whole plug-in update over an instrument-I/O address, with a window that
 // answers Yes to every question and shows nothing. The simulator's figures
-// (--stats on) measure it. Normal mode unless "strict" is given.
-// Usage: bench-plugin-update ADDRESS UPDATE_FILE [strict]
+// (--stats on) measure it. Normal mode unless "strict" is given ("normal" may be said).
+// Usage: bench-plugin-update ADDRESS UPDATE_FILE [normal|strict]
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -39,7 +39,7 @@ class QuietWindow final : public kestrel::WindowServices,
 
 int main(int argc, char** argv) {
     if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: bench-plugin-update ADDRESS UPDATE_FILE [strict]\n");
+        std::fprintf(stderr, "usage: bench-plugin-update ADDRESS UPDATE_FILE [normal|strict]\n");
         return 2;
     }
     QuietWindow window;

@@ -14,7 +14,9 @@
 #   7. a plug-in update over GPIB through the simulator's "++" controller face (pty
 #      and TCP) against a bare writer through the same face: records a second in
 #      normal mode (goal >= 0.5 of it), strict checking's round trip (goal <= 1.3 x)
-#   8. kr470-fleet updating 16 instruments at once on lines paced at 115200 baud: each
+#   8. records a second of a plug-in update over VXI-11 (TCPIP0::127.0.0.1::INSTR), normal mode,
+#      against a bare writer through the same session and transport (goal >= 0.5 of it)
+#   9. kr470-fleet updating 16 instruments at once on lines paced at 115200 baud: each
 #      instrument's line use against one instrument updated alone (goal >= 0.97 of it),
 #      and the tool's CPU time per instrument
 # Exits 1 when a figure misses its goal. A loaded machine can miss them.
@@ -255,7 +257,7 @@ gpib_runs() {
   done
   ours=$(median <"$work/ours.txt") base=$(median <"$work/base.txt")
 }
-gpib_runs_of_both() { echo "(runs: plug-in $(listed "$work/ours.txt") | $1 $(listed "$work/base.txt"))"; }
+plugin_runs_of_both() { echo "(runs: plug-in $(listed "$work/ours.txt") | $1 $(listed "$work/base.txt"))"; }
 
 echo "7. A plug-in update over GPIB against a bare writer through the same \"++\" face," \
   "median of $runs runs: records a second, normal mode, 500 records (goal >= 0.5);" \
@@ -266,13 +268,39 @@ for face in pty tcp; do
   gpib_runs "$face" 'records/s' normal small "${pace[@]}"
   share=$(ratio "$ours" "$base")
   echo "   $label, normal: plug-in $ours/s, bare writer $base/s: ratio $share:" \
-    "$(verdict "$share" '>=' 0.5) $(gpib_runs_of_both 'bare writer')"
+    "$(verdict "$share" '>=' 0.5) $(plugin_runs_of_both 'bare writer')"
   label=${label/ paced at 115200 baud/ unpaced}
   gpib_settings=2000000,N,8,1 gpib_runs "$face" 'median interval' strict medium
   times=$(ratio "$ours" "$base")
   echo "   $label, strict: plug-in $ours us, bare ping-pong $base us: ratio $times:" \
-    "$(verdict "$times" '<=' 1.3) $(gpib_runs_of_both ping-pong)"
+    "$(verdict "$times" '<=' 1.3) $(plugin_runs_of_both ping-pong)"
 done
+
+echo "8. Records a second over VXI-11, normal mode, 500 records, median of $runs runs (goal >= 0.5)"
+# lan_pass OUT PROGRAM [ARGS]: PROGRAM ADDRESS FILE [ARGS] against a fresh LAN face;
+# appends the pass's records a second to OUT.
+lan_pass() {
+  local out=$1 program=$2
+  shift 2
+  "$sim" --vxi11 0 --stats on >"$work/sim.out" 2>"$work/sim.err" &
+  sim_pid=$!
+  for _ in $(seq 100); do [[ -s $work/sim.out ]] && break; sleep 0.05; done
+  printf '[tcpip]\nvxi11_port = %s\n' "$(cut -d' ' -f2 "$work/sim.out")" >"$work/kio.ini"
+  KIO_CONFIG=$work/kio.ini KESTREL_WAIT_LIMIT_MS=0 "$program" TCPIP0::127.0.0.1::INSTR \
+    "$work/small.ini" "$@"
+  stop_sim
+  figure 'records/s' >>"$out"
+}
+: >"$work/ours.txt"
+: >"$work/base.txt"
+for _ in $(seq "$runs"); do
+  lan_pass "$work/ours.txt" "$b/bench/bench-plugin-update" normal
+  lan_pass "$work/base.txt" "$b/bench/bench-lan-baseline"
+done
+ours=$(median <"$work/ours.txt") base=$(median <"$work/base.txt")
+share=$(ratio "$ours" "$base")
+echo "   plug-in $ours/s, bare writer $base/s: ratio $share: $(verdict "$share" '>=' 0.5)" \
+  "$(plugin_runs_of_both 'bare writer')"
 
 # fleet_update COUNT: COUNT simulators paced at 115200 baud on pseudo-terminals, all
 # updated by one kr470-fleet run; their line use in $work/fleet-use.txt, the
@@ -302,7 +330,7 @@ fleet_update() {
   done
 }
 
-echo "8. kr470-fleet, 16 instruments at once at 115200 baud, 500 records each" \
+echo "9. kr470-fleet, 16 instruments at once at 115200 baud, 500 records each" \
   "(goal: each instrument's line use >= 0.97 x one instrument's alone)"
 : >"$work/alone.txt"
 for _ in $(seq "$runs"); do

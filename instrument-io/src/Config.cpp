@@ -16,7 +16,8 @@ constexpr const char* kConfigVariable = "KIO_CONFIG";
 bool IsKnownKey(const std::string& section, const std::string& key) {
     if (section.starts_with("GPIB") && (key == "CONTROLLER" || key == "SCAN"))
         return true;  // a GPIB board's controller and the addresses the finder asks
-    return section == "ALIASES" || key == "DEVICE" || key == "SETTINGS" || key == "HANDSHAKE";
+    return section == "ALIASES" || key == "DEVICE" || key == "SETTINGS" || key == "HANDSHAKE" ||
+           key == "VXI11_PORT" || key == "VXI11_HOSTS";
 }
 
 // Sections and keys of `text` in upper case, the first of a repeated key

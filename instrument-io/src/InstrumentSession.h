@@ -1,10 +1,12 @@
 // A small instrument-I/O library: one session per instrument, addressed by a
-// resource text. Serial ports, raw TCP sockets, and GPIB instruments behind a
-// "++" controller (or routed by an alias to a port or socket).
+// resource text. Serial ports, raw TCP sockets, VXI-11 LAN instruments, and
+// GPIB instruments behind a "++" controller (or routed by an alias to a port
+// or socket).
 //
 //   ASRL<n>[::INSTR]                 serial port n (device and settings from the configuration)
 //   ASRL/dev/ttyUSB0::INSTR          a serial device by path
 //   TCPIP[board]::host::port::SOCKET a raw TCP socket
+//   TCPIP[board]::host[::lan-device][::INSTR]  a VXI-11 instrument (see Vxi11.h)
 //   GPIB[board]::primary[::secondary][::INSTR]  through the board's "++" controller, or an alias
 #pragma once
 
@@ -80,8 +82,8 @@ class Session {
 // ${XDG_CONFIG_HOME:-~/.config}/instrument-io/config.ini.
 std::string ConfigPath();
 
-// The addresses the configuration names: its aliases, its ASRL<n> sections
-// and the instruments its GPIB boards' scan lists name.
+// The addresses the configuration names: its aliases, its ASRL<n> sections,
+// its VXI-11 hosts and the instruments its GPIB boards' scan lists name.
 std::vector<std::string> ConfiguredAddresses();
 
 }  // namespace kio

@@ -10,6 +10,7 @@
 #include "GpibScan.h"
 #include "InstrumentSession.h"
 #include "Transport.h"
+#include "Vxi11.h"
 
 namespace kio {
 
@@ -27,6 +28,8 @@ std::vector<std::string> ConfiguredAddresses() {
             addresses.push_back(entry.first + "::INSTR");
     }
     AppendScannedGpibAddresses(config, addresses);
+    for (std::string& lan : Vxi11HostAddresses(config))
+        addresses.push_back(std::move(lan));
     return addresses;
 }
 
@@ -49,7 +52,8 @@ Result FailedOpen(std::string_view address, const std::string& routed, BusFailur
             return {Status::kNotFound, "Cannot open " + std::string(address) + via + ": " + why};
         }
     }
-    return {Status::kBadAddress, "Invalid resource address: " + routed};
+    std::string detail = why.empty() ? "" : " (" + why + ")";
+    return {Status::kBadAddress, "Invalid resource address: " + routed + detail};
 }
 
 }  // namespace
@@ -120,7 +124,10 @@ Result Session::ReadLine(std::string& line) {
         }
         long n = transport_->ReadSome(buffer, static_cast<uint32_t>(timeoutMs_ - elapsed));
         if (n < 0) {
-            return {Status::kIoError, "Connection to " + address_ + " was lost" + Detail()};
+            std::string why = transport_->Problem();
+            if (why.empty())
+                return {Status::kIoError, "Connection to " + address_ + " was lost"};
+            return {Status::kIoError, "I/O error reading from " + address_ + ": " + why};
         }
         Append(std::string_view(buffer, static_cast<size_t>(n)));
     }

@@ -32,5 +32,9 @@ std::unique_ptr<Transport> OpenSerial(const std::string& device, const std::stri
 // take no longer than `timeoutMs`.
 std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
                                    uint32_t timeoutMs, std::string& why);
+// The same connection as a connected socket (non-blocking, close-on-exec),
+// or -1 with `why` set.
+int ConnectTcp(const std::string& host, const std::string& port, uint32_t timeoutMs,
+               std::string& why);
 
 }  // namespace kio

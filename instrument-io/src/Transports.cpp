@@ -78,13 +78,12 @@ class FdTransport : public Transport {
 };
 
 // A non-blocking connect that waits in poll() no longer than `timeoutMs`.
-std::unique_ptr<Transport> ConnectWithin(const addrinfo& address, uint32_t timeoutMs,
-                                         std::string& why) {
+int ConnectWithin(const addrinfo& address, uint32_t timeoutMs, std::string& why) {
     int fd = socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
                     address.ai_protocol);
     if (fd < 0) {
         why = std::strerror(errno);
-        return nullptr;
+        return -1;
     }
     int error = connect(fd, address.ai_addr, address.ai_addrlen) == 0 ? 0 : errno;
     if (error == EINPROGRESS) {
@@ -102,20 +101,20 @@ std::unique_ptr<Transport> ConnectWithin(const addrinfo& address, uint32_t timeo
             getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
     }
     if (error == 0)
-        return std::make_unique<FdTransport>(fd);
+        return fd;
     why = std::strerror(error);
     ::close(fd);
-    return nullptr;
+    return -1;
 }
 
 }  // namespace
 
-std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
-                                   uint32_t timeoutMs, std::string& why) {
+int ConnectTcp(const std::string& host, const std::string& port, uint32_t timeoutMs,
+               std::string& why) {
     const uint32_t start = NowMs();
     AddressList found = LookUpWithin(host, port, timeoutMs, why);
     if (!found)
-        return nullptr;
+        return -1;
     const std::string where = host + ":" + port;
     why = where + ": no answer";
     for (const addrinfo* a = found.get(); a != nullptr; a = a->ai_next) {
@@ -124,12 +123,20 @@ std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& p
             why = where + ": " + std::strerror(ETIMEDOUT);
             break;
         }
-        if (std::unique_ptr<Transport> transport = ConnectWithin(*a, timeoutMs - spent, why)) {
-            return transport;
+        if (int fd = ConnectWithin(*a, timeoutMs - spent, why); fd >= 0) {
+            return fd;
         }
         why = where + ": " + why;
     }
-    return nullptr;
+    return -1;
+}
+
+std::unique_ptr<Transport> OpenTcp(const std::string& host, const std::string& port,
+                                   uint32_t timeoutMs, std::string& why) {
+    int fd = ConnectTcp(host, port, timeoutMs, why);
+    if (fd < 0)
+        return nullptr;
+    return std::make_unique<FdTransport>(fd);
 }
 
 }  // namespace kio

@@ -82,7 +82,10 @@ TEST_F(OpenThroughTheTable, EachKindOfFailureKeepsItsStatusAndText) {
 
     result = Open("TCPIP0::127.0.0.1::5025");  // no ::SOCKET
     EXPECT_EQ(result.status, Status::kBadAddress);
-    EXPECT_EQ(result.message, "Invalid resource address: TCPIP0::127.0.0.1::5025");
+    EXPECT_EQ(result.message,
+              "Invalid resource address: TCPIP0::127.0.0.1::5025 (\"5025\" is a "
+              "port number, not a LAN device name: a socket address ends in "
+              "::SOCKET)");
 
     result = Open("ASRLx::INSTR");
     EXPECT_EQ(result.status, Status::kBadAddress);

@@ -9,12 +9,13 @@ _kr470_sim() {
         -T|--tcp|-b|--baud|-r|--reply-delay-ms|-i|--idn|-e|--error|-c|--installed-checksum|\
         -n|--new-revision|--stat-start|--expect|--refuse|--drop|--bad-checksum-pass|\
         --error-after-pass|--silent|--hangup-on|--hangup-after-records|--gpib-address|\
-        --gpib-silent-after) return ;;
+        --gpib-silent-after|--vxi11|--lan-device|--max-recv-size|--mute-on) return ;;
     esac
     COMPREPLY=($(compgen -W '--link --tcp --transcript --baud --reply-delay-ms --stats --idn
         --error --installed-checksum --new-revision --stat-start --expect --refuse --drop
         --bad-checksum-pass --error-after-pass --silent --hangup-on --hangup-after-records
-        --gpib-controller --gpib-address --gpib-silent-after --help --version' -- "$cur"))
+        --gpib-controller --gpib-address --gpib-silent-after --vxi11 --portmapper --lan-device
+        --max-recv-size --mute-on --end-without-lf --help --version' -- "$cur"))
 }
 
 _kr470_mkupdate() {

@@ -27,6 +27,13 @@ constexpr const char* kUsage =
     "      --gpib-address N[:S]   the instrument's primary (and secondary) GPIB address\n"
     "                             (default 10; implies --gpib-controller)\n"
     "      --gpib-silent-after N  the controller answers N \"++read\" commands, then nothing\n"
+    "      --vxi11 PORT           serve the VXI-11 core channel on 127.0.0.1:PORT instead\n"
+    "                             (0: any free port); prints \"vxi11 PORT\" first\n"
+    "      --portmapper           with --vxi11, also answer the portmapper on 127.0.0.1:111\n"
+    "                             when that port can be bound (\" portmapper\" is then added)\n"
+    "      --lan-device NAME      the LAN device name create_link takes (default inst0)\n"
+    "      --max-recv-size N      the largest write create_link announces (default 4096)\n"
+    "      --end-without-lf       end each reply with END alone, without its LF\n"
     "\n"
     "What instrument it is:\n"
     "  -i, --idn TEXT             the *IDN? reply\n"
@@ -49,6 +56,8 @@ constexpr const char* kUsage =
     "      --silent CMD[@N]       leave CMD unanswered (only its N-th occurrence with @N)\n"
     "      --hangup-on CMD[@N]    drop the line on CMD (only its N-th occurrence with @N)\n"
     "      --hangup-after-records N  drop the line after N records\n"
+    "      --mute-on CMD[@N]      VXI-11: after CMD (its N-th occurrence with @N) answer\n"
+    "                             no call at all, keeping the connection open\n"
     "\n"
     "  -h, --help                 show this help and exit\n"
     "  -V, --version              show the version and exit\n";
@@ -66,6 +75,12 @@ enum LongOnly {
     kGpibController,
     kGpibAddress,
     kGpibSilentAfter,
+    kVxi11,
+    kPortmapper,
+    kLanDevice,
+    kMaxRecvSize,
+    kMuteOn,
+    kEndWithoutLf,
 };
 
 constexpr option kOptions[] = {
@@ -91,6 +106,12 @@ constexpr option kOptions[] = {
     {"gpib-controller", no_argument, nullptr, kGpibController},
     {"gpib-address", required_argument, nullptr, kGpibAddress},
     {"gpib-silent-after", required_argument, nullptr, kGpibSilentAfter},
+    {"vxi11", required_argument, nullptr, kVxi11},
+    {"portmapper", no_argument, nullptr, kPortmapper},
+    {"lan-device", required_argument, nullptr, kLanDevice},
+    {"max-recv-size", required_argument, nullptr, kMaxRecvSize},
+    {"mute-on", required_argument, nullptr, kMuteOn},
+    {"end-without-lf", no_argument, nullptr, kEndWithoutLf},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -225,6 +246,34 @@ bool TakeGpibOption(int option, const std::string& value, GpibFaceSettings& g) {
     }
 }
 
+// The LAN face's options. False for any other option.
+bool TakeVxi11Option(int option, const std::string& value, Vxi11Options& o) {
+    switch (option) {
+        case kVxi11:
+            o.corePort = Number(value);
+            return true;
+        case kPortmapper:
+            o.portmapper = true;
+            return true;
+        case kLanDevice:
+            o.device = value;
+            return true;
+        case kMaxRecvSize:
+            if (Number(value) < 1)
+                Fail("--max-recv-size takes a positive number");
+            o.maxRecvSize = static_cast<uint32_t>(Number(value));
+            return true;
+        case kMuteOn:
+            o.muteOn.push_back(MakeTrigger(value));
+            return true;
+        case kEndWithoutLf:
+            o.lineFeed = false;
+            return true;
+        default:
+            return false;
+    }
+}
+
 void TakeOption(int option, const std::string& value, SimSettings& s) {
     if (TakeGpibOption(option, value, s.gpib))
         return;
@@ -248,7 +297,8 @@ void TakeOption(int option, const std::string& value, SimSettings& s) {
             s.stats = Switch(value);
             break;
         default:
-            if (!TakeInstrumentOption(option, value, s.instrument)) {
+            if (!TakeInstrumentOption(option, value, s.instrument) &&
+                !TakeVxi11Option(option, value, s.vxi11)) {
                 // getopt_long has already named the option it did not know.
                 Fail("bad command line");
             }

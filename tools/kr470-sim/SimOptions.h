@@ -6,6 +6,7 @@
 
 #include "Instrument.h"
 #include "PlusPlusFace.h"
+#include "Vxi11Core.h"
 
 namespace kr470 {
 
@@ -18,6 +19,7 @@ struct SimSettings {
     int replyDelayMs = 0;   // answer slowly
     bool stats = false;     // report each pass's line use on stderr
     GpibFaceSettings gpib;  // the "++" controller face, when enabled
+    Vxi11Options vxi11;     // the LAN face, when its port is set
 };
 
 // Parses the whole command line. --help and --version print and end the

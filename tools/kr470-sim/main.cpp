@@ -22,7 +22,9 @@
 
 #include "Instrument.h"
 #include "PlusPlusFace.h"
+#include "LoopbackSocket.h"
 #include "SimOptions.h"
+#include "Vxi11Server.h"
 
 namespace {
 
@@ -121,22 +123,13 @@ int OpenPseudoTerminal(std::string& slavePath, int& slaveFd) {
 int AcceptTcpClient(int port, bool announce) {
     static int listener = -1;
     if (listener < 0) {
-        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int yes = 1;
-        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener, 1) != 0) {
+        listener = kr470::BindLoopback(SOCK_STREAM, port, 1);
+        if (listener < 0) {
             std::perror("kr470-sim: tcp");
             std::exit(1);
         }
-        socklen_t length = sizeof address;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
         if (announce) {
-            std::printf("tcp %d\n", ntohs(address.sin_port));
+            std::printf("tcp %d\n", kr470::LocalPort(listener));
             std::fflush(stdout);
         }
     }
@@ -190,6 +183,20 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// One line received: measured, written to the transcript and answered
+// (after the reply delay when there is an answer).
+kr470::Response Answer(const std::string& line, kr470::Instrument& instrument,
+                       const Settings& settings, PassStats& stats, std::ofstream& transcript) {
+    stats.Line(line, Clock::now());
+    if (transcript.is_open()) {
+        transcript << line << '\n' << std::flush;
+    }
+    kr470::Response response = instrument.Handle(line);
+    if (response.reply && !response.hangUp && settings.replyDelayMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(settings.replyDelayMs));
+    }
+    return response;
+
 // Lines of the plain face: each one straight to the instrument.
 FaceOutput PlainLines(std::string& pending, std::string_view bytes, const DeliverLine& deliver) {
     FaceOutput out;
@@ -212,15 +219,7 @@ bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
     LinePacer pacer(settings.baud);
     PassStats stats(settings.baud, settings.stats);
     DeliverLine deliver = [&](const std::string& line) {
-        stats.Line(line, Clock::now());
-        if (transcript.is_open()) {
-            transcript << line << '\n' << std::flush;
-        }
-        kr470::Response response = instrument.Handle(line);
-        if (response.reply && settings.replyDelayMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(settings.replyDelayMs));
-        }
-        return response;
+        return Answer(line, instrument, settings, stats, transcript);
     };
     kr470::PlusPlusFace controller(settings.gpib, deliver);
     std::string pending;
@@ -267,6 +266,16 @@ int main(int argc, char** argv) {
         }
     }
     kr470::Instrument instrument(settings.instrument);
+
+    if (settings.vxi11.corePort >= 0) {
+        PassStats stats(0, settings.stats);
+        return kr470::ServeVxi11(
+            settings.vxi11,
+            [&](const std::string& line) {
+                return Answer(line, instrument, settings, stats, transcript);
+            },
+            stopRequested);
+    }
 
     if (settings.tcpPort >= 0) {
         bool announce = true;

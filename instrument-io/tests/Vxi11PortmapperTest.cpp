@@ -1,0 +1,48 @@
+// A VXI-11 address with no port key: the core channel's port comes from the
+// portmapper on port 111, here the simulator's. Port 111 is machine-wide, so
+// ctest runs this program alone; without the port it skips and says why.
+// While it holds the port, nothing else answers there once the simulator stops.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "InstrumentSession.h"
+#include "Process.h"
+#include "Vxi11.h"
+
+namespace kio {
+namespace {
+
+TEST(Vxi11PortmapperTest, TheCorePortIsFoundThroughThePortmapper) {
+    osprey::testing::Simulator simulator({SIMULATOR_PATH, "--vxi11", "0", "--portmapper"});
+    if (!simulator.FirstLine().ends_with(" portmapper"))
+        GTEST_SKIP() << "127.0.0.1:111 cannot be bound here (not root, or a portmapper already "
+                        "runs): the portmapper path is not tested";
+    const std::filesystem::path config =
+        std::filesystem::temp_directory_path() / ("kio-pmap-" + std::to_string(getpid()) + ".ini");
+    std::ofstream(config) << "[tcpip]\nvxi11_hosts = 127.0.0.1\n";  // and no port key
+    setenv("KIO_CONFIG", config.c_str(), 1);
+    Result result;
+    std::unique_ptr<Session> session = Session::Open("TCPIP0::127.0.0.1::INSTR", result);
+    ASSERT_NE(session, nullptr) << result.message;
+    std::string reply;
+    ASSERT_TRUE(session->Query("*OPC?", reply).ok());
+    EXPECT_EQ(reply, "1");
+    session.reset();
+    // A program the portmapper does not know, then no portmapper at all.
+    std::string why;
+    EXPECT_EQ(PortFromPortmapper("127.0.0.1", 100003, 3, 2000, why), "");
+    EXPECT_EQ(why,
+              "the portmapper on 127.0.0.1 has no TCP port for RPC program 0x0186A3 version 3");
+    simulator.Stop();
+    EXPECT_EQ(Session::Open("TCPIP0::127.0.0.1::INSTR", result), nullptr);
+    EXPECT_EQ(result.message,
+              "Cannot open TCPIP0::127.0.0.1::INSTR: no portmapper: 127.0.0.1:111: Connection "
+              "refused (a host without a portmapper needs vxi11_port in [tcpip::127.0.0.1])");
+    unsetenv("KIO_CONFIG");
+    std::filesystem::remove(config);
+}
+
+}  // namespace
+}  // namespace kio

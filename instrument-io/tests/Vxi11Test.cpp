@@ -1,0 +1,196 @@
+// VXI-11 instruments through a session: the address forms and keys, then the
+// simulator's LAN face as the instrument, its faults included.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "Address.h"
+#include "ClosedPort.h"
+#include "Config.h"
+#include "InstrumentSession.h"
+#include "Process.h"
+#include "Vxi11.h"
+
+namespace kio {
+namespace {
+
+using osprey::testing::Simulator;
+
+TEST(Vxi11AddressTest, HostDeviceAndBoardAreCheckedStrictly) {
+    Vxi11Target target;
+    std::string why;
+    ASSERT_TRUE(ParseVxi11Address(SplitAddress("TCPIP0::scope-3.lab::INSTR"), target, why));
+    EXPECT_EQ(target.host, "scope-3.lab");
+    EXPECT_EQ(target.device, "inst0");
+    ASSERT_TRUE(ParseVxi11Address(SplitAddress("tcpip::10.0.0.7::gpib0,10::instr"), target, why));
+    EXPECT_EQ(target.device, "gpib0,10");
+    ASSERT_TRUE(ParseVxi11Address(SplitAddress("TCPIP1::Host::hpib7"), target, why));
+    EXPECT_EQ(target.device, "hpib7");
+
+    for (const char* bad :
+         {"TCPIPx::host::INSTR", "TCPIP0::::INSTR", "TCPIP0::ho st::INSTR",
+          "TCPIP0::host::in st0::INSTR", "TCPIP0::host::::INSTR",
+          "TCPIP0::host::inst0::extra::INSTR", "TCPIP0::INSTR", "TCPIP0::host::,inst0"}) {
+        why.clear();
+        EXPECT_FALSE(ParseVxi11Address(SplitAddress(bad), target, why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+    Result result;
+    EXPECT_EQ(Session::Open("TCPIP0::ho st::INSTR", result), nullptr);
+    EXPECT_EQ(result.status, Status::kBadAddress);
+    EXPECT_EQ(result.message,
+              "Invalid resource address: TCPIP0::ho st::INSTR (\"ho st\" is no host "
+              "name or IPv4 address)");
+}
+
+TEST(Vxi11AddressTest, PortKeysPerHostBeforeAllHostsAndTheFinderList) {
+    Config config;
+    config["TCPIP"]["VXI11_PORT"] = "1024";
+    config["TCPIP::SCOPE"]["VXI11_PORT"] = " 2048 ";
+    config["TCPIP"]["VXI11_HOSTS"] = "scope, 10.0.0.7  bad/name,meter";
+    std::string port, why;
+    ASSERT_TRUE(ConfiguredCorePort(config, "Scope", port, why));
+    EXPECT_EQ(port, "2048");
+    ASSERT_TRUE(ConfiguredCorePort(config, "meter", port, why));
+    EXPECT_EQ(port, "1024");
+    EXPECT_EQ(Vxi11HostAddresses(config),
+              (std::vector<std::string>{"TCPIP0::scope::INSTR", "TCPIP0::10.0.0.7::INSTR",
+                                        "TCPIP0::meter::INSTR"}));
+    config["TCPIP"]["VXI11_PORT"] = "65536";
+    EXPECT_FALSE(ConfiguredCorePort(config, "meter", port, why));
+    EXPECT_EQ(why, "vxi11_port in [TCPIP] is no port number: \"65536\"");
+    config.erase("TCPIP");
+    ASSERT_TRUE(ConfiguredCorePort(config, "meter", port, why));
+    EXPECT_EQ(port, "");  // ask the portmapper
+}
+
+class Vxi11SessionTest : public ::testing::Test {
+  protected:
+    Vxi11SessionTest() { setenv("KIO_CONFIG", config_.c_str(), 1); }
+    ~Vxi11SessionTest() override {
+        unsetenv("KIO_CONFIG");
+        std::filesystem::remove(config_);
+        std::filesystem::remove(transcript_);
+    }
+    // Starts the simulator's LAN face and names its port in the configuration.
+    void Start(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {SIMULATOR_PATH, "--vxi11", "0", "--transcript",
+                                         transcript_};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        simulator_ = std::make_unique<Simulator>(argv);
+        ASSERT_TRUE(simulator_->FirstLine().starts_with("vxi11 ")) << simulator_->FirstLine();
+        UsePort(simulator_->FirstLine().substr(6));
+    }
+    void UsePort(const std::string& port) {
+        std::ofstream(config_) << "[tcpip]\nvxi11_port = " << port << "\n";
+    }
+    std::unique_ptr<Session> Open(const std::string& address = "TCPIP0::127.0.0.1::INSTR") {
+        std::unique_ptr<Session> session = Session::Open(address, result_);
+        EXPECT_TRUE(result_.ok()) << result_.message;
+        if (session)
+            session->SetTimeout(300);
+        return session;
+    }
+    std::string Transcript() {
+        std::ifstream in(transcript_);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    const std::string stem_ =
+        (std::filesystem::temp_directory_path() / ("kio-vxi11-" + std::to_string(getpid())))
+            .string();
+    const std::string config_ = stem_ + ".ini";
+    const std::string transcript_ = stem_ + ".txt";
+    std::unique_ptr<Simulator> simulator_;
+    Result result_;
+};
+
+TEST_F(Vxi11SessionTest, LinesGoAsWritesSplitAtTheServersSizeAndRepliesComeBack) {
+    Start({"--max-recv-size", "16"});
+    std::unique_ptr<Session> session = Open();
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->InterfaceKind(), "TCPIP");
+    std::string reply;
+    ASSERT_TRUE(session->Query("*IDN?", reply).ok());
+    EXPECT_EQ(reply, "Velmora,KR470A,SN470001,1.04-2.10-0.9");
+    const std::string record = "dlo \"S1130000" + std::string(64, 'A') + "\" ";
+    Result written = session->Write(record);  // five writes of at most 16 bytes
+    ASSERT_TRUE(written.ok()) << written.message;
+    ASSERT_TRUE(session->Query("*OPC?", reply).ok());
+    EXPECT_EQ(reply, "1");
+    session.reset();
+    simulator_->Stop();
+    EXPECT_EQ(Transcript(), "*IDN?\n" + record + "\n*OPC?\n");
+}
+
+TEST_F(Vxi11SessionTest, AReplyEndedByEndAloneIsStillALine) {
+    Start({"--end-without-lf", "--error", "-100,\"Command error\""});
+    std::unique_ptr<Session> session = Open();
+    ASSERT_NE(session, nullptr);
+    std::string reply;
+    ASSERT_TRUE(session->Query("*OPC?", reply).ok());
+    EXPECT_EQ(reply, "1");
+    ASSERT_TRUE(session->Query("SYST:ERR?", reply).ok());
+    EXPECT_EQ(reply, "-100,\"Command error\"");
+}
+
+TEST_F(Vxi11SessionTest, ADeviceThatDoesNotAnswerTimesOutAtTheSessionsTimeOut) {
+    Start({"--silent", "*STB?"});
+    std::unique_ptr<Session> session = Open();
+    ASSERT_NE(session, nullptr);
+    std::string reply;
+    Result result = session->Query("*STB?", reply);
+    EXPECT_EQ(result.status, Status::kTimeout);
+    EXPECT_EQ(result.message,
+              "Timeout expired before operation completed (TCPIP0::127.0.0.1::INSTR)");
+    // The link is still good afterwards.
+    ASSERT_TRUE(session->Query("*OPC?", reply).ok()) << reply;
+}
+
+TEST_F(Vxi11SessionTest, RefusedConnectionAndUnknownDeviceFailTheOpenWithTheReason) {
+    const std::string closed = osprey::testing::ClosedLoopbackPort();
+    UsePort(closed);
+    Result result;
+    EXPECT_EQ(Session::Open("TCPIP0::127.0.0.1::INSTR", result), nullptr);
+    EXPECT_EQ(result.status, Status::kNotFound);
+    EXPECT_EQ(result.message,
+              "Cannot open TCPIP0::127.0.0.1::INSTR: 127.0.0.1:" + closed + ": Connection refused");
+
+    Start();
+    EXPECT_EQ(Session::Open("TCPIP0::127.0.0.1::inst7::INSTR", result), nullptr);
+    EXPECT_NE(result.message.find(": create_link \"inst7\" failed with VXI-11 error 3 (device not "
+                                  "accessible)"),
+              std::string::npos)
+        << result.message;
+    EXPECT_NE(Session::Open("TCPIP0::127.0.0.1::inst0::INSTR", result), nullptr);
+}
+
+TEST_F(Vxi11SessionTest, ADroppedLinkAndAServerGoneQuietFailWithTheRpcReason) {
+    Start({"--hangup-on", "*OPC?"});
+    std::unique_ptr<Session> session = Open();
+    ASSERT_NE(session, nullptr);
+    std::string reply;
+    Result result = session->Query("*OPC?", reply);
+    EXPECT_EQ(result.status, Status::kIoError);
+    EXPECT_TRUE(
+        result.message.starts_with("I/O error writing to TCPIP0::127.0.0.1::INSTR: "
+                                   "127.0.0.1:"))
+        << result.message;
+    EXPECT_NE(result.message.find("RPC: Unable to receive"), std::string::npos) << result.message;
+    // Later calls fail at once with the same reason.
+    EXPECT_EQ(session->Write("*CLS").message, result.message);
+    session.reset();
+
+    Start({"--mute-on", "*CLS"});
+    session = Open();
+    ASSERT_NE(session, nullptr);
+    result = session->Write("*CLS");
+    EXPECT_EQ(result.status, Status::kIoError);
+    EXPECT_NE(result.message.find("RPC: Timed out"), std::string::npos) << result.message;
+}
+
+}  // namespace
+}  // namespace kio
