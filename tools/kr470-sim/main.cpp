@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "Instrument.h"
-#include "PlusPlusFace.h"
 #include "LoopbackSocket.h"
+#include "PlusPlusFace.h"
 #include "SimOptions.h"
 #include "Vxi11Server.h"
 
@@ -196,6 +196,7 @@ kr470::Response Answer(const std::string& line, kr470::Instrument& instrument,
         std::this_thread::sleep_for(std::chrono::milliseconds(settings.replyDelayMs));
     }
     return response;
+}
 
 // Lines of the plain face: each one straight to the instrument.
 FaceOutput PlainLines(std::string& pending, std::string_view bytes, const DeliverLine& deliver) {

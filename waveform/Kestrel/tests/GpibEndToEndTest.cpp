@@ -138,7 +138,7 @@ TEST_F(GpibEndToEndTest, AControllerThatStopsAnsweringIsAnIoErrorThatNamesIt) {
                 ? "ASRL" + (dir_.Path() / "tty").string() + "::INSTR"
                 : "TCPIP0::127.0.0.1::" + simulator->FirstLine().substr(4) + "::SOCKET";
         EXPECT_EQ(FailedUpdate("GPIB0::10"),
-                  "Connection to GPIB0::10 was lost: the GPIB controller " + controller +
+                  "I/O error reading from GPIB0::10: the GPIB controller " + controller +
                       " does not answer");
     }
 }
@@ -147,7 +147,7 @@ TEST_F(GpibEndToEndTest, ADroppedControllerConnectionIsAnIoError) {
     std::unique_ptr<Simulator> simulator =
         StartController(Face::kTcp, {"--gpib-address", "10", "--hangup-on", "dlo:csum?"});
     std::string box = FailedUpdate("GPIB0::10");
-    EXPECT_EQ(box.rfind("Connection to GPIB0::10 was lost: the connection to the GPIB controller "
+    EXPECT_EQ(box.rfind("I/O error reading from GPIB0::10: the connection to the GPIB controller "
                         "TCPIP0::127.0.0.1::",
                         0),
               0u)
