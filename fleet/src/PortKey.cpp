@@ -86,6 +86,13 @@ std::optional<PortKey> KeyOfRouted(const kio::Config& config, const std::string&
     }
     if (parts[0].starts_with("GPIB"))
         return KeyOfGpib(config, parts, hops);
+    if (parts[0].starts_with("TCPIP") &&
+        (parts.size() == 2 || parts.size() == 3 || (parts.size() == 4 && parts[3] == "INSTR"))) {
+        // A LAN instrument: one host may serve several devices (a gateway's gpib0,5).
+        std::string host = HostText(written[1]);
+        bool named = parts.size() > 2 && parts[2] != "INSTR";
+        return PortKey{"vxi11 " + host + " " + (named ? parts[2] : "INST0"), "host " + host};
+    }
     return std::nullopt;
 }
 

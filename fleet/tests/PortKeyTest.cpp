@@ -66,6 +66,19 @@ TEST_F(PortKeyTest, InstrumentsBehindOneControllerShareItsLineButNotTheirPort) {
     EXPECT_EQ(keys[0].host, keys[2].host);
 }
 
+TEST_F(PortKeyTest, LanDevicesOfOneHostShareItButNotTheirPort) {
+    EXPECT_EQ(
+        Clashes({"TCPIP0::127.0.0.1::INSTR", "tcpip::127.0.0.1::inst0::instr", "TCPIP1::127.0.0.1"})
+            .size(),
+        2u);
+    EXPECT_TRUE(Clashes({"TCPIP0::127.0.0.1::INSTR", "TCPIP0::127.0.0.1::gpib0,5::INSTR",
+                         "TCPIP0::127.0.0.1::5025::SOCKET"})
+                    .empty());
+    EXPECT_EQ(DistinctHosts(KeysOfRows(
+                  Rows({"TCPIP0::127.0.0.1::INSTR", "TCPIP0::127.0.0.1::5025::SOCKET"}))),
+              1u);
+}
+
 TEST_F(PortKeyTest, UnknownBusesKeyAsTheirRoutedAddress) {
     EXPECT_EQ(Clashes({"VXI0::1::INSTR", "vxi0::1"}).size(), 1u);
     EXPECT_TRUE(Clashes({"VXI0::1::INSTR", "VXI0::2::INSTR"}).empty());
