@@ -42,6 +42,7 @@ class GpibTransport : public Transport {
         timeoutMs_ = timeoutMs;
         if (!ClaimFor(timeoutMs))
             return false;
+        controller_->DropStaleBytes();
         bool sent = controller_->Address(target_, ControllerReadTimeout(timeoutMs), timeoutMs) &&
                     controller_->Send(EscapeControllerData(bytes), timeoutMs);
         controller_->Release();
@@ -257,6 +258,14 @@ bool GpibController::Answers(uint32_t waitMs) {
             return true;
     }
     return false;
+}
+
+void GpibController::DropStaleBytes() {
+    // Bounded, so a controller that never stops talking cannot hold a writer here.
+    constexpr int kMostPieces = 64;
+    std::array<char, 256> buffer{};
+    for (int piece = 0; piece < kMostPieces && Read(buffer, 0) > 0; ++piece) {
+    }
 }
 
 bool GpibController::Broken() const {

@@ -52,6 +52,9 @@ class GpibController {
     long Read(std::span<char> into, uint32_t waitMs);
     // Whether "++ver" is answered within `waitMs`.
     bool Answers(uint32_t waitMs);
+    // Drops what the controller sent that no one is waiting for any more: a
+    // reply that came after its wait was given up, or the answer to "++ver".
+    void DropStaleBytes();
 
     // The connection failed: no new session should use it.
     bool Broken() const;

@@ -142,6 +142,24 @@ TEST_F(GpibControllerTest, AReplyThatDoesNotComeIsATimeOutWhileTheControllerAnsw
     EXPECT_FALSE(controller_->Broken());
 }
 
+TEST_F(GpibControllerTest, LinesThatCameAfterATimeOutAreNotTheNextMessagesReply) {
+    // The instrument's late reply and the controller's own version line both
+    // arrive after the wait was given up.
+    link_.answer = [](const std::string& text, std::deque<std::string>& toRead) {
+        if (text == "++ver\n") {
+            toRead.push_back("late reply\n");
+            toRead.push_back("controller 1.0\n");
+        }
+    };
+    std::unique_ptr<Transport> ten = MakeGpibTransport(controller_, {10, -1});
+    ASSERT_TRUE(ten->WriteAll(std::string_view("*IDN?\n"), 5));
+    EXPECT_EQ(Read(*ten, 5), "");
+
+    ASSERT_TRUE(ten->WriteAll(std::string_view("*IDN?\n"), 500));
+    link_.toRead.push_back("Velmora,KR470A\n");
+    EXPECT_EQ(Read(*ten), "Velmora,KR470A\n");
+}
+
 TEST_F(GpibControllerTest, AControllerThatStopsAnsweringIsAFailureThatSaysSo) {
     std::unique_ptr<Transport> ten = MakeGpibTransport(controller_, {10, -1});
     ASSERT_TRUE(ten->WriteAll(std::string_view("*IDN?\n"), 5));
