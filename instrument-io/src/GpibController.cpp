@@ -186,6 +186,11 @@ std::string AddressCommand(const GpibTarget& target) {
     return command + "\n";
 }
 
+std::chrono::milliseconds ClaimWait(uint32_t waitMs) {
+    // Summed in 64 bits: "wait for ever" is the largest 32-bit time-out.
+    return std::chrono::milliseconds(uint64_t{waitMs} + kHolderSlackMs);
+}
+
 GpibController::GpibController(std::unique_ptr<Transport> link, std::string name)
     : link_(std::move(link)), name_(std::move(name)) {}
 
@@ -193,8 +198,7 @@ bool GpibController::Claim(uint32_t waitMs) {
     std::unique_lock lock(mutex_);
     while (held_) {
         const uint64_t holder = claims_;
-        if (!freed_.wait_for(lock, std::chrono::milliseconds(waitMs + kHolderSlackMs),
-                             [&] { return !held_ || claims_ != holder; }))
+        if (!freed_.wait_for(lock, ClaimWait(waitMs), [&] { return !held_ || claims_ != holder; }))
             return false;
     }
     held_ = true;

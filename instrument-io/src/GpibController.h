@@ -4,6 +4,7 @@
 // instruments behind it; an exchange holds it so two never interleave.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -30,6 +31,10 @@ std::string EscapeControllerData(std::span<const char> bytes);
 
 // The controller's read time-out for an I/O time-out, within its 1 to 3000 ms.
 uint32_t ControllerReadTimeout(uint32_t timeoutMs);
+
+// How long a claim waits for the session holding the controller: `waitMs` and
+// the little a holder may overrun its own time-out.
+std::chrono::milliseconds ClaimWait(uint32_t waitMs);
 
 // The "++addr" command for `target` (a secondary address goes as 96 + n).
 std::string AddressCommand(const GpibTarget& target);

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <limits>
 
 #include "GpibScan.h"
 
@@ -192,6 +193,14 @@ TEST_F(GpibControllerTest, AReplyBeingReadHoldsTheControllerUntilItsLineEnds) {
     link_.toRead = {" done\n"};
     EXPECT_EQ(Read(*ten), " done\n");
     EXPECT_TRUE(eleven->WriteAll(std::string_view("*CLS\n"), 0));
+}
+
+TEST(ClaimWait, AnEndlessTimeOutIsNotWrappedToAShortOne) {
+    // "Wait for ever" is written as the largest time-out.
+    constexpr uint32_t kLargest = std::numeric_limits<uint32_t>::max();
+    EXPECT_GE(ClaimWait(kLargest), std::chrono::milliseconds(kLargest));
+    EXPECT_GE(ClaimWait(kLargest - 1199), std::chrono::milliseconds(kLargest - 1199));
+    EXPECT_GT(ClaimWait(0), std::chrono::milliseconds(0));
 }
 
 TEST(ParseScanList, TakesAddressesAndRangesOnceAndRefusesTheRest) {
