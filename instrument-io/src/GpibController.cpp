@@ -69,8 +69,7 @@ class GpibTransport : public Transport {
             long n = controller_->Read(into, MsUntil(std::min(deadline, windowEnd_)));
             if (n < 0) {
                 EndReply();
-                problem_ =
-                    "the connection to the GPIB controller " + controller_->Name() + " was lost";
+                problem_ = LostProblem();
                 return -1;
             }
             if (n > 0) {
@@ -83,12 +82,23 @@ class GpibTransport : public Transport {
     std::string Problem() const override { return problem_; }
 
   private:
+    // A connection that failed once is not used again: what is written to it
+    // may vanish while the write looks done.
     bool ClaimFor(uint32_t waitMs) {
-        if (controller_->Claim(waitMs))
+        if (!controller_->Claim(waitMs)) {
+            problem_ =
+                "the GPIB controller " + controller_->Name() + " stayed busy with another session";
+            return false;
+        }
+        if (!controller_->Broken())
             return true;
-        problem_ =
-            "the GPIB controller " + controller_->Name() + " stayed busy with another session";
+        controller_->Release();
+        problem_ = LostProblem();
         return false;
+    }
+
+    std::string LostProblem() const {
+        return "the connection to the GPIB controller " + controller_->Name() + " was lost";
     }
 
     // Addresses the instrument to talk and asks the controller to read; the

@@ -179,6 +179,17 @@ TEST_F(GpibControllerTest, ADroppedLinkFailsAndMarksTheControllerBroken) {
     EXPECT_EQ(Read(*ten), "<failed>");
     EXPECT_EQ(ten->Problem(), "the connection to the GPIB controller ASRL/dev/ttyUSB0 was lost");
     EXPECT_TRUE(controller_->Broken());
+
+    // Nothing more is sent through it: a write would vanish yet look written.
+    std::unique_ptr<Transport> eleven = MakeGpibTransport(controller_, {11, -1});
+    for (Transport* transport : {ten.get(), eleven.get()}) {
+        Written();
+        EXPECT_FALSE(transport->WriteAll(std::string_view("*CLS\n"), 500));
+        EXPECT_EQ(transport->Problem(),
+                  "the connection to the GPIB controller ASRL/dev/ttyUSB0 was lost");
+        EXPECT_EQ(Read(*transport), "<failed>");
+        EXPECT_EQ(Written(), "");
+    }
 }
 
 TEST_F(GpibControllerTest, AReplyBeingReadHoldsTheControllerUntilItsLineEnds) {
