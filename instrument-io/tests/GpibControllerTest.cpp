@@ -231,5 +231,16 @@ TEST(ParseScanList, TakesAddressesAndRangesOnceAndRefusesTheRest) {
     }
 }
 
+TEST(AppendScannedGpibAddresses, AnAddressAlreadyListedIsNotListedAgainInAnotherSpelling) {
+    const Config config = {
+        {"ALIASES", {{"GPIB0::10", "TCPIP0::127.0.0.1::5025::SOCKET"}}},
+        {"GPIB0", {{"CONTROLLER", "ASRL/dev/ttyUSB0::INSTR"}, {"SCAN", "9-11"}}},
+    };
+    std::vector<std::string> addresses = {"GPIB0::10"};
+    AppendScannedGpibAddresses(config, addresses);
+    EXPECT_EQ(addresses,
+              (std::vector<std::string>{"GPIB0::10", "GPIB0::9::INSTR", "GPIB0::11::INSTR"}));
+}
+
 }  // namespace
 }  // namespace kio
