@@ -25,8 +25,9 @@ constexpr uint32_t kAnswerCheckMs = 1000;
 // window's grace and the answer check.
 constexpr uint32_t kHolderSlackMs = kReadWindowGraceMs + kAnswerCheckMs;
 
+// Rounded up: a wait of 0 with time still left would return at once, again and again.
 uint32_t MsUntil(Clock::time_point end) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
     return left > 0 ? static_cast<uint32_t>(left) : 0;
 }
 
