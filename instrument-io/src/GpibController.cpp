@@ -25,8 +25,9 @@ constexpr uint32_t kAnswerCheckMs = 1000;
 // window's grace and the answer check.
 constexpr uint32_t kHolderSlackMs = kReadWindowGraceMs + kAnswerCheckMs;
 
+// Rounded up: a wait of 0 with time still left would return at once, again and again.
 uint32_t MsUntil(Clock::time_point end) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
     return left > 0 ? static_cast<uint32_t>(left) : 0;
 }
 
@@ -42,6 +43,7 @@ class GpibTransport : public Transport {
         timeoutMs_ = timeoutMs;
         if (!ClaimFor(timeoutMs))
             return false;
+        controller_->DropStaleBytes();
         bool sent = controller_->Address(target_, ControllerReadTimeout(timeoutMs), timeoutMs) &&
                     controller_->Send(EscapeControllerData(bytes), timeoutMs);
         controller_->Release();
@@ -68,8 +70,7 @@ class GpibTransport : public Transport {
             long n = controller_->Read(into, MsUntil(std::min(deadline, windowEnd_)));
             if (n < 0) {
                 EndReply();
-                problem_ =
-                    "the connection to the GPIB controller " + controller_->Name() + " was lost";
+                problem_ = LostProblem();
                 return -1;
             }
             if (n > 0) {
@@ -82,12 +83,23 @@ class GpibTransport : public Transport {
     std::string Problem() const override { return problem_; }
 
   private:
+    // A connection that failed once is not used again: what is written to it
+    // may vanish while the write looks done.
     bool ClaimFor(uint32_t waitMs) {
-        if (controller_->Claim(waitMs))
+        if (!controller_->Claim(waitMs)) {
+            problem_ =
+                "the GPIB controller " + controller_->Name() + " stayed busy with another session";
+            return false;
+        }
+        if (!controller_->Broken())
             return true;
-        problem_ =
-            "the GPIB controller " + controller_->Name() + " stayed busy with another session";
+        controller_->Release();
+        problem_ = LostProblem();
         return false;
+    }
+
+    std::string LostProblem() const {
+        return "the connection to the GPIB controller " + controller_->Name() + " was lost";
     }
 
     // Addresses the instrument to talk and asks the controller to read; the
@@ -185,6 +197,11 @@ std::string AddressCommand(const GpibTarget& target) {
     return command + "\n";
 }
 
+std::chrono::milliseconds ClaimWait(uint32_t waitMs) {
+    // Summed in 64 bits: "wait for ever" is the largest 32-bit time-out.
+    return std::chrono::milliseconds(uint64_t{waitMs} + kHolderSlackMs);
+}
+
 GpibController::GpibController(std::unique_ptr<Transport> link, std::string name)
     : link_(std::move(link)), name_(std::move(name)) {}
 
@@ -192,8 +209,7 @@ bool GpibController::Claim(uint32_t waitMs) {
     std::unique_lock lock(mutex_);
     while (held_) {
         const uint64_t holder = claims_;
-        if (!freed_.wait_for(lock, std::chrono::milliseconds(waitMs + kHolderSlackMs),
-                             [&] { return !held_ || claims_ != holder; }))
+        if (!freed_.wait_for(lock, ClaimWait(waitMs), [&] { return !held_ || claims_ != holder; }))
             return false;
     }
     held_ = true;
@@ -257,6 +273,14 @@ bool GpibController::Answers(uint32_t waitMs) {
             return true;
     }
     return false;
+}
+
+void GpibController::DropStaleBytes() {
+    // Bounded, so a controller that never stops talking cannot hold a writer here.
+    constexpr int kMostPieces = 64;
+    std::array<char, 256> buffer{};
+    for (int piece = 0; piece < kMostPieces && Read(buffer, 0) > 0; ++piece) {
+    }
 }
 
 bool GpibController::Broken() const {

@@ -4,6 +4,7 @@
 // instruments behind it; an exchange holds it so two never interleave.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -31,6 +32,10 @@ std::string EscapeControllerData(std::span<const char> bytes);
 // The controller's read time-out for an I/O time-out, within its 1 to 3000 ms.
 uint32_t ControllerReadTimeout(uint32_t timeoutMs);
 
+// How long a claim waits for the session holding the controller: `waitMs` and
+// the little a holder may overrun its own time-out.
+std::chrono::milliseconds ClaimWait(uint32_t waitMs);
+
 // The "++addr" command for `target` (a secondary address goes as 96 + n).
 std::string AddressCommand(const GpibTarget& target);
 
@@ -52,6 +57,9 @@ class GpibController {
     long Read(std::span<char> into, uint32_t waitMs);
     // Whether "++ver" is answered within `waitMs`.
     bool Answers(uint32_t waitMs);
+    // Drops what the controller sent that no one is waiting for any more: a
+    // reply that came after its wait was given up, or the answer to "++ver".
+    void DropStaleBytes();
 
     // The connection failed: no new session should use it.
     bool Broken() const;

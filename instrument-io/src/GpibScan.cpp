@@ -23,6 +23,15 @@ bool ReadItem(const std::string& item, int& first, int& last) {
            ReadAddress(Trim(item.substr(dash + 1)), last) && first <= last;
 }
 
+// An alias "GPIB0::10" and the scanned "GPIB0::10::INSTR" name one
+// instrument: listed twice, the finder would ask it twice at once.
+void AddUnlessListed(const std::string& address, std::vector<std::string>& addresses) {
+    const std::string canonical = Canonical(address);
+    if (std::none_of(addresses.begin(), addresses.end(),
+                     [&](const std::string& listed) { return Canonical(listed) == canonical; }))
+        addresses.push_back(address);
+}
+
 }  // namespace
 
 int GpibAddressNumber(const std::string& text) {
@@ -68,7 +77,7 @@ void AppendScannedGpibAddresses(const Config& config, std::vector<std::string>& 
                          section.c_str(), problem.c_str());
         }
         for (int address : scanned)
-            addresses.push_back(section + "::" + std::to_string(address) + "::INSTR");
+            AddUnlessListed(section + "::" + std::to_string(address) + "::INSTR", addresses);
     }
 }
 

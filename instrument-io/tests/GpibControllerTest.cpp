@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <limits>
 
 #include "GpibScan.h"
 
@@ -142,6 +143,24 @@ TEST_F(GpibControllerTest, AReplyThatDoesNotComeIsATimeOutWhileTheControllerAnsw
     EXPECT_FALSE(controller_->Broken());
 }
 
+TEST_F(GpibControllerTest, LinesThatCameAfterATimeOutAreNotTheNextMessagesReply) {
+    // The instrument's late reply and the controller's own version line both
+    // arrive after the wait was given up.
+    link_.answer = [](const std::string& text, std::deque<std::string>& toRead) {
+        if (text == "++ver\n") {
+            toRead.push_back("late reply\n");
+            toRead.push_back("controller 1.0\n");
+        }
+    };
+    std::unique_ptr<Transport> ten = MakeGpibTransport(controller_, {10, -1});
+    ASSERT_TRUE(ten->WriteAll(std::string_view("*IDN?\n"), 5));
+    EXPECT_EQ(Read(*ten, 5), "");
+
+    ASSERT_TRUE(ten->WriteAll(std::string_view("*IDN?\n"), 500));
+    link_.toRead.push_back("Velmora,KR470A\n");
+    EXPECT_EQ(Read(*ten), "Velmora,KR470A\n");
+}
+
 TEST_F(GpibControllerTest, AControllerThatStopsAnsweringIsAFailureThatSaysSo) {
     std::unique_ptr<Transport> ten = MakeGpibTransport(controller_, {10, -1});
     ASSERT_TRUE(ten->WriteAll(std::string_view("*IDN?\n"), 5));
@@ -160,6 +179,17 @@ TEST_F(GpibControllerTest, ADroppedLinkFailsAndMarksTheControllerBroken) {
     EXPECT_EQ(Read(*ten), "<failed>");
     EXPECT_EQ(ten->Problem(), "the connection to the GPIB controller ASRL/dev/ttyUSB0 was lost");
     EXPECT_TRUE(controller_->Broken());
+
+    // Nothing more is sent through it: a write would vanish yet look written.
+    std::unique_ptr<Transport> eleven = MakeGpibTransport(controller_, {11, -1});
+    for (Transport* transport : {ten.get(), eleven.get()}) {
+        Written();
+        EXPECT_FALSE(transport->WriteAll(std::string_view("*CLS\n"), 500));
+        EXPECT_EQ(transport->Problem(),
+                  "the connection to the GPIB controller ASRL/dev/ttyUSB0 was lost");
+        EXPECT_EQ(Read(*transport), "<failed>");
+        EXPECT_EQ(Written(), "");
+    }
 }
 
 TEST_F(GpibControllerTest, AReplyBeingReadHoldsTheControllerUntilItsLineEnds) {
@@ -174,6 +204,14 @@ TEST_F(GpibControllerTest, AReplyBeingReadHoldsTheControllerUntilItsLineEnds) {
     link_.toRead = {" done\n"};
     EXPECT_EQ(Read(*ten), " done\n");
     EXPECT_TRUE(eleven->WriteAll(std::string_view("*CLS\n"), 0));
+}
+
+TEST(ClaimWait, AnEndlessTimeOutIsNotWrappedToAShortOne) {
+    // "Wait for ever" is written as the largest time-out.
+    constexpr uint32_t kLargest = std::numeric_limits<uint32_t>::max();
+    EXPECT_GE(ClaimWait(kLargest), std::chrono::milliseconds(kLargest));
+    EXPECT_GE(ClaimWait(kLargest - 1199), std::chrono::milliseconds(kLargest - 1199));
+    EXPECT_GT(ClaimWait(0), std::chrono::milliseconds(0));
 }
 
 TEST(ParseScanList, TakesAddressesAndRangesOnceAndRefusesTheRest) {
@@ -191,6 +229,17 @@ TEST(ParseScanList, TakesAddressesAndRangesOnceAndRefusesTheRest) {
         EXPECT_TRUE(addresses.empty()) << bad;
         EXPECT_NE(problem.find("from 0 to 30"), std::string::npos) << bad;
     }
+}
+
+TEST(AppendScannedGpibAddresses, AnAddressAlreadyListedIsNotListedAgainInAnotherSpelling) {
+    const Config config = {
+        {"ALIASES", {{"GPIB0::10", "TCPIP0::127.0.0.1::5025::SOCKET"}}},
+        {"GPIB0", {{"CONTROLLER", "ASRL/dev/ttyUSB0::INSTR"}, {"SCAN", "9-11"}}},
+    };
+    std::vector<std::string> addresses = {"GPIB0::10"};
+    AppendScannedGpibAddresses(config, addresses);
+    EXPECT_EQ(addresses,
+              (std::vector<std::string>{"GPIB0::10", "GPIB0::9::INSTR", "GPIB0::11::INSTR"}));
 }
 
 }  // namespace
