@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -276,6 +277,21 @@ TEST_F(FleetRunTest, DryRunSendsOnlyTheIdentification) {
                     "\"result\":\"ready\""));
     EXPECT_TRUE(Has(LineWith(result.output, "\"address\":\"" + tcp + "\",\"update_file\""),
                     "\"result\":\"refused\",\"message\":\"This firmware update is not intended"));
+}
+
+TEST_F(FleetRunTest, JsonReportThatCannotBeWrittenIsRefusedBeforeAnythingStarts) {
+    std::string tcp = Start(0, false);
+    dir_.Write("lab.plan", tcp + " KR470A_105.INI\n");
+    std::filesystem::create_directory(dir_.Path() / "reports");
+    std::filesystem::create_symlink("lab.plan", dir_.Path() / "report-link.json");
+    for (const char* json : {"missing/report.json", "reports", "lab.plan", "report-link.json"}) {
+        ProcessResult result = Run({"--plan", "lab.plan", "--json", json});
+        EXPECT_EQ(result.status, 2) << json;
+        EXPECT_TRUE(Has(result.errors, "the JSON report")) << json << ": " << result.errors;
+    }
+    StopSimulators();
+    EXPECT_TRUE(Lines(Transcript(0)).empty());
+    EXPECT_EQ(FileText((dir_.Path() / "lab.plan").string()), tcp + " KR470A_105.INI\n");
 }
 
 TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {
