@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint64_t kLargestPlanFile = 1024 * 1024;
 constexpr size_t kMostFields = 3;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // what some editors put first
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -97,6 +98,9 @@ std::vector<PlanRow> ParsePlan(std::string_view text, const std::string& fileNam
                                const std::string& folder) {
     std::vector<PlanRow> rows;
     size_t lineNumber = 0;
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
         std::string_view line =

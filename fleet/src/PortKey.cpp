@@ -1,6 +1,7 @@
 #include "PortKey.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 
 #include <array>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "Address.h"
 #include "AliasRoute.h"
 #include "Config.h"
+#include "NameLookup.h"
 
 namespace fleet {
 namespace {
@@ -31,7 +33,32 @@ std::string SerialDevice(const kio::Config& config, const std::string& routed) {
     return device.empty() ? "/dev/ttyS" + std::to_string(std::stoi(port) - 1) : device;
 }
 
-// A numeric host in its one written form; a name in lower case.
+constexpr uint32_t kNameLookupMs = 5000;
+
+// A name as the address it is reached by, so that a name and its address are
+// one host: the lowest IPv4 address it has, else its lowest IPv6 one (a
+// loopback name has both). A name that cannot be looked up stays a name.
+std::string ResolvedHost(const std::string& name) {
+    std::string why, chosen;
+    bool chosenIsV4 = false;
+    kio::AddressList found = kio::LookUpWithin(name, "0", kNameLookupMs, why);
+    for (const addrinfo* at = found.get(); at != nullptr; at = at->ai_next) {
+        std::array<char, NI_MAXHOST> text{};
+        if (getnameinfo(at->ai_addr, at->ai_addrlen, text.data(), text.size(), nullptr, 0,
+                        NI_NUMERICHOST) != 0) {
+            continue;
+        }
+        const bool isV4 = at->ai_family == AF_INET;
+        if (chosen.empty() || (isV4 && !chosenIsV4) ||
+            (isV4 == chosenIsV4 && text.data() < chosen)) {
+            chosen = text.data();
+            chosenIsV4 = isV4;
+        }
+    }
+    return chosen.empty() ? kio::Upper(name) : chosen;
+}
+
+// A numeric host in its one written form; a name as the address it reaches.
 std::string HostText(const std::string& host) {
     std::array<unsigned char, 16> address{};
     std::array<char, INET6_ADDRSTRLEN> text{};
@@ -41,7 +68,7 @@ std::string HostText(const std::string& host) {
             return text.data();
         }
     }
-    return kio::Upper(host);
+    return ResolvedHost(host);
 }
 
 std::optional<PortKey> KeyOfRouted(const kio::Config& config, const std::string& routed,

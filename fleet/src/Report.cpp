@@ -19,10 +19,22 @@ std::string Seconds(double seconds) {
     return text.data();
 }
 
+// An instrument's or a message's text as the terminal shows it: a control byte
+// could move the cursor, clear the screen or break the table's rows.
+std::string Printable(std::string text) {
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            c = '?';
+        }
+    }
+    return text;
+}
+
 Row TableRow(const JobReport& report) {
-    return {report.address,
-            report.identificationBefore.value_or("-"),
-            report.identificationAfter.value_or("-"),
+    return {Printable(report.address),
+            Printable(report.identificationBefore.value_or("-")),
+            Printable(report.identificationAfter.value_or("-")),
             OutcomeName(report.outcome),
             std::to_string(report.passes),
             Seconds(report.seconds)};
@@ -58,12 +70,13 @@ std::string SummaryTable(const std::vector<JobReport>& reports) {
     }
     for (const JobReport& report : reports) {
         if (!report.message.empty()) {
-            table += report.address + ": " + report.message + "\n";
+            table += Printable(report.address) + ": " + Printable(report.message) + "\n";
         }
     }
     for (const JobReport& report : reports) {
         if (report.mayBeInDownloadMode) {
-            table += report.address + " may be left in download mode: update it again.\n";
+            table +=
+                Printable(report.address) + " may be left in download mode: update it again.\n";
         }
     }
     return table;

@@ -12,6 +12,7 @@
 #include "AtomicWrite.h"
 #include "FleetOptions.h"
 #include "FleetRun.h"
+#include "HeldPorts.h"
 #include "PortKey.h"
 #include "Report.h"
 
@@ -26,6 +27,7 @@ std::atomic<int> signalsSeen{0};
 // ends the tool at once.
 void OnSignal(int number) {
     if (signalsSeen.fetch_add(1) > 0) {
+        serialio::ReleaseHeldPortsNow();  // settings, exclusive mode and lock files put back
         signal(number, SIG_DFL);
         raise(number);
         return;
@@ -92,6 +94,34 @@ bool MakeLogFolder(const std::string& folder) {
     return true;
 }
 
+// The JSON report is checked before anything starts: found unwritable only at
+// the end, it would be lost after the updates had run. It never replaces the plan.
+bool CheckJsonFile(const FleetOptions& options) {
+    std::string target, problem;
+    if (options.jsonFile.empty()) {
+        return true;
+    }
+    if (!fileio::ResolveLinks(options.jsonFile, target, problem)) {
+        Refuse("the JSON report cannot be written: " + problem);
+        return false;
+    }
+    std::error_code error;
+    const auto status = std::filesystem::status(target, error);
+    std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        problem = target + " is not a regular file";
+    } else if (!options.planFile.empty() &&
+               std::filesystem::equivalent(options.planFile, target, error)) {
+        problem = target + " is the plan file";
+    } else if (access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0) {
+        problem = "cannot write in the folder of " + target;
+    }
+    if (!problem.empty()) {
+        Refuse("the JSON report cannot be written: " + problem);
+    }
+    return problem.empty();
+}
+
 int Report(const FleetOptions& options, const std::vector<JobReport>& reports, bool stopped,
            bool onTerminal) {
     const int status = ExitStatus(reports, stopped, options.policy.dryRun);
@@ -127,7 +157,8 @@ int main(int argc, char** argv) {
     }
     std::vector<PlanRow> rows;
     std::vector<PortKey> keys;
-    if (!LoadPlan(options, rows, keys) || !MakeLogFolder(options.policy.logFolder)) {
+    if (!LoadPlan(options, rows, keys) || !MakeLogFolder(options.policy.logFolder) ||
+        !CheckJsonFile(options)) {
         return kUsage;
     }
     StopSignal stop;

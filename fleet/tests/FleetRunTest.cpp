@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -121,6 +123,38 @@ class FleetRunTest : public ::testing::Test {
         return lines;
     }
 
+    // The tool started with its output on a pipe, read until a pass is under way.
+    struct Running {
+        pid_t pid = -1;
+        int out = -1;
+    };
+    Running StartUnderWay(const std::vector<std::string>& arguments,
+                          const std::vector<std::string>& environment) {
+        int out[2] = {-1, -1};
+        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+        int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+        Running running{osprey::testing::Spawn(Fleet(arguments), environment, dir_.Path(), devNull,
+                                               out[1], devNull),
+                        out[0]};
+        close(out[1]);
+        close(devNull);
+        std::string seen;
+        std::array<char, 256> buffer{};
+        for (ssize_t n; !Has(seen, "\"lines\":100,") &&
+                        (n = read(running.out, buffer.data(), buffer.size())) > 0;) {
+            seen.append(buffer.data(), static_cast<size_t>(n));
+        }
+        return running;
+    }
+    // Its wait status, once the rest of its output is read.
+    static int WaitFor(const Running& running) {
+        osprey::testing::ReadAll(running.out);
+        close(running.out);
+        int status = 0;
+        waitpid(running.pid, &status, 0);
+        return status;
+    }
+
     osprey::testing::TempDir dir_;
     kr470::UpdateFileInput input_;
     std::string update_;
@@ -207,27 +241,11 @@ TEST_F(FleetRunTest, CtrlCStopsBetweenRecordsAndCommitsNothing) {
     std::string slow = Start(0, false, {"--reply-delay-ms", "20"});
     std::string queued = Start(1, false);
     std::string json = (dir_.Path() / "report.json").string();
-    std::vector<std::string> environment = Environment();
-    int out[2];
-    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
-    int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-    pid_t pid =
-        osprey::testing::Spawn(Fleet({"-j", "1", "--json", json, "-f", update_, slow, queued}),
-                               environment, dir_.Path(), devNull, out[1], devNull);
-    close(out[1]);
     // Once the pass is under way, Ctrl-C.
-    std::string seen;
-    char buffer[256];
-    for (ssize_t n;
-         !Has(seen, "\"lines\":100,") && (n = read(out[0], buffer, sizeof buffer)) > 0;) {
-        seen.append(buffer, static_cast<size_t>(n));
-    }
-    kill(pid, SIGINT);
-    seen += osprey::testing::ReadAll(out[0]);
-    close(out[0]);
-    close(devNull);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    Running running =
+        StartUnderWay({"-j", "1", "--json", json, "-f", update_, slow, queued}, Environment());
+    kill(running.pid, SIGINT);
+    const int status = WaitFor(running);
     StopSimulators();
 
     ASSERT_TRUE(WIFEXITED(status));
@@ -242,6 +260,27 @@ TEST_F(FleetRunTest, CtrlCStopsBetweenRecordsAndCommitsNothing) {
     EXPECT_TRUE(Has(LineWith(report, queued),
                     "\"result\":\"stopped\",\"message\":\"not started: stopped on request\""));
     EXPECT_TRUE(Lines(Transcript(1)).empty());  // the second was never opened
+}
+
+TEST_F(FleetRunTest, SecondCtrlCEndsAtOnceButPutsTheSerialPortsBack) {
+    input_.records = kr470::GenerateImage(400 * 32, 7, "KR470A 1.05");
+    update_ = dir_.Write("KR470A_105.INI", kr470::BuildUpdateFile(input_));
+    std::string serial = Start(0, true, {"--reply-delay-ms", "20"});
+    std::filesystem::path locks = dir_.Path() / "locks";
+    std::filesystem::create_directory(locks);
+    std::vector<std::string> environment = Environment();
+    environment.push_back("KR470_LOCK_DIR=" + locks.string());
+    Running running = StartUnderWay({"-f", update_, serial}, environment);
+    const bool lockedWhileRunning = !std::filesystem::is_empty(locks);
+    kill(running.pid, SIGINT);
+    kill(running.pid, SIGTERM);  // another signal: two of one kind may arrive as one
+    const int status = WaitFor(running);
+    StopSimulators();
+
+    EXPECT_TRUE(lockedWhileRunning);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(std::filesystem::is_empty(locks));  // the next run finds the port free
+    EXPECT_EQ(Count(Lines(Transcript(0)), "dlo:comp"), 0);
 }
 
 TEST_F(FleetRunTest, TwoRowsOnOnePortAreRefusedBeforeAnythingStarts) {
@@ -276,6 +315,21 @@ TEST_F(FleetRunTest, DryRunSendsOnlyTheIdentification) {
                     "\"result\":\"ready\""));
     EXPECT_TRUE(Has(LineWith(result.output, "\"address\":\"" + tcp + "\",\"update_file\""),
                     "\"result\":\"refused\",\"message\":\"This firmware update is not intended"));
+}
+
+TEST_F(FleetRunTest, JsonReportThatCannotBeWrittenIsRefusedBeforeAnythingStarts) {
+    std::string tcp = Start(0, false);
+    dir_.Write("lab.plan", tcp + " KR470A_105.INI\n");
+    std::filesystem::create_directory(dir_.Path() / "reports");
+    std::filesystem::create_symlink("lab.plan", dir_.Path() / "report-link.json");
+    for (const char* json : {"missing/report.json", "reports", "lab.plan", "report-link.json"}) {
+        ProcessResult result = Run({"--plan", "lab.plan", "--json", json});
+        EXPECT_EQ(result.status, 2) << json;
+        EXPECT_TRUE(Has(result.errors, "the JSON report")) << json << ": " << result.errors;
+    }
+    StopSimulators();
+    EXPECT_TRUE(Lines(Transcript(0)).empty());
+    EXPECT_EQ(FileText((dir_.Path() / "lab.plan").string()), tcp + " KR470A_105.INI\n");
 }
 
 TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {

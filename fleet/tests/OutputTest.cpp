@@ -60,7 +60,7 @@ TEST(ProgressBoardTest, SmallTerminalShowsTheBusyFirstAndCountsTheRest) {
     }
     ASSERT_EQ(shown.size(), 3u);  // the terminal's rows less the one the cursor stays on
     EXPECT_EQ(shown[0].substr(0, 12), "...very-long");  // busy first, its address cut from the left
-    EXPECT_EQ(shown[1].substr(0, 5), "ASRL2");   // then those waiting
+    EXPECT_EQ(shown[1].substr(0, 5), "ASRL2");          // then those waiting
     EXPECT_EQ(shown[2], "... 2 more not shown; 1 of 4 ");
     for (const std::string& line : shown) {
         EXPECT_LE(line.size(), 29u);  // never wraps
@@ -86,6 +86,18 @@ TEST(ReportTest, TableAlignsColumnsAndListsMessagesAndDownloadMode) {
               "TCPIP0::127.0.0.1::5025::SOCKET: Record 4 Failes to load / Update file may be "
               "corrupt!\n"
               "TCPIP0::127.0.0.1::5025::SOCKET may be left in download mode: update it again.\n");
+}
+
+TEST(ReportTest, TableShowsNoControlBytesFromAnInstrument) {
+    JobReport hostile = Report("ASRL1::INSTR", Outcome::kFailed);
+    hostile.identificationBefore = "V,KR470A,\x1b]0;owned\x07\x1b[2J,1.04\r\nX";
+    hostile.message = "Bad reply \x1b[31mred\n";
+    std::string table = SummaryTable({hostile});
+    EXPECT_EQ(table.find('\x1b'), std::string::npos);
+    EXPECT_EQ(table.find('\x07'), std::string::npos);
+    EXPECT_EQ(table.find('\r'), std::string::npos);
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3);  // headings, row, message
+    EXPECT_NE(table.find("V,KR470A,?]0;owned??[2J,1.04??X"), std::string::npos) << table;
 }
 
 TEST(ReportTest, JsonReportHasOneObjectPerInstrumentAndTheStatus) {

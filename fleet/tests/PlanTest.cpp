@@ -36,6 +36,16 @@ TEST(PlanTest, ReadsRowsCommentsQuotesAndSerials) {
     EXPECT_EQ(rows[2].origin, "lab.plan:5");
 }
 
+TEST(PlanTest, ByteOrderMarkOfAnEditorIsNoPartOfTheFirstAddress) {
+    std::vector<PlanRow> rows = ParsePlan(
+        "\xEF\xBB\xBF"
+        "ASRL1::INSTR fw.ini\r\nASRL2::INSTR fw.ini\r\n",
+        "lab.plan", "");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].address, "ASRL1::INSTR");
+    EXPECT_EQ(rows[0].origin, "lab.plan:1");
+}
+
 TEST(PlanTest, RefusesBrokenRowsNamingFileAndLine) {
     EXPECT_EQ(Refusal("ASRL1 a.ini\n\"ASRL2 b.ini\n"),
               "lab.plan:2: the quote opened in field 1 is never closed");

@@ -1,9 +1,12 @@
 // Two spellings of one port are one port, through links, numbered serial
 // ports and aliases; the default parallelism counts hosts.
+#include <strings.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "NameLookup.h"
 #include "PortKey.h"
 #include "TempFile.h"
 
@@ -21,8 +24,31 @@ class PortKeyTest : public ::testing::Test {
                                   "[gpib1]\ncontroller = ASRL3::INSTR\n"
                                   "[gpib2]\ncontroller = TCPIP0::127.0.0.1::1234::SOCKET\n");
         setenv("KIO_CONFIG", (dir_.Path() / "kio.ini").c_str(), 1);
+        // No real lookups: "localhost" and "bench-a.lab" answer as a loopback
+        // host does (its IPv6 address first); any other name is unknown.
+        kio::SetResolver(
+            [](const char* host, const char* port, const addrinfo* hints, addrinfo** out) {
+                if (strcasecmp(host, "localhost") != 0 && strcasecmp(host, "bench-a.lab") != 0) {
+                    return EAI_NONAME;
+                }
+                addrinfo numeric = *hints;
+                numeric.ai_flags |= AI_NUMERICHOST;
+                addrinfo* second = nullptr;
+                if (getaddrinfo("::1", port, &numeric, out) != 0) {
+                    return EAI_FAIL;
+                }
+                if (getaddrinfo("127.0.0.1", port, &numeric, &second) != 0) {
+                    freeaddrinfo(*out);
+                    return EAI_FAIL;
+                }
+                (*out)->ai_next = second;
+                return 0;
+            });
     }
-    ~PortKeyTest() override { unsetenv("KIO_CONFIG"); }
+    ~PortKeyTest() override {
+        kio::SetResolver({});
+        unsetenv("KIO_CONFIG");
+    }
 
     std::vector<PlanRow> Rows(const std::vector<std::string>& addresses) const {
         return PlanFromAddresses(addresses, "fw.ini");
@@ -54,6 +80,16 @@ TEST_F(PortKeyTest, SocketsCompareByHostAndPortNumber) {
     EXPECT_TRUE(Clashes({"TCPIP0::127.0.0.1::5025::SOCKET", "TCPIP0::127.0.0.1::5026::SOCKET",
                          "TCPIP0::127.0.0.2::5025::SOCKET"})
                     .empty());
+}
+
+TEST_F(PortKeyTest, HostNameAndItsAddressAreOneHost) {
+    EXPECT_EQ(
+        Clashes({"TCPIP0::127.0.0.1::5025::SOCKET", "TCPIP0::localhost::5025::SOCKET"}).size(), 1u);
+    EXPECT_EQ(
+        Clashes({"TCPIP0::bench-a.lab::5025::SOCKET", "TCPIP0::LOCALHOST::5025::SOCKET"}).size(),
+        1u);
+    EXPECT_TRUE(
+        Clashes({"TCPIP0::localhost::5025::SOCKET", "TCPIP0::127.0.0.2::5025::SOCKET"}).empty());
 }
 
 TEST_F(PortKeyTest, InstrumentsBehindOneControllerShareItsLineButNotTheirPort) {
