@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 
@@ -190,6 +191,17 @@ TEST_F(Vxi11SessionTest, ADroppedLinkAndAServerGoneQuietFailWithTheRpcReason) {
     result = session->Write("*CLS");
     EXPECT_EQ(result.status, Status::kIoError);
     EXPECT_NE(result.message.find("RPC: Timed out"), std::string::npos) << result.message;
+}
+
+TEST_F(Vxi11SessionTest, TheLargestTimeOutStillWaitsForASlowDevice) {
+    Start({"--reply-delay-ms", "1200"});
+    std::unique_ptr<Session> session = Open();
+    ASSERT_NE(session, nullptr);
+    session->SetTimeout(UINT32_MAX);
+    std::string reply;
+    Result result = session->Query("*OPC?", reply);
+    ASSERT_TRUE(result.ok()) << result.message;
+    EXPECT_EQ(reply, "1");
 }
 
 }  // namespace
