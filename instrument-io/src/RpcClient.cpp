@@ -8,8 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "Transport.h"
 #include "Vxi11.h"
@@ -57,6 +61,48 @@ class HeldSigpipe {
     bool alreadyPending_ = false;
 };
 
+// Ends a call at its deadline. The RPC library starts its wait afresh for each
+// record it reads and drops replies to other calls, so a server sending such
+// replies steadily would hold the call for ever; shutting the socket down wakes
+// it. The connection is unusable afterwards, as after any failed call.
+class CallDeadline {
+  public:
+    CallDeadline(int fd, uint32_t milliseconds)
+        : watcher_([this, fd, milliseconds] { Watch(fd, milliseconds); }) {}
+    ~CallDeadline() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        woken_.notify_one();
+        watcher_.join();
+    }
+    CallDeadline(const CallDeadline&) = delete;
+    CallDeadline& operator=(const CallDeadline&) = delete;
+
+    // Only after the call: true when the deadline ended it.
+    bool Expired() {
+        std::lock_guard lock(mutex_);
+        return expired_;
+    }
+
+  private:
+    void Watch(int fd, uint32_t milliseconds) {
+        std::unique_lock lock(mutex_);
+        if (woken_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                            [this] { return finished_; }))
+            return;
+        expired_ = true;
+        shutdown(fd, SHUT_RDWR);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    bool finished_ = false;
+    bool expired_ = false;
+    std::thread watcher_;  // last: starts once the members above exist
+};
+
 }  // namespace
 
 std::unique_ptr<RpcClient> RpcClient::Connect(const std::string& host, const std::string& port,
@@ -94,11 +140,12 @@ bool RpcClient::Call(uint32_t procedure, xdrproc_t encode, const void* arguments
     // A write the peer never takes must not outlast the call either.
     setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     HeldSigpipe held;
+    CallDeadline deadline(fd_, timeoutMs);
     clnt_stat status = clnt_call(client_, procedure, encode, const_cast<void*>(arguments), decode,
                                  static_cast<char*>(results), wait);
     if (status == RPC_SUCCESS)
         return true;
-    why = FailureText();
+    why = deadline.Expired() ? clnt_sperrno(RPC_TIMEDOUT) : FailureText();
     return false;
 }
 

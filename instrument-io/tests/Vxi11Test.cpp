@@ -1,12 +1,17 @@
 // VXI-11 instruments through a session: the address forms and keys, then the
 // simulator's LAN face as the instrument, its faults included.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "Address.h"
 #include "ClosedPort.h"
@@ -202,6 +207,60 @@ TEST_F(Vxi11SessionTest, TheLargestTimeOutStillWaitsForASlowDevice) {
     Result result = session->Query("*OPC?", reply);
     ASSERT_TRUE(result.ok()) << result.message;
     EXPECT_EQ(reply, "1");
+}
+
+// A core channel that answers its first call with `replies` records that
+// belong to no call of the client's (wrong transaction id), then hangs up.
+class StrayReplyServer {
+  public:
+    explicit StrayReplyServer(int replies) {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
+        listen(listener_, 1);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = std::to_string(ntohs(address.sin_port));
+        thread_ = std::thread([this, replies] { Serve(replies); });
+    }
+    ~StrayReplyServer() {
+        thread_.join();
+        close(listener_);
+    }
+    const std::string& Port() const { return port_; }
+
+  private:
+    void Serve(int replies) {
+        int fd = accept(listener_, nullptr, nullptr);
+        std::array<unsigned char, 4096> call{};
+        if (recv(fd, call.data(), call.size(), 0) >= 8) {
+            const uint32_t xid = (uint32_t{call[4]} << 24 | uint32_t{call[5]} << 16 |
+                                  uint32_t{call[6]} << 8 | call[7]) +
+                                 1;
+            // mark, xid, REPLY, MSG_ACCEPTED, null verifier, SUCCESS, error 0
+            const std::array<uint32_t, 10> words = {0x80000024u, xid, 1, 0, 0, 0, 0, 0, 0, 0};
+            std::array<uint32_t, 10> wire{};
+            for (size_t i = 0; i < words.size(); ++i)
+                wire[i] = htonl(words[i]);
+            for (int i = 0; i < replies; ++i)
+                if (send(fd, wire.data(), sizeof wire, MSG_NOSIGNAL) <= 0)
+                    break;
+        }
+        close(fd);
+    }
+
+    int listener_ = -1;
+    std::string port_;
+    std::thread thread_;
+};
+
+TEST(Vxi11StrayReplyTest, AStreamOfRepliesToOtherCallsEndsAtTheCallsTimeOut) {
+    StrayReplyServer server(2'000'000);
+    std::string why;
+    EXPECT_EQ(OpenVxi11("127.0.0.1", server.Port(), "inst0", 100, why), nullptr);
+    EXPECT_NE(why.find("create_link: RPC: Timed out"), std::string::npos) << why;
 }
 
 }  // namespace
