@@ -127,9 +127,8 @@ class Vxi11Transport : public Transport {
         if (!Call(device_read, Xdr(xdr_Device_ReadParms), &request, Xdr(xdr_Device_ReadResp),
                   &reply.value, waitMs))
             return -1;
-        if (reply.value.error == kErrorIoTimeout)
-            return 0;  // nothing within the wait: the session decides
-        if (reply.value.error != 0)
+        const bool timedOut = reply.value.error == kErrorIoTimeout;
+        if (reply.value.error != 0 && !timedOut)
             return Fail(ErrorText("device_read", reply.value.error));
         size_t got = reply.value.data.data_len;
         if (got > room)
@@ -137,6 +136,8 @@ class Vxi11Transport : public Transport {
                         std::to_string(room) + " asked");
         if (got > 0)
             std::memcpy(into.data(), reply.value.data.data_val, got);
+        if (timedOut)
+            return static_cast<long>(got);  // what came within the wait: the session decides
         const bool ended = (reply.value.reason & kReasonEnd) != 0;
         if (ended && (got == 0 || into[got - 1] != '\n'))
             into[got++] = '\n';
