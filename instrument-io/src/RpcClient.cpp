@@ -8,8 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "Transport.h"
 #include "Vxi11.h"
@@ -59,6 +64,75 @@ class HeldSigpipe {
 
 }  // namespace
 
+// Ends a call at its deadline. The RPC library starts its wait afresh for each
+// record it reads and drops replies to other calls, so a server sending such
+// replies steadily would hold the call for ever; shutting the socket down wakes
+// it. The connection is unusable afterwards, as after any failed call. One
+// watcher lives as long as its client: a thread for each call would cost more
+// than the call.
+class CallWatch {
+  public:
+    explicit CallWatch(int fd) : fd_(fd), watcher_([this] { Watch(); }) {}
+    ~CallWatch() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        woken_.notify_one();
+        watcher_.join();
+    }
+    CallWatch(const CallWatch&) = delete;
+    CallWatch& operator=(const CallWatch&) = delete;
+
+    void Arm(uint32_t milliseconds) {
+        std::lock_guard lock(mutex_);
+        deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
+        expired_ = false;
+        // The watcher sleeping past the new deadline must look again.
+        if (!sleepingUntil_ || *deadline_ < *sleepingUntil_)
+            woken_.notify_one();
+    }
+
+    // True when the deadline ended the call.
+    bool Disarm() {
+        std::lock_guard lock(mutex_);
+        deadline_.reset();
+        return expired_;
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    void Watch() {
+        std::unique_lock lock(mutex_);
+        while (!stopping_) {
+            if (deadline_ && Clock::now() >= *deadline_) {
+                expired_ = true;
+                deadline_.reset();
+                shutdown(fd_, SHUT_RDWR);
+            }
+            sleepingUntil_ = deadline_;
+            if (deadline_)
+                woken_.wait_until(lock, *deadline_);
+            else
+                woken_.wait(lock);
+            sleepingUntil_.reset();
+        }
+    }
+
+    const int fd_;
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    std::optional<Clock::time_point> deadline_;
+    std::optional<Clock::time_point> sleepingUntil_;
+    bool expired_ = false;
+    bool stopping_ = false;
+    std::thread watcher_;  // last: starts once the members above exist
+};
+
+RpcClient::RpcClient(CLIENT* client, int fd)
+    : client_(client), fd_(fd), watch_(std::make_unique<CallWatch>(fd)) {}
+
 std::unique_ptr<RpcClient> RpcClient::Connect(const std::string& host, const std::string& port,
                                               uint32_t program, uint32_t version,
                                               uint32_t timeoutMs, std::string& why) {
@@ -83,6 +157,7 @@ std::unique_ptr<RpcClient> RpcClient::Connect(const std::string& host, const std
 }
 
 RpcClient::~RpcClient() {
+    watch_.reset();  // before the socket's number can be reused
     clnt_destroy(client_);
     ::close(fd_);
 }
@@ -94,11 +169,13 @@ bool RpcClient::Call(uint32_t procedure, xdrproc_t encode, const void* arguments
     // A write the peer never takes must not outlast the call either.
     setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     HeldSigpipe held;
+    watch_->Arm(timeoutMs);
     clnt_stat status = clnt_call(client_, procedure, encode, const_cast<void*>(arguments), decode,
                                  static_cast<char*>(results), wait);
+    const bool expired = watch_->Disarm();
     if (status == RPC_SUCCESS)
         return true;
-    why = FailureText();
+    why = expired ? clnt_sperrno(RPC_TIMEDOUT) : FailureText();
     return false;
 }
 

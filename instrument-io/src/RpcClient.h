@@ -10,6 +10,8 @@
 
 namespace kio {
 
+class CallWatch;
+
 class RpcClient {
   public:
     ~RpcClient();
@@ -28,11 +30,12 @@ class RpcClient {
               void* results, uint32_t timeoutMs, std::string& why);
 
   private:
-    RpcClient(CLIENT* client, int fd) : client_(client), fd_(fd) {}
+    RpcClient(CLIENT* client, int fd);
     std::string FailureText() const;
 
     CLIENT* client_;
     int fd_;
+    std::unique_ptr<CallWatch> watch_;
 };
 
 }  // namespace kio

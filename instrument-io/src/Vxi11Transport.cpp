@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "RpcClient.h"
@@ -16,6 +17,8 @@ namespace {
 
 // The RPC reply may come this much later than the device's own time-out.
 constexpr uint32_t kCallMarginMs = 1000;
+// The RPC library keeps its wait in an int of milliseconds.
+constexpr uint32_t kLongestCallMs = INT32_MAX;
 // destroy_link on close waits no longer than this for a server gone quiet.
 constexpr uint32_t kUnlinkWaitMs = 1000;
 constexpr long kFlagEnd = 8;
@@ -51,6 +54,12 @@ std::string ErrorText(const std::string& call, long code) {
                               [code](const ErrorName& e) { return e.code == code; });
     const char* name = known == kErrorNames.end() ? "unknown error" : known->name;
     return call + " failed with VXI-11 error " + std::to_string(code) + " (" + name + ")";
+}
+
+uint32_t CallWaitMs(uint32_t deviceTimeoutMs) {
+    if (deviceTimeoutMs >= kLongestCallMs - kCallMarginMs)
+        return kLongestCallMs;
+    return deviceTimeoutMs + kCallMarginMs;
 }
 
 template <typename T>
@@ -118,9 +127,8 @@ class Vxi11Transport : public Transport {
         if (!Call(device_read, Xdr(xdr_Device_ReadParms), &request, Xdr(xdr_Device_ReadResp),
                   &reply.value, waitMs))
             return -1;
-        if (reply.value.error == kErrorIoTimeout)
-            return 0;  // nothing within the wait: the session decides
-        if (reply.value.error != 0)
+        const bool timedOut = reply.value.error == kErrorIoTimeout;
+        if (reply.value.error != 0 && !timedOut)
             return Fail(ErrorText("device_read", reply.value.error));
         size_t got = reply.value.data.data_len;
         if (got > room)
@@ -128,6 +136,8 @@ class Vxi11Transport : public Transport {
                         std::to_string(room) + " asked");
         if (got > 0)
             std::memcpy(into.data(), reply.value.data.data_val, got);
+        if (timedOut)
+            return static_cast<long>(got);  // what came within the wait: the session decides
         const bool ended = (reply.value.reason & kReasonEnd) != 0;
         if (ended && (got == 0 || into[got - 1] != '\n'))
             into[got++] = '\n';
@@ -168,8 +178,8 @@ class Vxi11Transport : public Transport {
     bool Call(uint32_t procedure, xdrproc_t encode, const void* arguments, xdrproc_t decode,
               void* results, uint32_t deviceTimeoutMs) {
         std::string why;
-        if (rpc_->Call(procedure, encode, arguments, decode, results,
-                       deviceTimeoutMs + kCallMarginMs, why))
+        if (rpc_->Call(procedure, encode, arguments, decode, results, CallWaitMs(deviceTimeoutMs),
+                       why))
             return true;
         broken_ = true;
         failure_ = where_ + ": " + why;

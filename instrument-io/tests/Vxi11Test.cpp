@@ -1,11 +1,20 @@
 // VXI-11 instruments through a session: the address forms and keys, then the
 // simulator's LAN face as the instrument, its faults included.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <thread>
 
 #include "Address.h"
 #include "ClosedPort.h"
@@ -190,6 +199,143 @@ TEST_F(Vxi11SessionTest, ADroppedLinkAndAServerGoneQuietFailWithTheRpcReason) {
     result = session->Write("*CLS");
     EXPECT_EQ(result.status, Status::kIoError);
     EXPECT_NE(result.message.find("RPC: Timed out"), std::string::npos) << result.message;
+}
+
+TEST_F(Vxi11SessionTest, TheLargestTimeOutStillWaitsForASlowDevice) {
+    Start({"--reply-delay-ms", "1200"});
+    std::unique_ptr<Session> session = Open();
+    ASSERT_NE(session, nullptr);
+    session->SetTimeout(UINT32_MAX);
+    std::string reply;
+    Result result = session->Query("*OPC?", reply);
+    ASSERT_TRUE(result.ok()) << result.message;
+    EXPECT_EQ(reply, "1");
+}
+
+// A core channel on loopback that answers each call with what `answer` sends
+// on the connection for that call (its number and transaction id); false ends
+// the connection.
+class ScriptedServer {
+  public:
+    using Answer = std::function<bool(int fd, int call, uint32_t xid)>;
+    explicit ScriptedServer(Answer answer) : answer_(std::move(answer)) {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
+        listen(listener_, 1);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = std::to_string(ntohs(address.sin_port));
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~ScriptedServer() {
+        thread_.join();
+        close(listener_);
+    }
+    const std::string& Port() const { return port_; }
+
+    // One reply record: the xid, an accepted call's header, then XDR words and
+    // opaque data.
+    static bool Reply(int fd, uint32_t xid, std::initializer_list<uint32_t> results,
+                      std::optional<std::string> data = std::nullopt) {
+        std::string body;
+        auto word = [&body](uint32_t value) {
+            const uint32_t wire = htonl(value);
+            body.append(reinterpret_cast<const char*>(&wire), sizeof wire);
+        };
+        for (uint32_t value : {xid, 1u, 0u, 0u, 0u, 0u})
+            word(value);
+        for (uint32_t value : results)
+            word(value);
+        if (data) {
+            word(static_cast<uint32_t>(data->size()));
+            body += *data + std::string((4 - data->size() % 4) % 4, '\0');
+        }
+        std::string record;
+        const uint32_t mark = htonl(0x80000000u | static_cast<uint32_t>(body.size()));
+        record.append(reinterpret_cast<const char*>(&mark), sizeof mark);
+        record += body;
+        return send(fd, record.data(), record.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(record.size());
+    }
+
+  private:
+    static bool ReadExactly(int fd, char* into, size_t size) {
+        for (size_t done = 0; done < size;) {
+            const ssize_t n = recv(fd, into + done, size - done, 0);
+            if (n <= 0)
+                return false;
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    void Serve() {
+        const int fd = accept(listener_, nullptr, nullptr);
+        std::array<char, 65536> call{};
+        for (int index = 0;; ++index) {
+            uint32_t mark = 0;
+            if (!ReadExactly(fd, reinterpret_cast<char*>(&mark), sizeof mark))
+                break;
+            const size_t length = ntohl(mark) & 0x7FFFFFFFu;
+            if (length < 4 || length > call.size() || !ReadExactly(fd, call.data(), length))
+                break;
+            uint32_t xid = 0;
+            std::memcpy(&xid, call.data(), sizeof xid);
+            if (!answer_(fd, index, ntohl(xid)))
+                break;
+        }
+        close(fd);
+    }
+
+    Answer answer_;
+    int listener_ = -1;
+    std::string port_;
+    std::thread thread_;
+};
+
+TEST(Vxi11ScriptedServerTest, AStreamOfRepliesToOtherCallsEndsAtTheCallsTimeOut) {
+    ScriptedServer server([](int fd, int, uint32_t xid) {
+        for (int i = 0; i < 2'000'000; ++i)
+            if (!ScriptedServer::Reply(fd, xid + 1, {0}))
+                break;
+        return false;
+    });
+    std::string why;
+    EXPECT_EQ(OpenVxi11("127.0.0.1", server.Port(), "inst0", 100, why), nullptr);
+    EXPECT_NE(why.find("create_link: RPC: Timed out"), std::string::npos) << why;
+}
+
+TEST(Vxi11ScriptedServerTest, BytesThatCameBeforeADeviceTimeOutAreKept) {
+    constexpr uint32_t kIoTimeout = 15, kEnd = 4;
+    ScriptedServer server([](int fd, int call, uint32_t xid) {
+        switch (call) {
+            case 0:  // create_link: link 1, no abort port, 1024-byte writes
+                return ScriptedServer::Reply(fd, xid, {0, 1, 0, 1024});
+            case 1:  // device_write of "X?\n"
+                return ScriptedServer::Reply(fd, xid, {0, 3});
+            case 2:  // device_read: the first bytes, then the device's time-out
+                return ScriptedServer::Reply(fd, xid, {kIoTimeout, 0}, "par");
+            case 3:
+                return ScriptedServer::Reply(fd, xid, {0, kEnd}, "tial\n");
+            default:  // destroy_link
+                return ScriptedServer::Reply(fd, xid, {0});
+        }
+    });
+    std::string why;
+    std::unique_ptr<Transport> link = OpenVxi11("127.0.0.1", server.Port(), "inst0", 2000, why);
+    ASSERT_NE(link, nullptr) << why;
+    ASSERT_TRUE(link->WriteAll(std::string_view("X?\n"), 300)) << link->Problem();
+    std::string reply;
+    std::array<char, 64> buffer{};
+    for (int reads = 0; reads < 2; ++reads) {
+        const long n = link->ReadSome(buffer, 300);
+        ASSERT_GE(n, 0) << link->Problem();
+        reply.append(buffer.data(), static_cast<size_t>(n));
+    }
+    EXPECT_EQ(reply, "partial\n");
 }
 
 }  // namespace
