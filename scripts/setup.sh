@@ -9,7 +9,9 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   # the Debian package and its test: manual pages, lintian, shlibs, man -l
   scdoc lintian dpkg-dev file man-db pkg-config
   # the port finder's libudev, the result record test's JSON parser
-  libudev-dev nlohmann-json3-dev)
+  libudev-dev nlohmann-json3-dev
+  # Osprey for Windows: the cross compiler, and Wine to run it (scripts/windows.sh)
+  g++-mingw-w64-x86-64-posix wine wine64)
 [[ ${1:-} == demo ]] && packages=("${demo_packages[@]}")
 missing=()
 for p in "${packages[@]}"; do
