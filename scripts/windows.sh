@@ -45,7 +45,7 @@ mk=$build/tools/kr470-mkupdate/kr470-mkupdate
 "$mk" build --srec "$work/image.srec" --revision 1.05 --model KR470A --desc "Wine run" \
   -o "$work/KR470A_105.INI" >/dev/null
 
-# The two sides of a case run one after the other, each on a simulator of its own: the
+# The two sides of a case run at once, each on a simulator of its own: the
 # native Osprey on $work/native.tty (through the ports file), Osprey.exe on
 # $work/tty (COM5).
 printf '[COM5]\ndevice = %s\n' "$work/native.tty" >"$work/ports.ini"
@@ -83,7 +83,7 @@ run_side() {
 }
 
 # run_case NAME ANSWERS SIM_OPTIONS -- OSPREY_OPTIONS: the case natively and
-# under Wine, then compared.
+# under Wine, side by side, then compared.
 run_case() {
   local name=$1 answers=$2
   shift 2
@@ -93,8 +93,10 @@ run_case() {
   local t0=$SECONDS
   start_sim "$work/native.tty" "$work/$name.native.transcript" "${sim_options[@]}"
   start_sim "$work/tty" "$work/$name.wine.transcript" "${sim_options[@]}"
-  run_side native "$name" "$answers" "$@"
+  run_side native "$name" "$answers" "$@" &
+  local native_pid=$!
   run_side wine "$name" "$answers" "$@"
+  wait "$native_pid"
   stop_sims
   compare "$name" "$((SECONDS - t0)) s"
 }
