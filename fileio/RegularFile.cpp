@@ -1,6 +1,5 @@
 #include "RegularFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,10 +7,16 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ReadOpen.h"
+
 namespace fileio {
 namespace {
 
-const char* KindOf(mode_t mode) {
+std::string TooLarge(const std::string& path, uint64_t maxBytes) {
+    return path + " is larger than " + std::to_string(maxBytes) + " bytes";
+}
+
+const char* FileKind(mode_t mode) {
     if (S_ISDIR(mode))
         return "a directory";
     if (S_ISFIFO(mode))
@@ -20,21 +25,24 @@ const char* KindOf(mode_t mode) {
         return "a character device";
     if (S_ISBLK(mode))
         return "a block device";
-    if (S_ISSOCK(mode))
+    if (IsSocket(mode))
         return "a socket";
     return "not a regular file";
-}
-
-std::string TooLarge(const std::string& path, uint64_t maxBytes) {
-    return path + " is larger than " + std::to_string(maxBytes) + " bytes";
 }
 
 }  // namespace
 
 int OpenRegularFile(const std::string& path, uint64_t maxBytes, std::string& problem,
                     ReadStatus& status) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = OpenForReading(path.c_str());
     struct stat file {};
+    // Where a folder cannot even be opened for reading (Windows), it is still
+    // refused as a folder rather than said to be unreadable.
+    if (fd < 0 && errno != ENOENT && ::stat(path.c_str(), &file) == 0 && S_ISDIR(file.st_mode)) {
+        status = ReadStatus::kRefused;
+        problem = path + " is " + FileKind(file.st_mode) + ", not a regular file";
+        return -1;
+    }
     if (fd < 0 || ::fstat(fd, &file) != 0) {
         status = errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kUnreadable;
         problem = path + ": " + std::strerror(errno);
@@ -44,7 +52,7 @@ int OpenRegularFile(const std::string& path, uint64_t maxBytes, std::string& pro
     }
     status = ReadStatus::kRefused;
     if (!S_ISREG(file.st_mode)) {
-        problem = path + " is " + KindOf(file.st_mode) + ", not a regular file";
+        problem = path + " is " + FileKind(file.st_mode) + ", not a regular file";
     } else if (static_cast<uint64_t>(file.st_size) > maxBytes) {
         problem = TooLarge(path, maxBytes);
     } else {

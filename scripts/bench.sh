@@ -19,6 +19,8 @@
 #   9. kr470-fleet updating 16 instruments at once on lines paced at 115200 baud: each
 #      instrument's line use against one instrument updated alone (goal >= 0.97 of it),
 #      and the tool's CPU time per instrument
+#  10. line use of Osprey.exe (the Windows build) under Wine at 57600 and 115200 baud
+#      (goal >= 0.97), on COM5 of a fresh Wine prefix mapped to the simulator's line
 # Exits 1 when a figure misses its goal. A loaded machine can miss them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,7 +31,13 @@ b=$root/build-bench
 
 work=$(mktemp -d)
 sim_pid=
-cleanup() { [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"; }
+build_win=$root/build-win-bench
+source "$root/scripts/wine-common.sh"
+cleanup() {
+  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null
+  stop_wine
+  rm -rf "$work"
+}
 trap cleanup EXIT
 sim=$b/tools/kr470-sim/kr470-sim
 mk=$b/tools/kr470-mkupdate/kr470-mkupdate
@@ -90,13 +98,21 @@ update_file short 150
 update_file small 500
 update_file medium 2000
 
-echo "1. Line use, normal mode, median of $runs runs (goal >= 0.97)"
-for run in 2400:tiny 9600:short 57600:small 115200:small; do
-  baud=${run%%:*} file=${run##*:}
+# wine_update FILE BAUD: osprey_update for Osprey.exe under Wine, on COM5.
+wine_update() {
+  (cd "$work" && printf 'y\n\n' | OSPREY_RESET_STEP_MS=1 \
+    wine "$build_win/console/Osprey.exe" "/F$1" "/ACOM5::Baud=$2,Handshake=RTS_CTS" >/dev/null 2>&1)
+}
+
+# line_use BAUD UPDATE_COMMAND...: the median line use of $runs updates on a
+# line paced at BAUD, one row.
+line_use() {
+  local baud=$1
+  shift
   : >"$work/use.txt"
   for _ in $(seq "$runs"); do
     start_sim --baud "$baud"
-    osprey_update "$work/$file.ini" "$baud"
+    "$@"
     stop_sim
     figure utilisation >>"$work/use.txt"
   done
@@ -104,6 +120,12 @@ for run in 2400:tiny 9600:short 57600:small 115200:small; do
   echo "   $baud baud, $(figure records) records: wire time $(figure 'wire time') s /" \
     "download $(figure 'in') s (last run); use $use: $(verdict "$use" '>=' 0.97)" \
     "(runs: $(listed "$work/use.txt"))"
+}
+
+echo "1. Line use, normal mode, median of $runs runs (goal >= 0.97)"
+for run in 2400:tiny 9600:short 57600:small 115200:small; do
+  baud=${run%%:*} file=${run##*:}
+  line_use "$baud" osprey_update "$work/$file.ini" "$baud"
 done
 
 # side_by_side FIGURE MODE FILE SIM_OPTIONS [OSPREY OPTIONS]: the figure for
@@ -347,6 +369,13 @@ echo "   alone: line use $alone (runs: $(listed "$work/alone.txt")); 16 at once:
   "(all: $(listed "$work/fleet-use.txt")): ratio $share: $(verdict "$share" '>=' 0.97)"
 echo "   kr470-fleet CPU $cpu s over wall $wall s: $(awk -v c="${cpu:-0}" 'BEGIN { printf "%.3f", c / 16 }')" \
   "s per instrument"
+
+echo "10. Line use of Osprey.exe under Wine, normal mode, median of $runs runs (goal >= 0.97)"
+cross_build -DKR470_TESTS=OFF
+start_wine
+for baud in 57600 115200; do
+  line_use "$baud" wine_update "$work/small.ini" "$baud"
+done
 
 misses=$(wc -l <"$work/misses")
 if ((misses > 0)); then

@@ -11,7 +11,9 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   # the port finder's libudev, the result record test's JSON parser
   libudev-dev nlohmann-json3-dev
   # the VXI-11 client: the RPC library and rpcgen
-  libtirpc-dev rpcsvc-proto)
+  libtirpc-dev rpcsvc-proto
+  # Osprey for Windows: the cross compiler, and Wine to run it (scripts/windows.sh)
+  g++-mingw-w64-x86-64-posix wine wine64)
 [[ ${1:-} == demo ]] && packages=("${demo_packages[@]}")
 missing=()
 for p in "${packages[@]}"; do

@@ -1,21 +1,27 @@
 // A file with the test's text in a fresh temporary folder.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace osprey::testing {
 
 class TempDir {
   public:
+    // A fresh folder of its own: a name that exists already is never reused.
     TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kr470-test-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
+        std::random_device seed;
+        std::mt19937_64 draw(seed());
+        for (;;) {
+            path_ = std::filesystem::temp_directory_path() /
+                    ("kr470-test-" + std::to_string(draw() % 1000000000));
+            if (std::filesystem::create_directory(path_)) {
+                return;
+            }
+        }
     }
     ~TempDir() { std::filesystem::remove_all(path_); }
     const std::filesystem::path& Path() const { return path_; }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "AddressHint.h"
 #include "SerialDevice.h"
 
 namespace osprey {
@@ -14,9 +15,5 @@ namespace osprey {
 std::string OpenFailureText(int portNumber, const std::string& device,
                             const serialio::OpenFailure& why);
 void ReportOpenFailure(int portNumber, const std::string& device, const serialio::OpenFailure& why);
-
-// For an address given as a device path ("/dev/ttyUSB0"): how to name it
-// instead. Empty for any other address.
-std::string AddressHint(std::string_view address);
 
 }  // namespace osprey

@@ -1,8 +1,5 @@
 #include "Console.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "ConsolePlatform.h"
 #include "Decimal.h"
 #include "SerialLink.h"
 
@@ -38,28 +36,13 @@ void RefuseLog(const std::string& why) {
                  why.c_str());
 }
 
-// Opens the log without following a link and without blocking, and only as
-// a regular file, emptied. -1 when it cannot be; that is said on stderr.
+// Opens the log as the platform allows (see OpenLogDescriptor). -1 when it
+// cannot be; that is said on stderr.
 int OpenLogFile() {
-    int fd = ::open(kLogFileName,
-                    O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    std::string why;
+    int fd = OpenLogDescriptor(kLogFileName, why);
     if (fd < 0) {
-        // ELOOP is the link O_NOFOLLOW refused; ENXIO a FIFO nobody reads.
-        RefuseLog(errno == ELOOP   ? "it is a symbolic link"
-                  : errno == ENXIO ? "it is not a regular file"
-                                   : std::strerror(errno));
-        return -1;
-    }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        RefuseLog("it is not a regular file");
-        ::close(fd);
-        return -1;
-    }
-    if (::ftruncate(fd, 0) != 0) {
-        RefuseLog(std::strerror(errno));
-        ::close(fd);
-        return -1;
+        RefuseLog(why);
     }
     return fd;
 }
@@ -75,15 +58,6 @@ void SleepReal(unsigned milliseconds) {
     timespec delay{static_cast<time_t>(milliseconds / 1000),
                    static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&delay, &delay) != 0) {
-    }
-}
-
-// Drops what the user typed before the prompt appeared. Only a terminal has
-// typed-ahead input; answers piped in by a script are never discarded.
-void DiscardTypedAhead(FILE* input) {
-    int fd = fileno(input);
-    if (fd >= 0 && isatty(fd)) {
-        tcflush(fd, TCIFLUSH);
     }
 }
 
@@ -218,7 +192,7 @@ void PrintDurationEstimate(SerialLink& link) {
 void StartLogging() {
     StopLogging();
     // Past a file-size limit a write fails (and is reported) instead of ending the run.
-    std::signal(SIGXFSZ, SIG_IGN);
+    KeepRunningPastFileLimit();
     int fd = OpenLogFile();
     if (fd < 0) {
         return;

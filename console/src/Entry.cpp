@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "AddressHint.h"
 #include "Console.h"
 #include "IniReader.h"
-#include "OpenDiagnostics.h"
 #include "Options.h"
 #include "RunResult.h"
 #include "SerialLink.h"

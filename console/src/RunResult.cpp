@@ -1,6 +1,5 @@
 #include "RunResult.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <array>
@@ -16,10 +15,10 @@
 #include <sstream>
 
 #include "Console.h"
+#include "ConsolePlatform.h"
 #include "IniReader.h"
 #include "JsonLine.h"
 #include "OutputTap.h"
-#include "PortsFile.h"
 #include "SerialLink.h"
 #include "TextFile.h"
 
@@ -70,8 +69,7 @@ void Watch(std::string_view piece) {
 
 std::string UtcNow() {
     std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
+    std::tm utc = UtcTime(now);
     std::array<char, 32> text{};
     std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text.data();
@@ -114,11 +112,7 @@ std::optional<std::string> UpdateRevision(const std::string& updateFile) {
 }
 
 std::optional<std::string> DeviceOf(const SerialLink* link) {
-    std::optional<int> number = link ? PortNumberOf(link->DevicePath()) : std::nullopt;
-    if (!number) {
-        return std::nullopt;
-    }
-    return LookUpPort(*number, "").device;
+    return link ? DeviceOfPort(link->DevicePath()) : std::nullopt;
 }
 
 // updated, declined, refused or failed, with the message for the last two.
@@ -167,7 +161,7 @@ std::string FinishedLine(const RunRecord& r, const SerialLink* link) {
 
 // One write with O_APPEND, so runs side by side never mix their lines.
 void Append(const std::string& path, const std::string& line) {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = OpenAppendDescriptor(path.c_str());
     ssize_t written = fd >= 0 ? write(fd, line.data(), line.size()) : -1;
     int error = errno;
     if (fd >= 0) {
@@ -230,7 +224,7 @@ void BeginResultRecord(const std::string& updateFile, const std::string& address
     if (Record()->tap->Stream() != nullptr) {
         Console().output = Record()->tap->Stream();
     }
-    resultDescriptor = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    resultDescriptor = OpenAppendDescriptor(path);
     PrepareInterruptedLine();
 }
 

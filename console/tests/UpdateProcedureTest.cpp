@@ -15,6 +15,13 @@
 namespace osprey {
 namespace {
 
+// A device every system has, which an update file can never be.
+#ifdef _WIN32
+constexpr const char* kCharacterDevice = "NUL";
+#else
+constexpr const char* kCharacterDevice = "/dev/zero";
+#endif
+
 using testing::ConsoleCapture;
 using testing::FakePort;
 using testing::TempDir;
@@ -260,7 +267,7 @@ TEST_F(RunUpdateTest, ADirectoryOrADeviceIsNoUpdateFileAndAByteOrderMarkIsSkippe
     SerialLink link(std::make_unique<FakePort>(port_));
     char identification[] = "a,b,c,d";
     for (const auto& [path, kind] : std::vector<std::pair<std::string, std::string>>{
-             {dir_.Path().string(), "a directory"}, {"/dev/zero", "a character device"}}) {
+             {dir_.Path().string(), "a directory"}, {kCharacterDevice, "a character device"}}) {
         ConsoleCapture capture;
         EXPECT_TRUE(RefuseUnusableUpdateFile(path.c_str()));
         EXPECT_EQ(RunUpdate(path.c_str(), identification, link), 1);

@@ -1,0 +1,73 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "ConsolePlatform.h"
+#include "HeldPorts.h"
+#include "PortsFile.h"
+
+namespace osprey {
+
+void DiscardTypedAhead(FILE* input) {
+    int fd = fileno(input);
+    if (fd >= 0 && isatty(fd)) {
+        tcflush(fd, TCIFLUSH);
+    }
+}
+
+int OpenLogDescriptor(const char* name, std::string& why) {
+    int fd =
+        ::open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // ELOOP is the link O_NOFOLLOW refused; ENXIO a FIFO nobody reads.
+        why = errno == ELOOP   ? "it is a symbolic link"
+              : errno == ENXIO ? "it is not a regular file"
+                               : std::strerror(errno);
+        return -1;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        why = "it is not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+        why = std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void KeepRunningPastFileLimit() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int OpenAppendDescriptor(const char* path) {
+    return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+std::tm UtcTime(std::time_t when) {
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    return utc;
+}
+
+std::optional<std::string> DeviceOfPort(std::string_view devicePath) {
+    std::optional<int> number = PortNumberOf(devicePath);
+    if (!number) {
+        return std::nullopt;
+    }
+    return LookUpPort(*number, "").device;
+}
+
+void ReleasePortsNow() {
+    serialio::ReleaseHeldPortsNow();
+}
+
+}  // namespace osprey

@@ -1,0 +1,46 @@
+// The serial port on the Win32 communications API: "\\.\COM<n>" opened with
+// CreateFileA, its defaults from the "ports" section of the system profile,
+// its settings through the device-control block, synchronous transfers.
+#pragma once
+
+#include <windows.h>
+
+#include "SerialPort.h"
+
+namespace osprey {
+
+class WinPort final : public SerialPort {
+  public:
+    ~WinPort() override;
+    bool Open(std::string_view devicePath) override;
+    std::string DefaultSettings(std::string_view devicePath, std::string_view fallback) override;
+    bool SetupQueues(uint32_t inputBytes, uint32_t outputBytes) override;
+    bool ApplySettings(const LineSettings& settings) override;
+    bool SetTimeouts(const PortTimeouts& timeouts) override;
+    IoResult Write(std::span<const char> bytes) override;
+    IoResult Read(std::span<char> into, uint32_t waitMs) override;
+    bool Purge() override;
+    uint32_t ClearErrors() override;
+    void Close() override;
+    uint32_t TickCount() override;
+    std::string LastErrorText() override;
+
+  private:
+    bool SetDriverTimeouts(const PortTimeouts& timeouts);
+    IoResult ReadNow(std::span<char> into);
+    IoResult WaitForFirstByte(std::span<char> into, uint32_t waitMs);
+    bool Failed();
+
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    DWORD lastError_ = ERROR_SUCCESS;
+    PortTimeouts timeouts_{};
+};
+
+// The system's text for a Win32 error code, without its line end.
+std::string SystemErrorText(DWORD error);
+
+// Purges and closes the port the run holds, if any; callable from a console
+// control handler while the run's thread is inside a transfer.
+void ReleaseHeldPortNow();
+
+}  // namespace osprey
