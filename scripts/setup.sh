@@ -10,8 +10,8 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   scdoc lintian dpkg-dev file man-db pkg-config
   # the port finder's libudev, the result record test's JSON parser
   libudev-dev nlohmann-json3-dev
-  # the VXI-11 client: the RPC library and rpcgen
-  libtirpc-dev rpcsvc-proto
+  # the VXI-11 client: the RPC library and rpcgen; standard clients of the simulator's LAN face
+  libtirpc-dev rpcsvc-proto lxi-tools python3-pyvisa python3-pyvisa-py
   # Osprey for Windows: the cross compiler, and Wine to run it (scripts/windows.sh)
   g++-mingw-w64-x86-64-posix wine wine64)
 [[ ${1:-} == demo ]] && packages=("${demo_packages[@]}")

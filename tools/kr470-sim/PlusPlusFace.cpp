@@ -1,5 +1,6 @@
 #include "PlusPlusFace.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -49,7 +50,7 @@ FaceOutput PlusPlusFace::Feed(std::string_view bytes) {
 void PlusPlusFace::TakeByte(char c, FaceOutput& out) {
     if (escaped_) {
         escaped_ = false;
-        line_.push_back(c);
+        Keep(c);
         return;
     }
     if (c == kEscape) {
@@ -62,7 +63,17 @@ void PlusPlusFace::TakeByte(char c, FaceOutput& out) {
     }
     if (c == '+' && leadingPlus_ == line_.size())
         ++leadingPlus_;
+    Keep(c);
+}
+
+void PlusPlusFace::Keep(char c) {
+    if (overlong_)
+        return;
     line_.push_back(c);
+    if (line_.size() > kLongestLine) {
+        overlong_ = true;
+        line_.clear();
+    }
 }
 
 void PlusPlusFace::EndOfLine(FaceOutput& out) {
@@ -70,6 +81,11 @@ void PlusPlusFace::EndOfLine(FaceOutput& out) {
     line.swap(line_);
     const bool command = leadingPlus_ >= 2;
     leadingPlus_ = 0;
+    if (overlong_) {
+        overlong_ = false;
+        std::fprintf(stderr, "kr470-sim: a line longer than %zu bytes was dropped\n", kLongestLine);
+        return;
+    }
     if (command) {
         Command(line.substr(2), out);
     } else if (!line.empty()) {
@@ -99,7 +115,7 @@ void PlusPlusFace::Command(const std::string& text, FaceOutput& out) {
     } else if (name == "ver") {
         out.toHost += kVersion;
     } else if (name == "clr" && InstrumentAddressed()) {
-        input_.clear();  // a selected device clear empties its buffers
+        input_.Clear();  // a selected device clear empties its buffers
         replies_.clear();
     }
     // "++ifc" takes the bus, which this controller always holds; other
@@ -142,12 +158,9 @@ bool PlusPlusFace::InstrumentAddressed() const {
 void PlusPlusFace::Message(const std::string& data, FaceOutput& out) {
     if (mode_ != 1 || !InstrumentAddressed())
         return;  // no listener at that address: the bytes go nowhere
-    input_ += data + Terminator(eos_);
-    for (size_t lf; !out.hangUp && (lf = input_.find('\n')) != std::string::npos;) {
-        std::string line = input_.substr(0, lf);
-        input_.erase(0, lf + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    input_.Append(data + Terminator(eos_));
+    std::string line;
+    while (!out.hangUp && input_.Next(line)) {
         Response response = deliver_(line);
         out.hangUp = response.hangUp;
         if (response.reply && !response.hangUp)

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "Instrument.h"
+#include "LineInput.h"
 
 namespace kr470 {
 
@@ -36,6 +37,8 @@ class PlusPlusFace {
 
   private:
     void TakeByte(char c, FaceOutput& out);
+    // Adds a byte to the line from the host, within the longest line.
+    void Keep(char c);
     void EndOfLine(FaceOutput& out);
     void Command(const std::string& text, FaceOutput& out);
     // A message for the addressed listener, with the terminator ++eos names.
@@ -52,6 +55,7 @@ class PlusPlusFace {
     std::string line_;
     size_t leadingPlus_ = 0;  // unescaped '+' at its start
     bool escaped_ = false;    // the last byte was ESC
+    bool overlong_ = false;   // the line outgrew what a message can be: dropped at its end
     // The controller's settings.
     int mode_ = 1;
     int autoRead_ = 0;
@@ -63,7 +67,7 @@ class PlusPlusFace {
     int readsAnswered_ = 0;
     bool silent_ = false;
     // The instrument's side of the bus.
-    std::string input_;                // bytes it took, short of a whole line
+    LineInput input_;                  // bytes it took, cut into lines
     std::deque<std::string> replies_;  // waiting for the controller to read them
 };
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Instrument.h"
+#include "LineInput.h"
 
 namespace kr470 {
 
@@ -27,6 +28,10 @@ struct Vxi11Options {
     std::vector<Trigger> muteOn;   // after these commands no call is answered again
     bool lineFeed = true;          // end each reply with LF (always with END)
 };
+
+// Replies a client has not read yet beyond this many are lost, as in an
+// instrument's output queue.
+inline constexpr size_t kMostUnreadReplies = 64;
 
 // One line received by the instrument, and what it answers.
 using LineHandler = std::function<Response(const std::string& line)>;
@@ -57,7 +62,7 @@ class Vxi11Core {
     LineHandler handler_;
     std::set<int32_t> links_;
     int32_t nextLink_ = 1;
-    std::string input_;                // written bytes not yet a whole line
+    LineInput input_;                  // written bytes, cut into lines
     std::deque<std::string> output_;   // replies not yet read, the first maybe in part
     std::map<std::string, int> seen_;  // occurrences of each command head, for muteOn
 };
