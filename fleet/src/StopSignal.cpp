@@ -45,4 +45,36 @@ bool StopSignal::WaitFor(int32_t milliseconds) const {
     return true;
 }
 
+size_t StopSignal::OnStop(std::function<void()> interrupt) const {
+    std::lock_guard lock(mutex_);
+    const size_t ticket = nextTicket_++;
+    if (delivered_) {
+        interrupt();  // the stop came first: the wait ends as soon as it starts
+    }
+    interrupts_.emplace(ticket, std::move(interrupt));
+    return ticket;
+}
+
+void StopSignal::Withdraw(size_t ticket) const {
+    std::lock_guard lock(mutex_);
+    interrupts_.erase(ticket);
+}
+
+void StopSignal::RunInterrupts() const {
+    std::lock_guard lock(mutex_);
+    delivered_ = true;
+    for (auto& [ticket, interrupt] : interrupts_) {
+        interrupt();
+    }
+}
+
+void StopSignal::Watch(const std::atomic<bool>& finished, int32_t checkMs) const {
+    while (!finished.load()) {
+        if (WaitFor(checkMs)) {
+            RunInterrupts();
+            return;
+        }
+    }
+}
+
 }  // namespace fleet

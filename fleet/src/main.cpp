@@ -173,7 +173,12 @@ int main(int argc, char** argv) {
         addresses, TerminalSize());
     std::unique_ptr<kestrel::IOFactory> factory = kestrel::CreateIOFactory();
     const size_t jobs = options.jobs != 0 ? options.jobs : DistinctHosts(keys);
-    std::vector<JobReport> reports = RunFleet(rows, jobs, {options.policy, *factory, stop, board});
+    std::vector<std::string> lines;
+    for (const PortKey& key : keys) {
+        lines.push_back(key.line);
+    }
+    std::vector<JobReport> reports =
+        RunFleet(rows, lines, jobs, {options.policy, *factory, stop, board});
     board.Finish();
     return Report(options, reports, stop.Requested(), onTerminal);
 }

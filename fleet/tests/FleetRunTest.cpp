@@ -3,6 +3,7 @@
 // status, Ctrl-C, shared ports, the dry run and a broken plan.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -260,6 +261,52 @@ TEST_F(FleetRunTest, CtrlCStopsBetweenRecordsAndCommitsNothing) {
     EXPECT_TRUE(Has(LineWith(report, queued),
                     "\"result\":\"stopped\",\"message\":\"not started: stopped on request\""));
     EXPECT_TRUE(Lines(Transcript(1)).empty());  // the second was never opened
+}
+
+// Blocks until the file at `path` (which exists) holds `count` lines equal to
+// `line`, woken by each change to it.
+void WaitForLines(const std::string& path, const std::string& line, long count) {
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, path.c_str(), IN_MODIFY), 0);
+    std::array<char, 4096> events{};
+    for (;;) {
+        const std::vector<std::string> lines = Lines(path);
+        if (std::count(lines.begin(), lines.end(), line) >= count)
+            break;
+        ASSERT_GT(read(watch, events.data(), events.size()), 0);
+    }
+    close(watch);
+}
+
+TEST_F(FleetRunTest, CtrlCEndsAVxi11CallTheInstrumentNeverAnswersAsStopped) {
+    // The instrument falls silent at the query after "dlo:start": the
+    // procedure waits in a device_write call for as long as 30 s.
+    std::ofstream(Transcript(0)).flush();
+    simulators_.push_back(std::make_unique<Simulator>(std::vector<std::string>{
+        SIMULATOR_PATH, "--vxi11", "0", "--transcript", Transcript(0), "--mute-on", "*OPC?@2"}));
+    config_ += "[tcpip]\nvxi11_port = " + simulators_.back()->FirstLine().substr(6) + "\n";
+    const std::string address = "TCPIP0::127.0.0.1::INSTR";
+    const std::string json = (dir_.Path() / "report.json").string();
+    int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    Running running{osprey::testing::Spawn(Fleet({"--reply-timeout-ms", "30000", "--json", json,
+                                                  "-f", update_, address}),
+                                           Environment(), dir_.Path(), devNull, devNull, devNull),
+                    -1};
+    close(devNull);
+    WaitForLines(Transcript(0), "*OPC?", 2);
+    kill(running.pid, SIGINT);
+    int status = 0;
+    waitpid(running.pid, &status, 0);
+    StopSimulators();
+
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    const std::string row = LineWith(FileText(json), address);
+    EXPECT_TRUE(Has(row, "\"result\":\"stopped\"")) << row;
+    EXPECT_TRUE(Has(row, "Stopped on request during \\\"*OPC?\\\"; its answer was not waited for."))
+        << row;
+    EXPECT_TRUE(Has(row, "\"download_mode\":true")) << row;
 }
 
 TEST_F(FleetRunTest, SecondCtrlCEndsAtOnceButPutsTheSerialPortsBack) {

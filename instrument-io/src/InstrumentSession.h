@@ -59,6 +59,11 @@ class Session {
     // before it) removed. A line longer than kLongestReply fails the read.
     Result ReadLine(std::string& line);
     Result Query(std::string_view line, std::string& reply);
+    // From another thread: ends the wait of a Write or read under way at once
+    // and fails every later one, where the bus can (VXI-11 and sockets; a
+    // serial line and a GPIB controller shared with other sessions wait out
+    // their time-out).
+    void Interrupt();
 
   private:
     Session(std::string address, std::string kind, std::unique_ptr<Transport> transport);

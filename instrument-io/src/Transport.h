@@ -21,6 +21,9 @@ class Transport {
     // Sends each write at once rather than gathering small ones (a socket's
     // default), for a peer that is written twice before it answers.
     virtual void SendPromptly() {}
+    // From another thread: ends a wait under way at once and fails every
+    // later one (a stop). The connection is given up.
+    virtual void Interrupt() {}
 };
 
 // A serial device in raw mode, opened exclusively (lock file included).
