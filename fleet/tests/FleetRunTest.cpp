@@ -309,6 +309,35 @@ TEST_F(FleetRunTest, CtrlCEndsAVxi11CallTheInstrumentNeverAnswersAsStopped) {
     EXPECT_TRUE(Has(row, "\"download_mode\":true")) << row;
 }
 
+TEST_F(FleetRunTest, RowsBehindOneControllerRunOneAfterAnotherWhateverJobsSays) {
+    const std::string port =
+        Start(0, false, {"--gpib-address", "10"}).substr(std::string("TCPIP0::127.0.0.1::").size());
+    const std::string controller = "TCPIP0::127.0.0.1::" + port;
+    config_ +=
+        "[gpib0]\ncontroller = " + controller + "\n[gpib1]\ncontroller = " + controller + "\n";
+    // The second row's instrument is not there: it fails at its "*IDN?".
+    ProcessResult result =
+        Run({"-j", "2", "--reply-timeout-ms", "300", "-f", update_, "GPIB0::10", "GPIB1::11"});
+    StopSimulators();
+
+    EXPECT_EQ(result.status, 1);
+    const std::vector<std::string> progress = [&] {
+        std::vector<std::string> lines;
+        std::istringstream in(result.output);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }();
+    auto first = [&](const std::string& a, const std::string& b) {
+        return std::find_if(progress.begin(), progress.end(),
+                            [&](const std::string& l) { return Has(l, a) && Has(l, b); }) -
+               progress.begin();
+    };
+    const auto updated = first("\"GPIB0::10\"", "\"state\":\"updated\"");
+    ASSERT_LT(updated, static_cast<long>(progress.size())) << result.output;
+    EXPECT_LT(updated, first("\"GPIB1::11\"", "\"state\"")) << result.output;
+}
+
 TEST_F(FleetRunTest, SecondCtrlCEndsAtOnceButPutsTheSerialPortsBack) {
     input_.records = kr470::GenerateImage(400 * 32, 7, "KR470A 1.05");
     update_ = dir_.Write("KR470A_105.INI", kr470::BuildUpdateFile(input_));
