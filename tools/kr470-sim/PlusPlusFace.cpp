@@ -163,7 +163,7 @@ void PlusPlusFace::Message(const std::string& data, FaceOutput& out) {
     while (!out.hangUp && input_.Next(line)) {
         Response response = deliver_(line);
         out.hangUp = response.hangUp;
-        if (response.reply && !response.hangUp)
+        if (response.reply && !response.hangUp && replies_.size() < kMostUnreadReplies)
             replies_.push_back(*response.reply + "\n");
     }
     if (autoRead_ == 1 && !out.hangUp)

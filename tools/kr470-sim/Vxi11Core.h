@@ -29,10 +29,6 @@ struct Vxi11Options {
     bool lineFeed = true;          // end each reply with LF (always with END)
 };
 
-// Replies a client has not read yet beyond this many are lost, as in an
-// instrument's output queue.
-inline constexpr size_t kMostUnreadReplies = 64;
-
 // One line received by the instrument, and what it answers.
 using LineHandler = std::function<Response(const std::string& line)>;
 
