@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "InstrumentSession.h"
@@ -134,4 +136,17 @@ TEST(OpenTcp, AConnectThatIsNeverAnsweredEndsAtTheSessionsLimit) {
 }
 
 }  // namespace
+TEST(OpenTcp, AnInterruptEndsAWaitForAReplyAtOnceAndEveryLaterOne) {
+    Listener listener;  // connects, and never answers
+    std::string why;
+    std::unique_ptr<Transport> link = OpenTcp("127.0.0.1", listener.Port(), 5000, why);
+    ASSERT_NE(link, nullptr) << why;
+    std::thread stop([&link] { link->Interrupt(); });
+    std::array<char, 16> buffer{};
+    EXPECT_EQ(link->ReadSome(buffer, 600000), -1);  // never the ten minutes
+    stop.join();
+    EXPECT_EQ(link->Problem(), "interrupted on request");
+    EXPECT_EQ(link->ReadSome(buffer, 600000), -1);
+}
+
 }  // namespace kio
