@@ -31,7 +31,7 @@ GuardedIO::GuardedIO(std::unique_ptr<kestrel::InstrumentIO> inner, GuardSettings
       stop_(stop),
       onPhase_(std::move(onPhase)) {
     stopTicket_ = stop_.OnStop([this] {
-        if (phase_.load() != Phase::kCommitted) {
+        if (!Committing()) {
             inner_->Interrupt();
         }
     });
@@ -46,7 +46,7 @@ auto GuardedIO::Passed(const std::string& command, Call call) {
     try {
         return call();
     } catch (const std::exception&) {
-        if (stop_.Requested() && phase_.load() != Phase::kCommitted) {
+        if (stop_.Requested() && !Committing()) {
             Refuse(HaltReason::kStopped, "Stopped on request during \"" + command.substr(0, 40) +
                                              "\"; its answer was not waited for.");
         }
@@ -105,6 +105,9 @@ void GuardedIO::NoteIdentification(const std::string& reply) {
 
 void GuardedIO::SendCommand(const std::string& command) {
     if (Admit(command)) {
+        if (StartsWith(command, "dlo:comp")) {
+            commitSent_ = true;  // from here on a stop lets the commit and its checks end
+        }
         Passed(command, [&] { inner_->SendCommand(command); });
         Sent(command);
     }

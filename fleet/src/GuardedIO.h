@@ -77,7 +77,11 @@ class GuardedIO final : public kestrel::InstrumentIO {
     GuardSettings settings_;
     const StopSignal& stop_;
     std::function<void(Phase)> onPhase_;
+    // Whether the commit is on its way: a stop then interrupts nothing.
+    bool Committing() const { return commitSent_.load(); }
+
     std::atomic<Phase> phase_{Phase::kIdle};  // read by the stop's watcher too
+    std::atomic<bool> commitSent_{false};
     size_t stopTicket_ = 0;
     HaltReason halted_ = HaltReason::kNone;
     std::optional<std::string> before_, after_;

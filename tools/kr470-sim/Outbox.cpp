@@ -6,17 +6,17 @@
 #include <cerrno>
 
 namespace kr470 {
-namespace {
 
 // send() on a socket (no SIGPIPE for a peer gone), write() on a terminal.
-ssize_t Put(int fd, const char* data, size_t size) {
-    ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && errno == ENOTSOCK)
-        n = write(fd, data, size);
-    return n;
+ssize_t Outbox::Put(const char* data, size_t size) {
+    if (socket_) {
+        ssize_t n = send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0 || errno != ENOTSOCK)
+            return n;
+        socket_ = false;
+    }
+    return write(fd_, data, size);
 }
-
-}  // namespace
 
 bool Outbox::Send(std::string_view bytes) {
     pending_.append(bytes);
@@ -26,7 +26,7 @@ bool Outbox::Send(std::string_view bytes) {
 bool Outbox::Flush() {
     size_t done = 0;
     while (done < pending_.size()) {
-        ssize_t n = Put(fd_, pending_.data() + done, pending_.size() - done);
+        ssize_t n = Put(pending_.data() + done, pending_.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))

@@ -4,6 +4,8 @@
 // and never holds the loop that serves everyone else.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -24,7 +26,10 @@ class Outbox {
     bool Full() const { return pending_.size() >= kMostQueuedBytes; }
 
   private:
+    ssize_t Put(const char* data, size_t size);
+
     int fd_;
+    bool socket_ = true;  // until send() says otherwise
     std::string pending_;
 };
 

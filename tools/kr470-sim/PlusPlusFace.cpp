@@ -37,52 +37,52 @@ std::string Terminator(int eos) {
 PlusPlusFace::PlusPlusFace(GpibFaceSettings settings, DeliverLine deliver)
     : settings_(settings), deliver_(std::move(deliver)) {}
 
-FaceOutput PlusPlusFace::Feed(std::string_view bytes) {
+FaceOutput PlusPlusFace::Feed(std::string_view bytes, HostLine& from) {
     FaceOutput out;
     for (char c : bytes) {
         if (silent_ || out.hangUp)
             break;
-        TakeByte(c, out);
+        TakeByte(c, from, out);
     }
     return out;
 }
 
-void PlusPlusFace::TakeByte(char c, FaceOutput& out) {
-    if (escaped_) {
-        escaped_ = false;
-        Keep(c);
+void PlusPlusFace::TakeByte(char c, HostLine& from, FaceOutput& out) {
+    if (from.escaped) {
+        from.escaped = false;
+        Keep(c, from);
         return;
     }
     if (c == kEscape) {
-        escaped_ = true;
+        from.escaped = true;
         return;
     }
     if (c == '\r' || c == '\n') {
-        EndOfLine(out);
+        EndOfLine(from, out);
         return;
     }
-    if (c == '+' && leadingPlus_ == line_.size())
-        ++leadingPlus_;
-    Keep(c);
+    if (c == '+' && from.leadingPlus == from.text.size())
+        ++from.leadingPlus;
+    Keep(c, from);
 }
 
-void PlusPlusFace::Keep(char c) {
-    if (overlong_)
+void PlusPlusFace::Keep(char c, HostLine& from) {
+    if (from.overlong)
         return;
-    line_.push_back(c);
-    if (line_.size() > kLongestLine) {
-        overlong_ = true;
-        line_.clear();
+    from.text.push_back(c);
+    if (from.text.size() > kLongestLine) {
+        from.overlong = true;
+        from.text.clear();
     }
 }
 
-void PlusPlusFace::EndOfLine(FaceOutput& out) {
+void PlusPlusFace::EndOfLine(HostLine& from, FaceOutput& out) {
     std::string line;
-    line.swap(line_);
-    const bool command = leadingPlus_ >= 2;
-    leadingPlus_ = 0;
-    if (overlong_) {
-        overlong_ = false;
+    line.swap(from.text);
+    const bool command = from.leadingPlus >= 2;
+    from.leadingPlus = 0;
+    if (from.overlong) {
+        from.overlong = false;
         std::fprintf(stderr, "kr470-sim: a line longer than %zu bytes was dropped\n", kLongestLine);
         return;
     }

@@ -26,6 +26,15 @@ struct FaceOutput {
     bool hangUp = false;  // the instrument dropped the line
 };
 
+// The line arriving from one host, short of its end. Each host keeps its
+// own, so the bytes of two hosts never run into one line.
+struct HostLine {
+    std::string text;
+    size_t leadingPlus = 0;  // unescaped '+' at its start
+    bool escaped = false;    // the last byte was ESC
+    bool overlong = false;   // it outgrew what a message can be: dropped at its end
+};
+
 // Hands one line to the instrument (the transcript and figures see it too).
 using DeliverLine = std::function<Response(const std::string& line)>;
 
@@ -33,13 +42,15 @@ class PlusPlusFace {
   public:
     PlusPlusFace(GpibFaceSettings settings, DeliverLine deliver);
 
-    FaceOutput Feed(std::string_view bytes);
+    // Bytes from the one host there is, or from the host whose line `from` is.
+    FaceOutput Feed(std::string_view bytes) { return Feed(bytes, line_); }
+    FaceOutput Feed(std::string_view bytes, HostLine& from);
 
   private:
-    void TakeByte(char c, FaceOutput& out);
+    void TakeByte(char c, HostLine& from, FaceOutput& out);
     // Adds a byte to the line from the host, within the longest line.
-    void Keep(char c);
-    void EndOfLine(FaceOutput& out);
+    static void Keep(char c, HostLine& from);
+    void EndOfLine(HostLine& from, FaceOutput& out);
     void Command(const std::string& text, FaceOutput& out);
     // A message for the addressed listener, with the terminator ++eos names.
     void Message(const std::string& data, FaceOutput& out);
@@ -52,10 +63,7 @@ class PlusPlusFace {
     GpibFaceSettings settings_;
     DeliverLine deliver_;
     // The line arriving from the host.
-    std::string line_;
-    size_t leadingPlus_ = 0;  // unescaped '+' at its start
-    bool escaped_ = false;    // the last byte was ESC
-    bool overlong_ = false;   // the line outgrew what a message can be: dropped at its end
+    HostLine line_;
     // The controller's settings.
     int mode_ = 1;
     int autoRead_ = 0;

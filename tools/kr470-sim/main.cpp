@@ -186,7 +186,8 @@ void MakeNonBlocking(int fd) {
 struct Peer {
     explicit Peer(int descriptor) : fd(descriptor), outbox(descriptor) {}
     int fd;
-    kr470::LineInput input;  // the plain face's lines from this host
+    kr470::LineInput input;      // the plain face's lines from this host
+    kr470::HostLine controlled;  // the "++" face's line from this host
     kr470::Outbox outbox;
     bool gone = false;
 };
@@ -277,7 +278,7 @@ class LineServer {
         }
         pacer_.Account(static_cast<size_t>(n));
         std::string_view bytes(chunk.data(), static_cast<size_t>(n));
-        FaceOutput out = settings_.gpib.enabled ? controller_.Feed(bytes)
+        FaceOutput out = settings_.gpib.enabled ? controller_.Feed(bytes, peer.controlled)
                                                 : PlainLines(peer.input, bytes, deliver_);
         if (!out.toHost.empty()) {
             pacer_.Account(out.toHost.size());
