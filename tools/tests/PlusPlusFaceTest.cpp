@@ -67,6 +67,16 @@ TEST_F(PlusPlusFaceTest, AnOverlongLineIsDroppedAndUnreadRepliesAreBounded) {
     EXPECT_EQ(replies, kMostUnreadReplies);
 }
 
+TEST_F(PlusPlusFaceTest, TwoHostsLinesNeverRunIntoOneButShareTheController) {
+    PlusPlusFace face = MakeFace();
+    HostLine first, second;
+    face.Feed(std::string(kSetUp) + "++addr 10\n*ID", first);
+    EXPECT_EQ(face.Feed("++addr\n", second).toHost, "10\n");  // one controller
+    face.Feed("N?\n", first);
+    EXPECT_EQ(received_, std::vector<std::string>{"*IDN?"});
+    EXPECT_EQ(face.Feed("++read eoi\n", second).toHost, "re *IDN?\n");
+}
+
 TEST_F(PlusPlusFaceTest, SettingsAnswerWhenAskedAndBadValuesAreIgnored) {
     PlusPlusFace face = MakeFace();
     FaceOutput out = face.Feed(
