@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 namespace fleet {
@@ -42,9 +44,14 @@ std::vector<JobReport> RunFleet(const std::vector<PlanRow>& rows,
             }
         }
     };
-    // A stop interrupts the calls waiting for instruments at once.
+    // A stop interrupts the calls waiting for instruments at once. Without the
+    // thread for it, a stop still lands between two exchanges.
     std::atomic<bool> finished{false};
-    std::thread watcher([&] { context.stop.Watch(finished); });
+    std::optional<std::thread> watcher;
+    try {
+        watcher.emplace([&] { context.stop.Watch(finished); });
+    } catch (const std::system_error&) {
+    }
     std::vector<std::thread> threads;
     const size_t count = std::clamp<size_t>(jobs, 1, std::max<size_t>(groups.size(), 1));
     for (size_t i = 0; i < count; ++i) {
@@ -54,7 +61,9 @@ std::vector<JobReport> RunFleet(const std::vector<PlanRow>& rows,
         thread.join();
     }
     finished = true;
-    watcher.join();
+    if (watcher) {
+        watcher->join();
+    }
     return reports;
 }
 
