@@ -41,7 +41,7 @@ const char* const kUsageText =
     "Progress is one line per instrument, redrawn in place on a terminal; when standard\n"
     "output is no terminal it is one JSON object a line and the table goes to standard\n"
     "error. Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops every update between two records\n"
-    "(a wait for a VXI-11 or socket instrument's answer is cut short), never commits an\n"
+    "(a wait for an instrument's answer is cut short), never commits an\n"
     "interrupted pass and reports the instruments that may be left in download mode; a\n"
     "second one ends the tool at once.\n"
     "\n"

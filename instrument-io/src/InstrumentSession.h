@@ -59,10 +59,10 @@ class Session {
     // before it) removed. A line longer than kLongestReply fails the read.
     Result ReadLine(std::string& line);
     Result Query(std::string_view line, std::string& reply);
-    // From another thread: ends the wait of a Write or read under way at once
-    // and fails every later one, where the bus can (VXI-11 and sockets; a
-    // serial line and a GPIB controller shared with other sessions wait out
-    // their time-out).
+    // From another thread: ends the wait of a Write or read under way and
+    // fails every later one: at once over VXI-11 and sockets, within a
+    // quarter of a second on a serial line or behind a GPIB controller (which
+    // goes on serving the sessions of its other instruments).
     void Interrupt();
 
   private:

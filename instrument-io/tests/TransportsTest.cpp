@@ -17,6 +17,7 @@
 
 #include "InstrumentSession.h"
 #include "NameLookup.h"
+#include "PseudoTerminal.h"
 #include "Transport.h"
 
 namespace kio {
@@ -147,6 +148,19 @@ TEST(OpenTcp, AnInterruptEndsAWaitForAReplyAtOnceAndEveryLaterOne) {
     stop.join();
     EXPECT_EQ(link->Problem(), "interrupted on request");
     EXPECT_EQ(link->ReadSome(buffer, 600000), -1);
+}
+
+TEST(OpenSerial, AnInterruptEndsAWaitForAReplyWithinItsCheck) {
+    serialio::testing::PseudoTerminal terminal;  // nothing ever answers on it
+    serialio::testing::LockFolder locks;
+    std::string why;
+    std::unique_ptr<Transport> link = OpenSerial(terminal.Path(), "115200,N,8,1", "", why);
+    ASSERT_NE(link, nullptr) << why;
+    std::thread stop([&link] { link->Interrupt(); });
+    std::array<char, 16> buffer{};
+    EXPECT_EQ(link->ReadSome(buffer, 600000), -1);  // never the ten minutes
+    stop.join();
+    EXPECT_EQ(link->Problem(), "interrupted on request");
 }
 
 }  // namespace kio
