@@ -136,18 +136,23 @@ TEST(OpenTcp, AConnectThatIsNeverAnsweredEndsAtTheSessionsLimit) {
     EXPECT_NE(result.message.find("timed out"), std::string::npos) << result.message;
 }
 
-}  // namespace
+// Interrupts `link` from another thread while it waits ten minutes for a
+// reply that never comes: the wait fails, and says why.
+void ExpectInterruptEndsTheWait(Transport& link) {
+    std::thread stop([&link] { link.Interrupt(); });
+    std::array<char, 16> buffer{};
+    EXPECT_EQ(link.ReadSome(buffer, 600000), -1);
+    stop.join();
+    EXPECT_EQ(link.Problem(), "interrupted on request");
+    EXPECT_EQ(link.ReadSome(buffer, 600000), -1);  // and every later one
+}
+
 TEST(OpenTcp, AnInterruptEndsAWaitForAReplyAtOnceAndEveryLaterOne) {
     Listener listener;  // connects, and never answers
     std::string why;
     std::unique_ptr<Transport> link = OpenTcp("127.0.0.1", listener.Port(), 5000, why);
     ASSERT_NE(link, nullptr) << why;
-    std::thread stop([&link] { link->Interrupt(); });
-    std::array<char, 16> buffer{};
-    EXPECT_EQ(link->ReadSome(buffer, 600000), -1);  // never the ten minutes
-    stop.join();
-    EXPECT_EQ(link->Problem(), "interrupted on request");
-    EXPECT_EQ(link->ReadSome(buffer, 600000), -1);
+    ExpectInterruptEndsTheWait(*link);
 }
 
 TEST(OpenSerial, AnInterruptEndsAWaitForAReplyWithinItsCheck) {
@@ -156,11 +161,8 @@ TEST(OpenSerial, AnInterruptEndsAWaitForAReplyWithinItsCheck) {
     std::string why;
     std::unique_ptr<Transport> link = OpenSerial(terminal.Path(), "115200,N,8,1", "", why);
     ASSERT_NE(link, nullptr) << why;
-    std::thread stop([&link] { link->Interrupt(); });
-    std::array<char, 16> buffer{};
-    EXPECT_EQ(link->ReadSome(buffer, 600000), -1);  // never the ten minutes
-    stop.join();
-    EXPECT_EQ(link->Problem(), "interrupted on request");
+    ExpectInterruptEndsTheWait(*link);
 }
 
+}  // namespace
 }  // namespace kio
