@@ -285,6 +285,7 @@ int main(int argc, char** argv) {
             announce = false;
             if (client < 0)
                 return 0;
+            instrument.Reset();  // a new connection restarts the session
             bool lineUp = Serve(client, instrument, settings, transcript);
             close(client);
             if (!lineUp || stopRequested)
