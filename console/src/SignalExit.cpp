@@ -46,7 +46,8 @@ const char* PhaseAdvice(DownloadPhase phase) {
         case DownloadPhase::kDownloading:
             return " The download was not committed: the instrument may now identify as a "
                    "loader (its model beginning with \"loader\"); run the same update again to "
-                   "recover it.\n";
+                   "recover it (if that reports a wrong start token, switch the instrument off "
+                   "and on first).\n";
         case DownloadPhase::kCommitted:
             break;
     }

@@ -87,7 +87,7 @@ TEST(ReportTest, TableAlignsColumnsAndListsMessagesAndDownloadMode) {
               "corrupt!\n"
               "TCPIP0::127.0.0.1::5025::SOCKET may be left in download mode: the download was "
               "not committed, so it may now identify as a loader; run the same update again to "
-              "recover it.\n");
+              "recover it (if that reports a wrong start token, switch it off and on first).\n");
 }
 
 TEST(ReportTest, TableShowsNoControlBytesFromAnInstrument) {

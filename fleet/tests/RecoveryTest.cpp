@@ -99,7 +99,7 @@ TEST_F(FleetRecoveryTest, TwentyFiveJobsStoppedInTheDownloadEachCommitOnTheNextR
         EXPECT_TRUE(stopped.mayBeInDownloadMode);
         ASSERT_FALSE(instrument.Committed());
         EXPECT_NE(SummaryTable({stopped}).find(
-                      "may now identify as a loader; run the same update again to recover it."),
+                      "may now identify as a loader; run the same update again to recover it"),
                   std::string::npos);
 
         JobReport rerun = Run(factory, ConnectionIO::kNoCut);
