@@ -275,7 +275,7 @@ int main(int argc, char** argv) {
             [&](const std::string& line) {
                 return Answer(line, instrument, settings, stats, transcript);
             },
-            stopRequested);
+            stopRequested, [&] { instrument.Reset(); });  // a new link: a new session
     }
 
     if (settings.tcpPort >= 0) {
