@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Instrument.h"
+#include "LineInput.h"
 #include "SRecord.h"
 #include "UpdateFileBuilder.h"
 
@@ -119,6 +120,19 @@ TEST(Instrument, StuckInDownloadKeepsItsPassThroughAResetAndRefusesANewStart) {
     EXPECT_NE(running, "0012345");
     instrument.Handle("dlo:start " + running);
     EXPECT_EQ(instrument.Handle("SYST:ERR?").reply->substr(0, 4), "-224");
+}
+
+TEST(LineInput, LinesCompleteAcrossPiecesAndAStaleUnfinishedLineIsDropped) {
+    LineInput input(1000);
+    EXPECT_TRUE(input.Feed("dlo \"S1", 0).empty());
+    EXPECT_EQ(input.Feed("23\"\n*IDN?\nSYST", 900),
+              (std::vector<std::string>{"dlo \"S123\"", "*IDN?"}));
+    EXPECT_EQ(input.Feed(":ERR?\n", 1900), std::vector<std::string>{"SYST:ERR?"});
+    EXPECT_EQ(input.Dropped(), "");
+    // An update cut off in mid-record, and the next session much later.
+    EXPECT_TRUE(input.Feed("dlo \"S3250004C2", 2000).empty());
+    EXPECT_EQ(input.Feed("SYST:REM\n", 3001), std::vector<std::string>{"SYST:REM"});
+    EXPECT_EQ(input.Dropped(), "dlo \"S3250004C2");
 }
 
 TEST(Instrument, SilenceAndHangUpFollowTheirOccurrence) {
