@@ -30,9 +30,8 @@ inline std::vector<size_t> RandomCuts(size_t count, size_t low, size_t high) {
 // Where the first line beginning with `prefix` is (the size when none is):
 // the bounds of a dialogue's download part.
 inline size_t IndexOfFirst(const std::vector<std::string>& lines, std::string_view prefix) {
-    auto found = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
-        return line.rfind(prefix, 0) == 0;
-    });
+    auto found = std::find_if(lines.begin(), lines.end(),
+                              [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
     return static_cast<size_t>(found - lines.begin());
 }
 
