@@ -91,6 +91,10 @@ void ConfirmIdentification(JobReport& report, const std::string& updateFile) {
     if (!failure.empty()) {
         report.outcome = Outcome::kUnconfirmed;
         report.message = failure;
+        // Its loader still answers: the commit did not take.
+        const std::string after = report.identificationAfter.value_or("");
+        const size_t model = after.find(',') + 1;
+        report.mayBeInDownloadMode = model > 0 && after.compare(model, 6, "loader") == 0;
     }
 }
 

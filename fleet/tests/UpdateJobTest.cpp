@@ -49,13 +49,16 @@ class OneInstrument : public kestrel::IOFactory {
   public:
     kr470::InstrumentOptions options;
     std::string kind = "TCPIP";
-    int stopAtRecord = 0;  // 0: never
+    std::map<std::string, std::deque<std::string>> replies;  // scripted replies
+    int stopAtRecord = 0;                                    // 0: never
     StopSignal* stop = nullptr;
     std::vector<std::string> sent;  // by the last instrument opened
 
     std::unique_ptr<kestrel::InstrumentIO> OpenInstrument(const std::string&) override {
         sent.clear();
-        return std::make_unique<StoppingIO>(options, kind, *stop, stopAtRecord, sent);
+        auto io = std::make_unique<StoppingIO>(options, kind, *stop, stopAtRecord, sent);
+        io->replies = replies;
+        return io;
     }
 };
 
@@ -136,6 +139,17 @@ TEST_F(UpdateJobTest, AnInstrumentBackAtTheOldRevisionIsUnconfirmedAndFailsTheRu
                                       "commit the instrument reports revision 1.04"),
               std::string::npos);
     EXPECT_NE(Log(report).find("Result: unconfirmed (after the commit"), std::string::npos);
+}
+
+TEST_F(UpdateJobTest, ALoaderAnsweringAfterTheCommitMayStillBeInDownloadMode) {
+    factory_.replies["*IDN?"] = {"Velmora,KR470A,SN470001,1.04-2.10-0.9",
+                                 "Velmora,loader KR470A,SN470001,0.00-2.10-0.9"};
+    JobReport report = Run();
+    EXPECT_EQ(report.outcome, Outcome::kUnconfirmed);
+    EXPECT_EQ(report.message,
+              "after the commit the instrument identifies as model \"loader KR470A\", not the "
+              "update's \"KR470A\"");
+    EXPECT_TRUE(report.mayBeInDownloadMode);
 }
 
 TEST_F(UpdateJobTest, NoIdentificationAfterTheCommitIsUnconfirmedNotFailed) {
