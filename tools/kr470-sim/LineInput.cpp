@@ -21,6 +21,16 @@ void LineInput::Append(std::string_view bytes) {
     }
 }
 
+void LineInput::Append(std::string_view bytes, int64_t nowMs) {
+    droppedIdle_.clear();
+    if ((!partial_.empty() || overlong_) && nowMs - lastMs_ > staleAfterMs_) {
+        droppedIdle_.swap(partial_);
+        overlong_ = false;
+    }
+    lastMs_ = nowMs;
+    Append(bytes);
+}
+
 void LineInput::EndMessage() {
     if (!partial_.empty() || overlong_)
         EndLine();
@@ -29,7 +39,6 @@ void LineInput::EndMessage() {
 void LineInput::EndLine() {
     if (overlong_) {
         overlong_ = false;
-        ++dropped_;
         std::fprintf(stderr, "kr470-sim: a line longer than %zu bytes was dropped\n", longest_);
         return;
     }

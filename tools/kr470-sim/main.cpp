@@ -167,7 +167,9 @@ kr470::Response Answer(const std::string& line, kr470::Instrument& instrument,
 // Lines of the plain face: each one straight to the instrument.
 FaceOutput PlainLines(kr470::LineInput& input, std::string_view bytes, const DeliverLine& deliver) {
     FaceOutput out;
-    input.Append(bytes);
+    const auto now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
+    input.Append(bytes, now.count());
     std::string line;
     while (!out.hangUp && input.Next(line)) {
         kr470::Response response = deliver(line);
@@ -175,6 +177,9 @@ FaceOutput PlainLines(kr470::LineInput& input, std::string_view bytes, const Del
         if (response.reply && !response.hangUp)
             out.toHost += *response.reply + "\n";
     }
+    if (!input.DroppedIdle().empty())
+        std::fprintf(stderr, "kr470-sim: dropped an unfinished line left idle: %.40s\n",
+                     input.DroppedIdle().c_str());
     return out;
 }
 
@@ -200,7 +205,8 @@ struct Peer {
 class LineServer {
   public:
     LineServer(kr470::Instrument& instrument, const Settings& settings, std::ofstream& transcript)
-        : pacer_(settings.baud),
+        : instrument_(instrument),
+          pacer_(settings.baud),
           stats_(settings.baud, settings.stats),
           settings_(settings),
           deliver_([&instrument, &settings, &transcript, this](const std::string& line) {
@@ -249,10 +255,16 @@ class LineServer {
         peers_.emplace_back(fd);
     }
 
+    // A host that connects when no other is connected starts a new session
+    // with the instrument (as after an interrupted update); one that comes
+    // while another talks to it joins that session.
     void Accept(int listener) {
         int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0)
-            Add(fd);
+        if (fd < 0)
+            return;
+        if (std::all_of(peers_.begin(), peers_.end(), [](const Peer& p) { return p.gone; }))
+            instrument_.Reset();
+        Add(fd);
     }
 
     Peer* Find(int fd) {
@@ -298,6 +310,7 @@ class LineServer {
         std::erase_if(peers_, [](const Peer& p) { return p.gone; });
     }
 
+    kr470::Instrument& instrument_;
     LinePacer pacer_;
     PassStats stats_;
     const Settings& settings_;
@@ -331,7 +344,7 @@ int main(int argc, char** argv) {
             [&](const std::string& line) {
                 return Answer(line, instrument, settings, stats, transcript);
             },
-            stopRequested);
+            stopRequested, [&] { instrument.Reset(); });  // a new link: a new session
     }
 
     if (settings.tcpPort >= 0) {
