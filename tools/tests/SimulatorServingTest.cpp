@@ -113,6 +113,32 @@ TEST(SimulatorServingTest, TheTcpFaceAnswersASecondHostWhileTheFirstNeverReads) 
     close(silent);
 }
 
+// Sends `line` on `fd` and returns the reply line.
+std::string Ask(int fd, const std::string& line) {
+    const std::string sent = line + "\n";
+    EXPECT_EQ(write(fd, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+    return ReplyLine(fd);
+}
+
+TEST(SimulatorServingTest, ASecondHostJoinsTheSessionAndOnlyAHostAloneStartsANewOne) {
+    Simulator simulator({SIMULATOR_PATH, "--tcp", "0"});
+    ASSERT_TRUE(simulator.FirstLine().starts_with("tcp ")) << simulator.FirstLine();
+    const std::string port = simulator.FirstLine().substr(4);
+    const int updater = Connect(port);
+    const std::string token = Ask(updater, "dlo:csum?");
+    ASSERT_EQ(write(updater, ("dlo:start " + token + "\n").data(), token.size() + 11),
+              static_cast<ssize_t>(token.size() + 11));
+    const int probe = Connect(port);  // while the download is under way
+    EXPECT_FALSE(Ask(probe, "*IDN?").empty());
+    // Still in download mode: the record is taken, not refused.
+    EXPECT_EQ(Ask(updater, "dlo? \"S1130000" + std::string(32, '0') + "EC\" "), "0");
+    close(probe);
+    close(updater);
+    const int next = Connect(port);  // alone: the interrupted download restarts as a loader
+    EXPECT_TRUE(Ask(next, "*IDN?").find(",loader ") != std::string::npos);
+    close(next);
+}
+
 // A create_link call record of the core channel, as any client sends it.
 std::string CreateLinkCall(uint32_t xid) {
     kr470::rpc::XdrWriter call;
