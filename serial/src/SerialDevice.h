@@ -23,6 +23,9 @@ namespace serialio {
 struct OpenFailure {
     int error = 0;     // errno; EBUSY when another program holds the port
     pid_t holder = 0;  // the PID named by a live lock file
+    // No lock file could be made in the folder KR470_LOCK_DIR names (said on
+    // standard error); `error` is why.
+    bool lockRefused = false;
 };
 
 enum class IoState { kOk, kTimedOut, kFailed };
