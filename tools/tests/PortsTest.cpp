@@ -185,6 +185,24 @@ TEST(IdnProbe, AsksTheSimulatorAndGivesUpOnASilentOneAtTheTimeOut) {
     EXPECT_FALSE(AskIdentification("/nonexistent/tty", LineSettings{}, 50).answered);
 }
 
+TEST(IdnProbe, PortWhoseLockNamesALiveProgramIsNeverWrittenTo) {
+    TempDir dir;
+    const std::string transcript = (dir.Path() / "transcript.txt").string();
+    Simulator instrument({SIMULATOR_PATH, "--transcript", transcript});
+    const std::string pty = instrument.FirstLine();
+    fs::create_directory(dir.Path() / "locks");
+    std::ofstream((dir.Path() / "locks" / ("LCK..pts_" + pty.substr(pty.rfind('/') + 1))).string())
+        << "  " << getppid() << "\n";  // an update under way, as root or not
+    setenv("KR470_LOCK_DIR", (dir.Path() / "locks").c_str(), 1);
+    ProbeResult reply = AskIdentification(pty, LineSettings{}, 200);
+    unsetenv("KR470_LOCK_DIR");
+    instrument.Stop();
+    EXPECT_FALSE(reply.answered);
+    EXPECT_EQ(reply.text, "busy: held by PID " + std::to_string(getppid()));
+    std::ifstream sent(transcript);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sent), {}), "");  // no "*IDN?" got through
+}
+
 TEST(PortScan, UdevAndTheSysfsWalkFindTheSamePortsHere) {
     std::vector<SerialPortInfo> viaUdev;
     if (!ScanUdev(ScanRoots{}, viaUdev))
