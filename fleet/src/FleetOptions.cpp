@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace fleet {
@@ -31,7 +32,9 @@ const char* const kUsageText =
     "  the tool on the plan is the go-ahead. Any other question is answered no.\n"
     "\n"
     "How it runs:\n"
-    "  -j, --jobs N              N updates at once (default: one per distinct port or host)\n"
+    "  -j, --jobs N              N updates at once (default: one per distinct port or\n"
+    "                            host, at most 64); when the system refuses a thread,\n"
+    "                            the updates run on those it gave (none: one at a time)\n"
     "      --reply-timeout-ms N  how long to wait for each reply (default: the\n"
     "                            procedure's 12000)\n"
     "      --log-dir DIR         one log file per instrument in DIR (default ./fleet-logs)\n"
@@ -163,6 +166,10 @@ bool CheckInput(const FleetOptions& options, std::string& error) {
 }
 
 }  // namespace
+
+size_t JobsToRun(const FleetOptions& options, size_t distinctHosts) {
+    return options.jobs != 0 ? options.jobs : std::min(distinctHosts, kDefaultJobsCap);
+}
 
 bool ParseOptions(int argc, char** argv, FleetOptions& options, std::string& error) {
     optind = 1;
