@@ -308,6 +308,8 @@ TEST_F(FleetRunTest, NoThreadToBeHadStillUpdatesEveryRowAndPutsThePortsBack) {
     }
     std::vector<std::string> environment = Environment();
     environment.push_back("KR470_LOCK_DIR=" + (shared / "locks").string());
+    // A sanitizer build's leak check at exit needs a thread of its own, which the limit refuses.
+    environment.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
     std::vector<std::string> argv = limited;
     const std::string json = (shared / "report.json").string();
     for (const std::string& word : Fleet({"-f", update_, "--json", json, first, second})) {
