@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -165,7 +166,30 @@ TEST(PortsSection, AppendsAfterWhatIsThereAndRefusesAPortAlreadyNamed) {
     EXPECT_FALSE(HasPortSection("[COM14]\n", 4));
 }
 
+// The probe takes each port's lock: in a folder of the test's own, put back after.
+class OwnLockFolder {
+  public:
+    OwnLockFolder() {
+        fs::create_directory(Path());
+        if (const char* before = std::getenv("KR470_LOCK_DIR"); before != nullptr)
+            before_ = before;
+        setenv("KR470_LOCK_DIR", Path().c_str(), 1);
+    }
+    ~OwnLockFolder() {
+        if (before_.empty())
+            unsetenv("KR470_LOCK_DIR");
+        else
+            setenv("KR470_LOCK_DIR", before_.c_str(), 1);
+    }
+    fs::path Path() const { return dir_.Path() / "locks"; }
+
+  private:
+    TempDir dir_;
+    std::string before_;
+};
+
 TEST(IdnProbe, AsksTheSimulatorAndGivesUpOnASilentOneAtTheTimeOut) {
+    OwnLockFolder locks;
     LineSettings line;
     ASSERT_TRUE(ParseLineSettings("115200,e,7,2", line));
     EXPECT_EQ(line.baud, 115200);
@@ -186,16 +210,13 @@ TEST(IdnProbe, AsksTheSimulatorAndGivesUpOnASilentOneAtTheTimeOut) {
 }
 
 TEST(IdnProbe, PortWhoseLockNamesALiveProgramIsNeverWrittenTo) {
-    TempDir dir;
-    const std::string transcript = (dir.Path() / "transcript.txt").string();
+    OwnLockFolder locks;
+    const std::string transcript = (locks.Path().parent_path() / "transcript.txt").string();
     Simulator instrument({SIMULATOR_PATH, "--transcript", transcript});
     const std::string pty = instrument.FirstLine();
-    fs::create_directory(dir.Path() / "locks");
-    std::ofstream((dir.Path() / "locks" / ("LCK..pts_" + pty.substr(pty.rfind('/') + 1))).string())
+    std::ofstream((locks.Path() / ("LCK..pts_" + pty.substr(pty.rfind('/') + 1))).string())
         << "  " << getppid() << "\n";  // an update under way, as root or not
-    setenv("KR470_LOCK_DIR", (dir.Path() / "locks").c_str(), 1);
     ProbeResult reply = AskIdentification(pty, LineSettings{}, 200);
-    unsetenv("KR470_LOCK_DIR");
     instrument.Stop();
     EXPECT_FALSE(reply.answered);
     EXPECT_EQ(reply.text, "busy: held by PID " + std::to_string(getppid()));
