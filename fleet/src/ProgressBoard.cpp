@@ -98,7 +98,9 @@ void ProgressBoard::DrawIfDue() {
 
 void ProgressBoard::WriteLine(const Line& line) {
     if (mode_ == Mode::kPlainLines) {
-        out_ << Text(line) << '\n' << std::flush;
+        std::string text = Text(line);
+        text.erase(text.find_last_not_of(' ') + 1);  // the padding is for a board, not a line
+        out_ << text << '\n' << std::flush;
         return;
     }
     osprey::JsonLine json;

@@ -153,7 +153,7 @@ TEST(ProgressBoardTest, DumbTerminalGetsPlainLinesWithoutCursorMovement) {
     EXPECT_EQ(text.find('\r'), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + 4);  // the state, then each quarter
     EXPECT_EQ(text.substr(0, text.find('\n')),
-              "ASRL?[2J2" + std::string(36 - 9, ' ') + " downloading ");
+              "ASRL?[2J2" + std::string(36 - 9, ' ') + " downloading");
     EXPECT_NE(text.find("pass 1   1000/1000   100%\n"), std::string::npos) << text;
 }
 
