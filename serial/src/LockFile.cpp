@@ -218,15 +218,19 @@ LockOutcome TakeLock(std::string_view devicePath, const std::string& folder) {
         if (error == 0) {
             return {LockStatus::kTaken, path, 0, 0, {}};
         }
+        // A live holder counts even where we could not have written a lock ourselves.
+        const Existing existing = Judge(path);
+        if (existing.found == Found::kLive || existing.found == Found::kBeingWritten) {
+            return {LockStatus::kHeld, {}, existing.holder, 0, {}};
+        }
         if (error != EEXIST) {
             return Failed(error,
                           "cannot make a lock file in " + folder + ": " + std::strerror(error));
         }
-        const Existing existing = Judge(path);
         switch (existing.found) {
             case Found::kLive:
             case Found::kBeingWritten:
-                return {LockStatus::kHeld, {}, existing.holder, 0, {}};
+                break;  // answered above
             case Found::kNotALock:
                 return Failed(EEXIST, path + " is not a lock file (a link, a folder or a device)");
             case Found::kStale:

@@ -146,6 +146,47 @@ TEST(LockFileTest, LinkOrFolderAtTheNameIsNoLockAndIsLeftAlone) {
     EXPECT_NE(missing.problem.find("cannot make a lock file in"), std::string::npos);
 }
 
+// The holder a folder we may not write in tells of (as root: as the user nobody).
+pid_t HolderSeenWithoutWriting(const std::string& folder) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) {
+        return -1;
+    }
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(1);
+        }
+        LockOutcome lock = TakeLock("/dev/ttyS9", folder);
+        pid_t holder = lock.status == LockStatus::kHeld ? lock.holder : -1;
+        _exit(write(pipeFds[1], &holder, sizeof holder) == sizeof holder ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    pid_t holder = -1;
+    if (read(pipeFds[0], &holder, sizeof holder) != sizeof holder) {
+        holder = -1;
+    }
+    close(pipeFds[0]);
+    waitpid(child, nullptr, 0);
+    return holder;
+}
+
+TEST(LockFileTest, LiveHolderCountsInAFolderWeMayNotWriteIn) {
+    LockFolder folder;
+    WriteLock(folder.Path() + "/LCK..ttyS9", getpid());
+    std::filesystem::permissions(folder.Path(), std::filesystem::perms::owner_all |
+                                                    std::filesystem::perms::group_read |
+                                                    std::filesystem::perms::group_exec |
+                                                    std::filesystem::perms::others_read |
+                                                    std::filesystem::perms::others_exec);
+    if (geteuid() != 0) {
+        std::filesystem::permissions(folder.Path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::remove);
+    }
+    EXPECT_EQ(HolderSeenWithoutWriting(folder.Path()), getpid());
+    std::filesystem::permissions(folder.Path(), std::filesystem::perms::owner_all);
+}
+
 // One opener of a race: waits for the start, takes the lock, tells whether
 // the lock file names it, and keeps it until the parent says so.
 [[noreturn]] void Contend(const std::string& folder, int start, int tried, int release) {
