@@ -15,6 +15,7 @@
 #include "FleetRun.h"
 #include "HeldPorts.h"
 #include "PortKey.h"
+#include "Printable.h"
 #include "Report.h"
 
 namespace {
@@ -55,8 +56,9 @@ BoardSize TerminalSize() {
     return {size.ws_row, size.ws_col};
 }
 
+// A refusal may quote the plan: its control bytes are shown as '?'.
 int Refuse(const std::string& why) {
-    std::fprintf(stderr, "kr470-fleet: %s\n", why.c_str());
+    std::fprintf(stderr, "kr470-fleet: %s\n", Printable(why).c_str());
     return kUsage;
 }
 

@@ -386,6 +386,12 @@ TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.errors,
               "kr470-fleet: lab.plan:3: the quote opened in field 1 is never closed\n");
+    dir_.Write("lab.plan",
+               "ASRL1\x1b]0;owned\x07 KR470A_105.INI\nASRL1\x1b]0;owned\x07 KR470A_105.INI\n");
+    ProcessResult quoted = Run({"--plan", "lab.plan"});
+    EXPECT_EQ(quoted.status, 2);
+    EXPECT_EQ(quoted.errors.find('\x1b'), std::string::npos) << quoted.errors;
+    EXPECT_NE(quoted.errors.find("ASRL1?]0;owned?"), std::string::npos) << quoted.errors;
     ProcessResult usage = Run({"-f", "KR470A_105.INI"});
     EXPECT_EQ(usage.status, 2);
     EXPECT_TRUE(Has(usage.errors, "--update-file needs at least one address"));
