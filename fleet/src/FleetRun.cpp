@@ -27,6 +27,8 @@ JobReport RunRow(const std::vector<PlanRow>& rows, size_t row, const JobContext&
         return RunJob(rows[row], row, context);
     } catch (const std::exception& error) {
         return Failed(rows[row], error.what());
+    } catch (...) {
+        return Failed(rows[row], "the update ended with an unknown error");
     }
 }
 
