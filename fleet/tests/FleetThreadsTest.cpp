@@ -19,6 +19,9 @@ class SimulatedInstruments : public kestrel::IOFactory {
         if (address == "broken") {
             throw std::runtime_error("no instrument at broken");
         }
+        if (address == "odd") {
+            throw 42;  // no std::exception: must not end the tool either
+        }
         return std::make_unique<kestrel::testing::SimulatedIO>(kr470::InstrumentOptions{});
     }
 };
@@ -80,13 +83,15 @@ TEST_F(FleetThreadsTest, NoThreadAtAllRunsEveryRowOnTheCallingThread) {
 }
 
 TEST_F(FleetThreadsTest, FewerThreadsThanAskedShareEveryRow) {
-    std::vector<JobReport> reports = Run({"a", "b", "broken", "d", "e"}, 4, Refusing(2));
+    std::vector<JobReport> reports = Run({"a", "b", "broken", "d", "odd"}, 4, Refusing(2));
     ASSERT_EQ(reports.size(), 5u);
-    for (size_t i : {0u, 1u, 3u, 4u}) {
+    for (size_t i : {0u, 1u, 3u}) {
         EXPECT_EQ(reports[i].outcome, Outcome::kReady) << i;
     }
     EXPECT_EQ(reports[2].outcome, Outcome::kFailed);
     EXPECT_EQ(reports[2].message, "no instrument at broken");
+    EXPECT_EQ(reports[4].outcome, Outcome::kFailed);
+    EXPECT_EQ(reports[4].message, "the update ended with an unknown error");
     EXPECT_NE(notes_.str().find("2 of 4 update threads could be made"), std::string::npos)
         << notes_.str();
 }
