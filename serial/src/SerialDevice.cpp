@@ -239,6 +239,13 @@ void SerialDevice::SetModemLines(Handshake mode) {
     }
 }
 
+void SerialDevice::RaiseModemLines() {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (fd_ >= 0) {
+        ioctl(fd_, TIOCMBIS, &lines);  // a device without modem lines answers ENOTTY: fine
+    }
+}
+
 bool SerialDevice::WaitForDataSetReady(uint32_t waitMs) {
     uint32_t start = MonotonicMs();
     for (;;) {

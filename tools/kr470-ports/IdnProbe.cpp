@@ -114,6 +114,7 @@ ProbeResult AskIdentification(const std::string& device, const LineSettings& set
     if (!port.Configure(ConfigOf(settings)) || !port.Purge()) {
         return {false, "cannot set the line to these settings"};
     }
+    port.RaiseModemLines();  // as the open left them: an instrument may wait for DTR
     constexpr std::string_view kQuery = "*IDN?\n";
     if (port.Write(kQuery, static_cast<uint32_t>(timeoutMs)).state != serialio::IoState::kOk) {
         return {false, std::string("cannot write: ") + std::strerror(port.LastError())};
