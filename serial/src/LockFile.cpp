@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace serialio {
 namespace {
@@ -71,12 +73,12 @@ pid_t PidInLock(const char* text, size_t length) {
 
 // Reads the first bytes of a lock file; -1 when it cannot be opened.
 // Async-signal-safe.
-ssize_t ReadLock(const char* path, std::array<char, 32>& text, struct stat* info) {
+ssize_t ReadLock(const char* path, std::array<char, 32>& text) {
     int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
-    ssize_t n = info != nullptr && fstat(fd, info) != 0 ? -1 : ::read(fd, text.data(), text.size());
+    ssize_t n = ::read(fd, text.data(), text.size());
     ::close(fd);
     return n;
 }
@@ -112,11 +114,32 @@ int LinkLock(const std::string& folder, const std::string& path) {
 
 enum class Found { kNothing, kNotALock, kLive, kBeingWritten, kStale };
 
+// An open file, closed with its owner.
+class OpenFile {
+  public:
+    explicit OpenFile(int fd = -1) : fd_(fd) {}
+    OpenFile(OpenFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    OpenFile& operator=(OpenFile&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    ~OpenFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int Fd() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
 struct Existing {
     Found found = Found::kNothing;
     pid_t holder = 0;
-    dev_t device = 0;
-    ino_t inode = 0;
+    // The lock judged, kept open: while it is, no other file can have its
+    // inode, so "the name still leads to it" cannot be fooled by a reused one.
+    OpenFile file;
 };
 
 // What stands at the lock's name.
@@ -130,14 +153,14 @@ Existing Judge(const std::string& path) {
         existing.found = Found::kNotALock;
         return existing;
     }
-    std::array<char, 32> text{};
+    OpenFile file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat opened {};
-    ssize_t n = ReadLock(path.c_str(), text, &opened);
-    if (n < 0 || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
+    std::array<char, 32> text{};
+    ssize_t n = -1;
+    if (file.Fd() < 0 || fstat(file.Fd(), &opened) != 0 || opened.st_ino != named.st_ino ||
+        opened.st_dev != named.st_dev || (n = ::read(file.Fd(), text.data(), text.size())) < 0) {
         return existing;  // replaced meanwhile: look again
     }
-    existing.device = opened.st_dev;
-    existing.inode = opened.st_ino;
     const size_t length = static_cast<size_t>(n);
     existing.holder = PidInLock(text.data(), length);
     if (existing.holder > 0) {
@@ -147,23 +170,29 @@ Existing Judge(const std::string& path) {
         existing.found =
             young && OnlyBlanks(text.data(), length) ? Found::kBeingWritten : Found::kStale;
     }
+    existing.file = std::move(file);
     return existing;
 }
 
-// Removes the stale lock judged, and only that one: it is moved aside first,
-// and a lock that another opener put there meanwhile goes back. 0 or the errno.
-int RemoveStale(const std::string& folder, const std::string& path, const Existing& stale) {
-    const std::string aside = PrivateName(folder, "LSTALE.");
-    if (::rename(path.c_str(), aside.c_str()) != 0) {
-        return errno == ENOENT ? 0 : errno;
+// Removes the stale lock judged, and only that one. Openers that find it
+// stale at once take turns (flock on the stale file itself, held for a
+// moment): each removes it only while it still has a name and the lock's
+// name leads to it, so a fresh lock that the first one linked in meanwhile is
+// never touched. 0 or the errno.
+int RemoveStale(const std::string& path, const Existing& stale) {
+    const int fd = stale.file.Fd();
+    if (flock(fd, LOCK_EX) != 0) {
+        return errno;
     }
-    struct stat moved {};
-    if (lstat(aside.c_str(), &moved) == 0 &&
-        (moved.st_ino != stale.inode || moved.st_dev != stale.device)) {
-        ::link(aside.c_str(), path.c_str());  // not the one judged: it goes back
+    int error = 0;
+    struct stat held {};
+    struct stat named {};
+    if (fstat(fd, &held) == 0 && held.st_nlink > 0 && lstat(path.c_str(), &named) == 0 &&
+        named.st_ino == held.st_ino && named.st_dev == held.st_dev && ::unlink(path.c_str()) != 0) {
+        error = errno;
     }
-    ::unlink(aside.c_str());
-    return 0;
+    flock(fd, LOCK_UN);  // the next one's turn
+    return error;
 }
 
 LockOutcome Failed(int error, std::string problem) {
@@ -234,7 +263,7 @@ LockOutcome TakeLock(std::string_view devicePath, const std::string& folder) {
             case Found::kNotALock:
                 return Failed(EEXIST, path + " is not a lock file (a link, a folder or a device)");
             case Found::kStale:
-                if (int refused = RemoveStale(folder, path, existing); refused != 0) {
+                if (int refused = RemoveStale(path, existing); refused != 0) {
                     return Failed(refused, "cannot remove the stale lock file " + path + ": " +
                                                std::strerror(refused));
                 }
@@ -248,7 +277,7 @@ LockOutcome TakeLock(std::string_view devicePath, const std::string& folder) {
 
 void ReleaseLock(const char* path) {
     std::array<char, 32> text{};
-    ssize_t n = ReadLock(path, text, nullptr);
+    ssize_t n = ReadLock(path, text);
     if (n > 0 && PidInLock(text.data(), static_cast<size_t>(n)) == getpid()) {
         ::unlink(path);
     }
