@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 
+#include "Printable.h"
 #include "RuntimeError.h"
 
 namespace fleet {
@@ -96,7 +97,7 @@ ConsoleWindow::ConsoleWindow(const Policy& policy, ProgressBoard& board, size_t 
 
 void ConsoleWindow::Log(const std::string& text) {
     if (log_.is_open()) {
-        log_ << TimeStamp() << ' ' << text << '\n' << std::flush;
+        log_ << TimeStamp() << ' ' << Printable(text) << '\n' << std::flush;
     }
 }
 

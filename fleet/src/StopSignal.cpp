@@ -60,20 +60,14 @@ void StopSignal::Withdraw(size_t ticket) const {
     interrupts_.erase(ticket);
 }
 
-void StopSignal::RunInterrupts() const {
+void StopSignal::DeliverInterrupts() const {
     std::lock_guard lock(mutex_);
+    if (delivered_) {
+        return;
+    }
     delivered_ = true;
     for (auto& [ticket, interrupt] : interrupts_) {
         interrupt();
-    }
-}
-
-void StopSignal::Watch(const std::atomic<bool>& finished, int32_t checkMs) const {
-    while (!finished.load()) {
-        if (WaitFor(checkMs)) {
-            RunInterrupts();
-            return;
-        }
     }
 }
 

@@ -1,6 +1,6 @@
 // A request to stop every update, made from a signal handler or another
 // thread, a wait that ends early when it comes, and the interrupts of the
-// waits under way that a watcher thread runs when it comes.
+// waits under way that a watching thread delivers when it comes.
 #pragma once
 
 #include <atomic>
@@ -26,18 +26,15 @@ class StopSignal {
     bool WaitFor(int32_t milliseconds) const;
 
     // Registers what ends a wait under way (an I/O call's) at once; it runs
-    // on the watcher's thread, never after Withdraw has returned. Returns the
-    // ticket for Withdraw.
+    // on the thread that delivers the interrupts, never after Withdraw has
+    // returned. Returns the ticket for Withdraw.
     size_t OnStop(std::function<void()> interrupt) const;
     void Withdraw(size_t ticket) const;
-    // The watcher: waits for the request, then runs every interrupt registered
-    // then or later, until `finished` is set. Looks at `finished` at least
-    // every `checkMs`.
-    void Watch(const std::atomic<bool>& finished, int32_t checkMs = 250) const;
+    // Once the request has come: runs every interrupt registered, the first
+    // time only; one registered later runs as it is registered.
+    void DeliverInterrupts() const;
 
   private:
-    void RunInterrupts() const;
-
     std::atomic<bool> requested_{false};
     mutable std::mutex mutex_;
     mutable std::map<size_t, std::function<void()>> interrupts_;

@@ -377,6 +377,54 @@ TEST_F(FleetRunTest, SecondCtrlCEndsAtOnceButPutsTheSerialPortsBack) {
     EXPECT_EQ(Count(Lines(Transcript(0)), "dlo:comp"), 0);
 }
 
+// A user at its process limit: the kernel refuses every new thread. The limit
+// binds no root process, so as root the tool runs as the user nobody.
+TEST_F(FleetRunTest, NoThreadToBeHadStillUpdatesEveryRowAndPutsThePortsBack) {
+    std::vector<std::string> limited = {"/usr/bin/prlimit", "--nproc=1"};
+    if (getuid() == 0) {
+        limited.insert(limited.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                         "--clear-groups", "--"});
+    }
+    if (access(limited.front().c_str(), X_OK) != 0) {
+        GTEST_SKIP() << limited.front() << " is not installed";
+    }
+    std::string first = Start(0, true);
+    std::string second = Start(1, true);
+    std::filesystem::path shared = dir_.Path() / "shared";  // what nobody may write
+    std::filesystem::create_directories(shared / "locks");
+    for (const auto& folder : {shared, shared / "locks"}) {
+        std::filesystem::permissions(folder, std::filesystem::perms::all);
+    }
+    if (getuid() == 0) {
+        for (const auto& simulator : simulators_) {
+            ASSERT_EQ(chown(simulator->FirstLine().c_str(), 65534, 65534), 0);
+        }
+    }
+    std::vector<std::string> environment = Environment();
+    environment.push_back("KR470_LOCK_DIR=" + (shared / "locks").string());
+    // A sanitizer build's leak check at exit needs a thread of its own, which the limit refuses.
+    environment.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
+    std::vector<std::string> argv = limited;
+    const std::string json = (shared / "report.json").string();
+    for (const std::string& word : Fleet({"-f", update_, "--json", json, first, second})) {
+        argv.push_back(word);
+    }
+    argv.back() = (shared / "logs").string();  // the log folder too
+    ProcessResult result = osprey::testing::RunProcess(argv, "", environment, dir_.Path());
+    StopSimulators();
+    if (Has(result.errors, "setpriv:") || Has(result.errors, "prlimit:")) {
+        GTEST_SKIP() << "no other user here: " << result.errors;
+    }
+
+    EXPECT_EQ(result.status, 0) << result.errors;  // no abort
+    EXPECT_TRUE(Has(result.errors, "0 of 2 update threads could be made")) << result.errors;
+    std::string report = FileText(json);
+    EXPECT_TRUE(Has(LineWith(report, first), "\"result\":\"updated\"")) << report;
+    EXPECT_TRUE(Has(LineWith(report, second), "\"result\":\"updated\"")) << report;
+    EXPECT_TRUE(std::filesystem::is_empty(shared / "locks"));  // both ports given back
+    EXPECT_EQ(Count(Lines(Transcript(1)), "dlo:comp"), 1);
+}
+
 TEST_F(FleetRunTest, TwoRowsOnOnePortAreRefusedBeforeAnythingStarts) {
     std::string serial = Start(0, true);
     std::string tcp = Start(1, false);
@@ -432,6 +480,12 @@ TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.errors,
               "kr470-fleet: lab.plan:3: the quote opened in field 1 is never closed\n");
+    dir_.Write("lab.plan",
+               "ASRL1\x1b]0;owned\x07 KR470A_105.INI\nASRL1\x1b]0;owned\x07 KR470A_105.INI\n");
+    ProcessResult quoted = Run({"--plan", "lab.plan"});
+    EXPECT_EQ(quoted.status, 2);
+    EXPECT_EQ(quoted.errors.find('\x1b'), std::string::npos) << quoted.errors;
+    EXPECT_NE(quoted.errors.find("ASRL1?]0;owned?"), std::string::npos) << quoted.errors;
     ProcessResult usage = Run({"-f", "KR470A_105.INI"});
     EXPECT_EQ(usage.status, 2);
     EXPECT_TRUE(Has(usage.errors, "--update-file needs at least one address"));

@@ -244,6 +244,20 @@ TEST_F(UpdateJobTest, WrongModelIsRefusedNotFailed) {
     EXPECT_NE(report.message.find("not intended for this instrument"), std::string::npos);
 }
 
+TEST_F(UpdateJobTest, ControlBytesFromThePlanAndTheInstrumentNeverReachTheLog) {
+    factory_.options.identification = "Velmora,KR470A,SN470001,\x1b[2J1.05-2.10-0.9";
+    std::string file = dir_.Write("update.ini", kr470::BuildUpdateFile(input_));
+    const std::string address = "TCPIP0::\x1b]0;owned\x07lab::5025::SOCKET";
+    ProgressBoard board(progress_, ProgressBoard::Mode::kJsonLines, {address});
+    JobReport report = RunJob({address, file, "", "plan:1"}, 0, {policy_, factory_, stop_, board});
+    std::string log = Log(report);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.find('\x1b'), std::string::npos) << log;
+    EXPECT_EQ(log.find('\x07'), std::string::npos);
+    EXPECT_NE(log.find("Update of TCPIP0::?]0;owned?lab::5025::SOCKET with "), std::string::npos)
+        << log;
+}
+
 TEST(SerialOfTest, TakesTheThirdFieldTrimmed) {
     EXPECT_EQ(SerialOf("Velmora,KR470A, SN1 ,1.04"), "SN1");
     EXPECT_EQ(SerialOf("Velmora,KR470A,SN1"), "SN1");
