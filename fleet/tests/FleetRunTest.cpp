@@ -2,8 +2,10 @@
 // and loopback sockets: the report, each instrument's transcript, the exit
 // status, Ctrl-C, shared ports, the dry run and a broken plan.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -285,7 +287,7 @@ void WaitForLines(const std::string& path, const std::string& line, long count) 
 
 TEST_F(FleetRunTest, CtrlCEndsAVxi11CallTheInstrumentNeverAnswersAsStopped) {
     // The instrument falls silent at the query after "dlo:start": the
-    // procedure waits in a device_write call for as long as 30 s.
+    // procedure would wait in a device_write call for ten minutes.
     std::ofstream(Transcript(0)).flush();
     simulators_.push_back(std::make_unique<Simulator>(std::vector<std::string>{
         SIMULATOR_PATH, "--vxi11", "0", "--transcript", Transcript(0), "--mute-on", "*OPC?@2"}));
@@ -293,15 +295,22 @@ TEST_F(FleetRunTest, CtrlCEndsAVxi11CallTheInstrumentNeverAnswersAsStopped) {
     const std::string address = "TCPIP0::127.0.0.1::INSTR";
     const std::string json = (dir_.Path() / "report.json").string();
     int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-    Running running{osprey::testing::Spawn(Fleet({"--reply-timeout-ms", "30000", "--json", json,
+    Running running{osprey::testing::Spawn(Fleet({"--reply-timeout-ms", "600000", "--json", json,
                                                   "-f", update_, address}),
                                            Environment(), dir_.Path(), devNull, devNull, devNull),
                     -1};
     close(devNull);
     WaitForLines(Transcript(0), "*OPC?", 2);
+    const int ended = static_cast<int>(syscall(SYS_pidfd_open, running.pid, 0));
     kill(running.pid, SIGINT);
+    pollfd exited{ended, POLLIN, 0};
+    const bool endedSoon = poll(&exited, 1, 20000) == 1;  // not the ten minutes
+    close(ended);
+    if (!endedSoon)
+        kill(running.pid, SIGKILL);
     int status = 0;
     waitpid(running.pid, &status, 0);
+    ASSERT_TRUE(endedSoon);
     StopSimulators();
 
     ASSERT_TRUE(WIFEXITED(status));
