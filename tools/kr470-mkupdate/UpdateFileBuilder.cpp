@@ -1,5 +1,6 @@
 #include "UpdateFileBuilder.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -145,6 +146,12 @@ std::vector<std::string> CheckUpdateFile(const std::string& text) {
     }
     if (!ended) {
         problems.push_back("[Code] has no END line");
+    }
+    if (std::none_of(records.begin(), records.end(),
+                     [](const std::string& line) { return osprey::IsEndRecord(line); })) {
+        problems.push_back(
+            "[Code] has no end record (S7, S8 or S9): the plug-in's download "
+            "pass would never end");
     }
     CodeFigures f = Figures(records);
     auto number = [&](const char* sec, const char* key) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Instrument.h"
+#include "ObjcopyImage.h"
 #include "SRecord.h"
 #include "UpdateFileBuilder.h"
 
@@ -94,4 +95,22 @@ TEST(UpdateFileBuilder, ImagesBeyond65535RecordsCountThemInAnS6Record) {
     input.records = image;
     input.revision = "1.05";
     EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)), std::vector<std::string>{});
+}
+
+TEST(UpdateFileBuilder, ObjcopyImagesEndingInS8OrS9CheckCleanAndNoEndRecordIsAProblem) {
+    osprey::testing::TempDir dir;
+    for (uint32_t address : {0x0u, 0x10000u, 0x1000000u}) {  // S1/S9, S2/S8, S3/S7
+        kr470::UpdateFileInput input;
+        input.records = osprey::testing::ObjcopyImage(dir, 300, address);
+        ASSERT_EQ(input.records.size(), 21u) << address;  // S0, 19 data records, the end record
+        input.revision = "1.05";
+        EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)), std::vector<std::string>{})
+            << input.records.back();
+
+        input.records.pop_back();
+        EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)),
+                  std::vector<std::string>{"[Code] has no end record (S7, S8 or S9): the "
+                                           "plug-in's download pass would never end"})
+            << address;
+    }
 }

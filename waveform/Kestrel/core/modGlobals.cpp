@@ -128,6 +128,7 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
     std::string ignored;
     GetIniValue(stream, "Code", "", ignored);
     std::vector<std::string> lines;
+    bool endRecord = false;
     for (;;) {
         std::string line = stream->ReadLine();
         if (line == "END")
@@ -138,6 +139,7 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
         if (line.size() >= 2 && line[1] >= '1' && line[1] <= '3') {
             ++records;
         }
+        endRecord = endRecord || IsEndRecord(line);
         for (unsigned char c : line) {
             sum += c;
         }
@@ -155,11 +157,19 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
     } else if (sum != stored) {
         return Fail("Code Section check sum does not match!");
     }
+    // Without an end record a pass would never end; refused before anything is sent.
+    if (!endRecord) {
+        return Fail(kNoEndRecordText);
+    }
     AddAndBreathe(messages, {"Record count and CheckSum match!", "Code section OK."});
     if (checkedLines != nullptr) {
         *checkedLines = std::move(lines);
     }
     return 0;
+}
+
+bool IsEndRecord(const std::string& line) {
+    return line.size() >= 2 && line[0] == 'S' && line[1] >= '7' && line[1] <= '9';
 }
 
 void ClearInstrumentErrors(InstrumentIO& io) {
