@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "InstrumentSession.h"
+#include "PseudoTerminal.h"
 #include "TempFile.h"
 
 namespace kio {
@@ -164,6 +166,54 @@ TEST_F(SessionTest, ConfigurationCommentsEndValuesAndStrayLinesAreSaid) {
     EXPECT_NE(said.find(path + ":5: warning: unknown key \"baud\""), std::string::npos) << said;
     EXPECT_NE(said.find(path + ":6: warning: neither"), std::string::npos) << said;
     EXPECT_EQ(ConfiguredAddresses(), (std::vector<std::string>{"GPIB0::10", "ASRL7::INSTR"}));
+}
+
+TEST_F(SessionTest, TheNullDeviceIsAnEmptyConfiguration) {
+    setenv("KIO_CONFIG", "/dev/null", 1);
+    FloodingPeer peer(0, 'x', "");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(ConfiguredAddresses().empty());
+    Result result;
+    EXPECT_TRUE(Session::Open(peer.Address(), result)) << result.message;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(SessionTest, ASerialDevicesSectionIsFoundByItsAddressAndByItsPath) {
+    serialio::testing::LockFolder locks;
+    serialio::testing::PseudoTerminal line;
+    for (const std::string& header : {"[ASRL" + line.Path() + "]", "[" + line.Path() + "]"}) {
+        std::ofstream(dir_.Path() / "kio.ini") << header << "\nsettings = 115200,N,8,1\n";
+        Result result;
+        std::unique_ptr<Session> session = Session::Open("ASRL" + line.Path() + "::INSTR", result);
+        ASSERT_TRUE(session) << header << ": " << result.message;
+        termios taken{};
+        ASSERT_EQ(tcgetattr(line.Keeper(), &taken), 0);
+        EXPECT_EQ(cfgetospeed(&taken), B115200) << header;
+    }
+}
+
+TEST_F(SessionTest, ASectionThatNamesNoPortOrBusIsSaidOnce) {
+    const std::string path = (dir_.Path() / "kio.ini").string();
+    std::ofstream(path) << "[ttyUSB0]\n"
+                           "settings = 115200,N,8,1\n"
+                           "handshake = RTS_CTS\n"
+                           "[ASRL3]\ndevice = /dev/kr470-absent\n"
+                           "[ASRL/dev/ttyUSB1]\nsettings = 57600\n"
+                           "[/dev/ttyUSB2]\nsettings = 57600\n"
+                           "[gpib0]\nscan = 1\n"
+                           "[tcpip]\nvxi11_hosts = lab\n"
+                           "[tcpip::scope.lab]\nvxi11_port = 9009\n"
+                           "[Aliases]\nGPIB0::3 = ASRL3\n"
+                           "[COM3]\ndevice = /dev/ttyUSB0\n";
+    testing::internal::CaptureStderr();
+    ConfiguredAddresses();
+    const std::string said = testing::internal::GetCapturedStderr();
+    const std::string noPort =
+        "] names no port or bus (ASRL<n>, ASRL/dev/..., GPIB<n>, tcpip, tcpip::HOST or aliases); "
+        "ignored\n";
+    EXPECT_EQ(said, path + ":2: warning: section [ttyUSB0" + noPort + path +
+                        ":19: warning: section [COM3" + noPort)
+        << said;
 }
 
 TEST_F(SessionTest, ANamedConfigurationThatIsAbsentIsSaid) {
