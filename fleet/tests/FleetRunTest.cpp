@@ -352,6 +352,7 @@ TEST_F(FleetRunTest, ObjcopyImagesUpdateAndASectionWithoutEndRecordIsRefusedInTh
         std::vector<std::string> transcript = Lines(Transcript(n));
         auto end = std::find(transcript.begin(), transcript.end(), "dlo? \"" + ends[n] + "\" ");
         ASSERT_NE(end, transcript.end()) << ends[n];
+        ASSERT_NE(end + 1, transcript.end()) << ends[n];
         EXPECT_EQ(*(end + 1), "*OPC?");
         EXPECT_EQ(Count(transcript, "dlo? \"END\""), 0);
         EXPECT_EQ(Count(transcript, "dlo:comp"), 1);

@@ -170,12 +170,23 @@ TEST_F(SessionTest, ConfigurationCommentsEndValuesAndStrayLinesAreSaid) {
 
 TEST_F(SessionTest, TheNullDeviceIsAnEmptyConfiguration) {
     setenv("KIO_CONFIG", "/dev/null", 1);
-    FloodingPeer peer(0, 'x', "");
+    // A listening socket of the test's own; the kernel completes the connection.
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(ConfiguredAddresses().empty());
     Result result;
-    EXPECT_TRUE(Session::Open(peer.Address(), result)) << result.message;
+    EXPECT_TRUE(Session::Open(
+        "TCPIP0::127.0.0.1::" + std::to_string(ntohs(address.sin_port)) + "::SOCKET", result))
+        << result.message;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    close(listener);
 }
 
 TEST_F(SessionTest, ASerialDevicesSectionIsFoundByItsAddressAndByItsPath) {

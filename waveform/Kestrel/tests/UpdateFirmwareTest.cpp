@@ -400,6 +400,7 @@ TEST_F(UpdateFirmwareTest, ObjcopyImagesEndTheirPassAfterTheS9OrS8Record) {
         EXPECT_EQ(records.size(), 65u) << end;
         EXPECT_EQ(records.back(), "dlo \"" + end + "\" ");
         auto last = std::find(io_->sent.begin(), io_->sent.end(), records.back());
+        ASSERT_NE(last, io_->sent.end());
         ASSERT_NE(last + 1, io_->sent.end());
         EXPECT_EQ(*(last + 1), "*OPC?");
         EXPECT_EQ(window_.boxes.back().text.rfind("Firmware update completed successfully", 0), 0u);
