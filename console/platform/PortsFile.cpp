@@ -6,6 +6,7 @@
 
 #include "ConfigPath.h"
 #include "IniFile.h"
+#include "RegularFile.h"
 #include "TextRules.h"
 
 namespace osprey {
@@ -130,6 +131,9 @@ PortEntry LookUpPort(int number, std::string_view fallbackSettings) {
     std::string text;
     std::string problem;
     const std::string path = PortsFilePath();
+    if (fileio::IsNullDevice(path)) {
+        return LookUpPort("", number, fallbackSettings);  // OSPREY_PORTS=/dev/null: no file
+    }
     if (fileio::ReadOwnFile(path, kLargestPortsFile, kPortsFileVariable, "ports file", text,
                             problem)) {
         WarnAboutContent(path, fileio::ReadIniText(text));

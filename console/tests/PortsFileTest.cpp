@@ -119,6 +119,15 @@ TEST_F(PortsFileInForce, IsReadWhenPresentAndAbsentMeansDefaults) {
     EXPECT_EQ(entry.settings, "9600,N,8,1");
 }
 
+TEST_F(PortsFileInForce, TheNullDeviceIsNoFileAndDefaultsServe) {
+    Use("/dev/null");
+    ::testing::internal::CaptureStderr();
+    PortEntry entry = LookUpPort(5, "9600,N,8,1");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(entry.device, "/dev/ttyS4");
+    EXPECT_EQ(entry.settings, "9600,N,8,1");
+}
+
 TEST_F(PortsFileInForce, OneThatCannotBeReadGivesNoDevice) {
     Use(dir_.Path().string());  // a folder
     ::testing::internal::CaptureStderr();
