@@ -341,8 +341,8 @@ TEST_F(FleetRunTest, ObjcopyImagesUpdateAndASectionWithoutEndRecordIsRefusedInTh
     EXPECT_TRUE(Has(LineWith(dry.output, "image1.INI"), "\"result\":\"ready\"")) << dry.output;
     EXPECT_TRUE(Has(LineWith(dry.output, "image2.INI"), "\"result\":\"ready\"")) << dry.output;
     EXPECT_TRUE(Has(LineWith(dry.output, "no-end.INI"),
-                    "\"result\":\"refused\",\"message\":\"The code section ends without an end "
-                    "record (S7, S8 or S9)."))
+                    "\"result\":\"refused\",\"message\":\"The code section does not end with its "
+                    "end record (S7, S8 or S9)."))
         << dry.output;
 
     ProcessResult update = Run({"--plan", "lab.plan"});

@@ -1,6 +1,5 @@
 #include "UpdateFileBuilder.h"
 
-#include <algorithm>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -147,11 +146,10 @@ std::vector<std::string> CheckUpdateFile(const std::string& text) {
     if (!ended) {
         problems.push_back("[Code] has no END line");
     }
-    if (std::none_of(records.begin(), records.end(),
-                     [](const std::string& line) { return osprey::IsEndRecord(line); })) {
+    if (records.empty() || !osprey::IsEndRecord(records.back())) {
         problems.push_back(
-            "[Code] has no end record (S7, S8 or S9): the plug-in's download "
-            "pass would never end");
+            "[Code] does not end with its end record (S7, S8 or S9): the plug-in's download "
+            "pass ends after the first one");
     }
     CodeFigures f = Figures(records);
     auto number = [&](const char* sec, const char* key) {

@@ -108,7 +108,8 @@ TEST(CommandLine, CheckTakesAnObjcopyImageAndRefusesOneWithoutItsEndRecord) {
 
     ProcessResult refused = Shell(mk + " build --srec " + folder + "/none.srec" + built + "/x");
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.output.find("no end record (S7, S8 or S9)"), std::string::npos)
+    EXPECT_NE(refused.output.find("does not end with its end record (S7, S8 or S9)"),
+              std::string::npos)
         << refused.output;
 }
 

@@ -97,7 +97,10 @@ TEST(UpdateFileBuilder, ImagesBeyond65535RecordsCountThemInAnS6Record) {
     EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)), std::vector<std::string>{});
 }
 
-TEST(UpdateFileBuilder, ObjcopyImagesEndingInS8OrS9CheckCleanAndNoEndRecordIsAProblem) {
+TEST(UpdateFileBuilder, ObjcopyImagesCheckCleanAndASectionNotEndingWithItsEndRecordIsAProblem) {
+    const std::string kNotEnded =
+        "[Code] does not end with its end record (S7, S8 or S9): the plug-in's download pass "
+        "ends after the first one";
     osprey::testing::TempDir dir;
     for (uint32_t address : {0x0u, 0x10000u, 0x1000000u}) {  // S1/S9, S2/S8, S3/S7
         kr470::UpdateFileInput input;
@@ -107,10 +110,16 @@ TEST(UpdateFileBuilder, ObjcopyImagesEndingInS8OrS9CheckCleanAndNoEndRecordIsAPr
         EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)), std::vector<std::string>{})
             << input.records.back();
 
+        const std::string end = input.records.back();
         input.records.pop_back();
         EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)),
-                  std::vector<std::string>{"[Code] has no end record (S7, S8 or S9): the "
-                                           "plug-in's download pass would never end"})
+                  std::vector<std::string>{kNotEnded})
+            << address;
+        // A record after the end record: the plug-in's pass would leave it out.
+        input.records.push_back(end);
+        input.records.push_back(input.records[1]);
+        EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)),
+                  std::vector<std::string>{kNotEnded})
             << address;
     }
 }

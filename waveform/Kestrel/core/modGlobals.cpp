@@ -128,7 +128,6 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
     std::string ignored;
     GetIniValue(stream, "Code", "", ignored);
     std::vector<std::string> lines;
-    bool endRecord = false;
     for (;;) {
         std::string line = stream->ReadLine();
         if (line == "END")
@@ -139,7 +138,6 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
         if (line.size() >= 2 && line[1] >= '1' && line[1] <= '3') {
             ++records;
         }
-        endRecord = endRecord || IsEndRecord(line);
         for (unsigned char c : line) {
             sum += c;
         }
@@ -157,8 +155,10 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
     } else if (sum != stored) {
         return Fail("Code Section check sum does not match!");
     }
-    // Without an end record a pass would never end; refused before anything is sent.
-    if (!endRecord) {
+    // A pass ends after the first end record: it must be the section's last
+    // line, the one Osprey sends last, or records would be left out.
+    auto endRecord = std::find_if(lines.begin(), lines.end(), IsEndRecord);
+    if (endRecord == lines.end() || endRecord + 1 != lines.end()) {
         return Fail(kNoEndRecordText);
     }
     AddAndBreathe(messages, {"Record count and CheckSum match!", "Code section OK."});

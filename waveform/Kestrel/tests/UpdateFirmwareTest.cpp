@@ -336,9 +336,9 @@ TEST_F(UpdateFirmwareTest, FileProblemsStopBeforeAnyDownloadCommand) {
     window_ = FakeWindow();
     Answer({Answer::kYes});
     EXPECT_EQ(Run(), kUpdateFailed);
-    EXPECT_EQ(BoxTexts(),
-              std::vector<std::string>{"The code section ends without an end record (S7, S8 or "
-                                       "S9).\r\nUpdate file may be corrupt!"});
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                              "The code section does not end with its end record (S7, S8 or "
+                              "S9).\r\nUpdate file may be corrupt!"});
     EXPECT_EQ(window_.boxes.back().icon, Icon::kCritical);
     EXPECT_FALSE(SentAnyDownloadCommand());
     EXPECT_EQ(window_.lines.back(), "Verifying code section of Update file.");

@@ -88,6 +88,9 @@ TEST_F(ModGlobalsTest, WorkedExampleAndMagicValue) {
 }
 
 TEST_F(ModGlobalsTest, EveryFailureIsABoxAndEndsTheCheck) {
+    const std::string kNotEnded =
+        "The code section does not end with its end record (S7, S8 or S9).\r\n"
+        "Update file may be corrupt!";
     struct Case {
         std::string code;
         int32_t expected;
@@ -100,9 +103,10 @@ TEST_F(ModGlobalsTest, EveryFailureIsABoxAndEndsTheCheck) {
                "Not enough SRecords in code section."},
           Case{"S10500000102F7\nEND\n", 1, "746", "Code Section check sum does not match!"},
           // Passes the checks above, but a pass would never reach its end.
-          Case{"S10500000102F7\nEND\n", 1, "745",
-               "The code section ends without an end record (S7, S8 or S9).\r\n"
-               "Update file may be corrupt!"}}) {
+          Case{"S10500000102F7\nEND\n", 1, "745", kNotEnded},
+          // A record after the end record would never be sent.
+          Case{"S9030000FC\nS10500000102F7\nEND\n", 1, "1313", kNotEnded},
+          Case{"S9030000FC\nS9030000FC\nEND\n", 0, "1136", kNotEnded}}) {
         window_.boxes.clear();
         EXPECT_EQ(Check(c.code, c.expected, c.checksum), 1);
         ASSERT_EQ(window_.boxes.size(), 1u);
