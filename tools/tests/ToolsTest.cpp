@@ -121,5 +121,9 @@ TEST(UpdateFileBuilder, ObjcopyImagesCheckCleanAndASectionNotEndingWithItsEndRec
         EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)),
                   std::vector<std::string>{kNotEnded})
             << address;
+        input.records.push_back(end);  // ... even when another end record follows them
+        EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)),
+                  std::vector<std::string>{kNotEnded})
+            << address;
     }
 }
