@@ -18,6 +18,7 @@
 #include <memory>
 #include <sstream>
 
+#include "ObjcopyImage.h"
 #include "Process.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
@@ -466,6 +467,48 @@ TEST_F(FleetRunTest, DryRunSendsOnlyTheIdentification) {
                     "\"result\":\"ready\""));
     EXPECT_TRUE(Has(LineWith(result.output, "\"address\":\"" + tcp + "\",\"update_file\""),
                     "\"result\":\"refused\",\"message\":\"This firmware update is not intended"));
+}
+
+// Update files made from objcopy images: the dry run finds the one without an
+// end record, the update ends each pass after the S8 or S9 record.
+TEST_F(FleetRunTest, ObjcopyImagesUpdateAndASectionWithoutEndRecordIsRefusedInTheDryRun) {
+    std::string plan;
+    std::vector<std::string> ends;
+    for (uint32_t address : {0x0u, 0x10000u}) {
+        input_.records = osprey::testing::ObjcopyImage(dir_, 2000, address);
+        ends.push_back(input_.records.back());
+        const std::string name = "image" + std::to_string(ends.size()) + ".INI";
+        dir_.Write(name, kr470::BuildUpdateFile(input_));
+        plan += Start(static_cast<int>(ends.size()) - 1, false, {"--new-revision", "1.05"}) + " " +
+                name + "\n";
+    }
+    input_.records.pop_back();
+    dir_.Write("no-end.INI", kr470::BuildUpdateFile(input_));
+    dir_.Write("lab.plan", plan);
+    dir_.Write("dry.plan", plan + Start(2, false) + " no-end.INI\n");
+
+    ProcessResult dry = Run({"--dry-run", "--plan", "dry.plan"});
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_TRUE(Has(LineWith(dry.output, "image1.INI"), "\"result\":\"ready\"")) << dry.output;
+    EXPECT_TRUE(Has(LineWith(dry.output, "image2.INI"), "\"result\":\"ready\"")) << dry.output;
+    EXPECT_TRUE(Has(LineWith(dry.output, "no-end.INI"),
+                    "\"result\":\"refused\",\"message\":\"The code section does not end with its "
+                    "end record (S7, S8 or S9)."))
+        << dry.output;
+
+    ProcessResult update = Run({"--plan", "lab.plan"});
+    StopSimulators();
+    EXPECT_EQ(update.status, 0) << update.output << update.errors;
+    for (int n : {0, 1}) {
+        std::vector<std::string> transcript = Lines(Transcript(n));
+        auto end = std::find(transcript.begin(), transcript.end(), "dlo? \"" + ends[n] + "\" ");
+        ASSERT_NE(end, transcript.end()) << ends[n];
+        ASSERT_NE(end + 1, transcript.end()) << ends[n];
+        EXPECT_EQ(*(end + 1), "*OPC?");
+        EXPECT_EQ(Count(transcript, "dlo? \"END\""), 0);
+        EXPECT_EQ(Count(transcript, "dlo:comp"), 1);
+    }
+    EXPECT_EQ(Lines(Transcript(2)), (std::vector<std::string>{"*IDN?"}));
 }
 
 TEST_F(FleetRunTest, JsonReportThatCannotBeWrittenIsRefusedBeforeAnythingStarts) {

@@ -53,8 +53,10 @@ class OneInstrument : public kestrel::IOFactory {
     int stopAtRecord = 0;                                    // 0: never
     StopSignal* stop = nullptr;
     std::vector<std::string> sent;  // by the last instrument opened
+    int opened = 0;
 
     std::unique_ptr<kestrel::InstrumentIO> OpenInstrument(const std::string&) override {
+        ++opened;
         sent.clear();
         auto io = std::make_unique<StoppingIO>(options, kind, *stop, stopAtRecord, sent);
         io->replies = replies;
@@ -79,7 +81,9 @@ class UpdateJobTest : public ::testing::Test {
     ~UpdateJobTest() override { unsetenv("KESTREL_WAIT_LIMIT_MS"); }
 
     JobReport Run(const std::string& expectedSerial = "") {
-        std::string file = dir_.Write("update.ini", kr470::BuildUpdateFile(input_));
+        return RunWith(dir_.Write("update.ini", kr470::BuildUpdateFile(input_)), expectedSerial);
+    }
+    JobReport RunWith(const std::string& file, const std::string& expectedSerial = "") {
         ProgressBoard board(progress_, ProgressBoard::Mode::kJsonLines,
                             {"TCPIP0::lab::5025::SOCKET"});
         PlanRow row{"TCPIP0::lab::5025::SOCKET", file, expectedSerial, "plan:1"};
@@ -105,6 +109,22 @@ class UpdateJobTest : public ::testing::Test {
     OneInstrument factory_;
     std::ostringstream progress_;
 };
+
+TEST_F(UpdateJobTest, UpdateFileThatCannotBeReadIsRefusedBeforeTheInstrumentIsOpened) {
+    const std::string missing = (dir_.Path() / "missing.ini").string();
+    const std::string folder = dir_.Path().string();
+    for (const std::string& file : {missing, folder}) {
+        JobReport report = RunWith(file);
+        EXPECT_EQ(report.outcome, Outcome::kRefused) << file;
+        EXPECT_NE(report.message.find(file), std::string::npos) << report.message;
+        EXPECT_EQ(factory_.opened, 0) << file;
+        EXPECT_FALSE(report.identificationBefore) << file;
+        EXPECT_NE(Log(report).find("Result: refused"), std::string::npos) << file;
+    }
+    EXPECT_EQ(RunWith(dir_.Write("update.ini", kr470::BuildUpdateFile(input_))).outcome,
+              Outcome::kUpdated);
+    EXPECT_EQ(factory_.opened, 1);
+}
 
 TEST_F(UpdateJobTest, CleanUpdateIsReportedWithBothIdentificationsAndLogged) {
     JobReport report = Run("SN470001");

@@ -2,6 +2,7 @@
 // --version, and an unknown option named in the error with status 2.
 #include <gtest/gtest.h>
 
+#include "ObjcopyImage.h"
 #include "Process.h"
 
 namespace kr470 {
@@ -86,6 +87,30 @@ TEST(CommandLine, MistakesAreNamedWithStatus2) {
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.output.find(named), std::string::npos) << r.output;
     }
+}
+
+TEST(CommandLine, CheckTakesAnObjcopyImageAndRefusesOneWithoutItsEndRecord) {
+    osprey::testing::TempDir dir;
+    std::vector<std::string> image = osprey::testing::ObjcopyImage(dir, 300, 0x10000);
+    ASSERT_EQ(image.back().substr(0, 2), "S8");
+    std::string srec;
+    for (const std::string& line : image) {
+        srec += line + "\n";
+    }
+    const std::string mk = MKUPDATE_PATH, folder = dir.Path().string();
+    dir.Write("s8.srec", srec);
+    dir.Write("none.srec", srec.substr(0, srec.rfind("S8")));
+    const std::string built = " --revision 1.05 -o " + folder;
+    EXPECT_EQ(Shell(mk + " build --srec " + folder + "/s8.srec" + built + "/s8.ini").status, 0);
+    ProcessResult check = Shell(mk + " check " + folder + "/s8.ini");
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.output, folder + "/s8.ini: OK\n");
+
+    ProcessResult refused = Shell(mk + " build --srec " + folder + "/none.srec" + built + "/x");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("does not end with its end record (S7, S8 or S9)"),
+              std::string::npos)
+        << refused.output;
 }
 
 }  // namespace
