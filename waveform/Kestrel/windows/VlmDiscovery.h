@@ -61,7 +61,7 @@ class VlmDiscovery : public QWidget {
 
     // At most this many characters of a reply are shown (a screenful of the
     // Reply column), cut with "…"; the tooltip holds the whole reply.
-    static constexpr int kShownReplyCharacters = 2000;
+    static constexpr int kShownReplyCharacters = 500;
     static QString ShownReply(const QString& reply);
 
     // Tests supply their own candidates and I/O factory; empty restores the real ones.
