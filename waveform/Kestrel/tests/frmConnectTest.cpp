@@ -461,6 +461,23 @@ TEST_F(WindowTest, CandidatesAreRealSerialPortsThenConfiguredAddresses) {
         (std::vector<std::string>{"ASRL" + d + "/serial/by-id/usb-A::INSTR",
                                   "ASRL" + d + "/ttyACM0::INSTR", "ASRL" + d + "/ttyS1::INSTR",
                                   "ASRL" + d + "/ttyUSB0::INSTR", "GPIB0::10", "ASRL3::INSTR"}));
+    // What a search does with them: asks the configured ones, only lists the ports.
+    SearchList list = FindSearchList(dev, sys);
+    EXPECT_EQ(list.asked, (std::vector<std::string>{"GPIB0::10", "ASRL3::INSTR"}));
+    EXPECT_EQ(list.listed,
+              (std::vector<std::string>{
+                  "ASRL" + d + "/serial/by-id/usb-A::INSTR", "ASRL" + d + "/ttyACM0::INSTR",
+                  "ASRL" + d + "/ttyS1::INSTR", "ASRL" + d + "/ttyUSB0::INSTR"}));
+    EXPECT_TRUE(list.problems.empty());
+
+    std::ofstream(dir_.Path() / "kio.ini", std::ios::app)
+        << "[gpib1]\ncontroller = ASRL3::INSTR\nscan = 1-40\n";
+    ::testing::internal::CaptureStderr();
+    list = FindSearchList(dev, sys);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(list.problems.size(), 1u);
+    EXPECT_EQ(said, list.problems[0] + "\n");
+    EXPECT_NE(list.problems[0].find("[GPIB1] scan: \"1-40\""), std::string::npos);
 }
 
 TEST_F(FrmConnectTest, ClosingTheFinderMidSearchStopsItsProbesAtTheirNextStep) {
