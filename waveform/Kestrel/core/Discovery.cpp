@@ -189,6 +189,8 @@ void ProbeInTurn(IOFactory& factory, const std::vector<std::string>& addresses,
             std::unique_ptr<InstrumentIO> io =
                 factory.OpenInstrumentWithin(addresses[i], openTimeoutMs);
             last = std::move(io);
+            if (wanted && !wanted())
+                return;
             last->SetTimeout(kGpibRoundTimeoutMs);
             result.identification = last->SendQuery("*IDN?");
             Identify(result, models);
