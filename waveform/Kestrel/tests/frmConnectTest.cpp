@@ -643,11 +643,12 @@ TEST(ProbeInTurn, AControllerThatIsGoneEndsTheRoundsAtItsFirstAddress) {
 
     // Asked no more once the search no longer wants answers.
     RecordingFactory silent;
-    int asked = 0;
+    int answered = 0;
     ProbeInTurn(
-        silent, Board(1, 30), 1500, nullptr, [&] { return ++asked <= 3; },
-        [](size_t, const ProbeResult&) {});
+        silent, Board(1, 30), 1500, nullptr, [&] { return silent.Opened().size() < 3; },
+        [&](size_t, const ProbeResult&) { ++answered; });
     EXPECT_EQ(silent.Opened().size(), 3u);
+    EXPECT_EQ(answered, 2);  // the third was opened when the search went: not asked
 }
 
 TEST(KeyedCollection, AKeyIsTakenOnceIgnoringCase) {
