@@ -2,6 +2,7 @@
 #include "frmConnect.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -10,6 +11,7 @@
 #include <QStyle>
 #include <QTest>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <chrono>
 #include <cmath>
@@ -566,7 +568,7 @@ TEST_F(FrmConnectTest, ASearchAsksOnlyWhatIsConfiguredAndListsThePortsItFound) {
     EXPECT_TRUE(problems->isHidden());
 }
 
-TEST_F(FrmConnectTest, AHugeReplyIsShownCutWithTheWholeOfItInTheTooltip) {
+TEST_F(FrmConnectTest, AHugeReplyIsShownAndTippedCutAndCopiedWhole) {
     const std::string reply = "Velmora,KR470A,SN470001," + std::string(1 << 20, 'x');
     VlmDiscovery::SetFactoryMaker([reply] { return std::make_shared<AnsweringFactory>(reply); });
     Candidates(std::vector<std::string>{"TCPIP0::127.0.0.1::5025::SOCKET"});
@@ -580,7 +582,23 @@ TEST_F(FrmConnectTest, AHugeReplyIsShownCutWithTheWholeOfItInTheTooltip) {
     EXPECT_TRUE(shown.endsWith(QString::fromUtf8("\u2026")));
     EXPECT_TRUE(shown.startsWith("Velmora,KR470A,SN470001,xxx"));
     auto* list = Child<QTreeWidget>(discovery, "lstInstruments");
-    EXPECT_EQ(list->topLevelItem(0)->toolTip(VlmDiscovery::kReply).toStdString(), reply);
+    // The tooltip: a screenful in lines, laid out as fast as a short one; the
+    // whole reply is one Copy away.
+    const QString tooltip = list->topLevelItem(0)->toolTip(VlmDiscovery::kReply);
+    EXPECT_TRUE(tooltip.startsWith(QString::fromStdString(reply.substr(0, 100)) + "\n"));
+    EXPECT_TRUE(tooltip.endsWith("(4000 of " + QString::number(reply.size()) +
+                                 " characters; Ctrl+C copies the whole reply)"));
+    const auto before = std::chrono::steady_clock::now();
+    QToolTip::showText(QPoint(10, 10), tooltip, list);
+    QCoreApplication::processEvents();
+    std::printf("the tooltip of a 1 MiB reply showed in %.1f ms\n",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before)
+                    .count());
+    QToolTip::hideText();
+    list->topLevelItem(0)->setSelected(true);
+    list->setFocus();
+    QTest::keySequence(list, QKeySequence::Copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), reply);
     EXPECT_EQ(Cell(discovery, 0, VlmDiscovery::kSupported), "yes");
     // A reply that fits is shown whole.
     EXPECT_EQ(VlmDiscovery::ShownReply("short"), "short");

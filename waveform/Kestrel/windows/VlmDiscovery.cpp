@@ -1,10 +1,13 @@
 #include "VlmDiscovery.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <atomic>
@@ -153,6 +156,11 @@ VlmDiscovery::VlmDiscovery(QWidget* parent)
         UpdateButtons();
     });
     QObject::connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { ConnectSelected(); });
+    auto* copy = new QShortcut(QKeySequence::Copy, list_);
+    QObject::connect(copy, &QShortcut::activated, this, [this] {
+        if (const QString reply = SelectedReply(); !reply.isEmpty())
+            QGuiApplication::clipboard()->setText(reply);
+    });
     ShowSupportedModels();
     UpdateButtons();
 }
@@ -319,11 +327,12 @@ void VlmDiscovery::ShowResult(unsigned generation, int row, const ProbeResult& r
     item->setText(kSupported, result.supported ? "yes" : "");
     const QString reply = Text(result.error.empty() ? result.identification : result.error);
     item->setText(kReply, ShownReply(reply));
+    item->setData(kReply, Qt::UserRole, reply);
     QFont font = item->font(kAddress);
     font.setBold(result.supported);
     for (int column = kAddress; column <= kReply; ++column) {
         item->setFont(column, font);
-        item->setToolTip(column, column == kReply ? reply : item->text(column));
+        item->setToolTip(column, column == kReply ? ReplyTooltip(reply) : item->text(column));
     }
     FitColumns();
     AskGrowth();
@@ -338,6 +347,26 @@ QString VlmDiscovery::ShownReply(const QString& reply) {
     if (reply.size() <= kShownReplyCharacters)
         return reply;
     return reply.left(kShownReplyCharacters - 1) + QString::fromUtf8("\u2026");
+}
+
+QString VlmDiscovery::ReplyTooltip(const QString& reply) {
+    if (reply.size() <= kShownReplyCharacters)
+        return reply;
+    QStringList lines;
+    for (qsizetype at = 0; at < reply.size() && at < kTooltipCharacters;
+         at += kTooltipLineCharacters)
+        lines << reply.mid(at, kTooltipLineCharacters);
+    QString tooltip = lines.join("\n");
+    if (reply.size() > kTooltipCharacters)
+        tooltip += QString::fromUtf8("\u2026\n(%1 of %2 characters; Ctrl+C copies the whole reply)")
+                       .arg(kTooltipCharacters)
+                       .arg(reply.size());
+    return tooltip;
+}
+
+QString VlmDiscovery::SelectedReply() const {
+    QTreeWidgetItem* item = SelectedItem();
+    return item == nullptr ? QString() : item->data(kReply, Qt::UserRole).toString();
 }
 
 // How much taller the list would have to be to show every row.

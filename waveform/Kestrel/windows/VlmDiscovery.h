@@ -60,9 +60,18 @@ class VlmDiscovery : public QWidget {
     void SetGrowRequest(std::function<void(int)> request) { growRequest_ = std::move(request); }
 
     // At most this many characters of a reply are shown (a screenful of the
-    // Reply column), cut with "…"; the tooltip holds the whole reply.
+    // Reply column), cut with "…". The tooltip holds a reply that long whole;
+    // a longer one in lines of kTooltipLineCharacters, up to a screenful
+    // (kTooltipCharacters), since laying out more would block the window
+    // (a 1 MiB tooltip takes seconds). Copy (Ctrl+C) puts the selected row's
+    // whole reply on the clipboard.
     static constexpr int kShownReplyCharacters = 500;
+    static constexpr int kTooltipLineCharacters = 100;
+    static constexpr int kTooltipCharacters = 4000;
     static QString ShownReply(const QString& reply);
+    static QString ReplyTooltip(const QString& reply);
+    // The whole reply of the selected row ("" with none).
+    QString SelectedReply() const;
 
     // Tests supply their own candidates and I/O factory; empty restores the real ones.
     static void SetCandidateSource(std::function<SearchList()> source);
