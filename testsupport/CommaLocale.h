@@ -10,10 +10,10 @@
 
 namespace osprey::testing {
 
-// The comma-decimal locales an update must not care about; scripts/setup.sh
-// generates them.
+// The comma-decimal locales an update must not care about: on Linux
+// scripts/setup.sh generates them; Windows (and Wine) has them under these names.
 #ifdef _WIN32
-inline const std::vector<std::string> kCommaLocales = {"de-DE", "fr-FR"};
+inline const std::vector<std::string> kCommaLocales = {"German_Germany.1252", "French_France.1252"};
 #else
 inline const std::vector<std::string> kCommaLocales = {"de_DE.UTF-8", "fr_FR.UTF-8"};
 #endif
