@@ -117,14 +117,6 @@ std::vector<std::string> SerialPortAddresses(const std::filesystem::path& dev,
     return addresses;
 }
 
-std::vector<std::string> CandidateAddresses(const std::filesystem::path& dev,
-                                            const std::filesystem::path& sysTty) {
-    std::vector<std::string> addresses = SerialPortAddresses(dev, sysTty);
-    for (const std::string& configured : kio::ConfiguredAddresses())
-        AddOnce(addresses, configured);
-    return addresses;
-}
-
 SearchList FindSearchList(const std::filesystem::path& dev, const std::filesystem::path& sysTty) {
     SearchList list;
     for (const std::string& configured : kio::ConfiguredAddresses(&list.problems))

@@ -42,10 +42,6 @@ std::vector<std::string> SerialPortAddresses(
     const std::filesystem::path& dev = "/dev",
     const std::filesystem::path& sysTty = "/sys/class/tty");
 
-// Serial devices present, then the addresses the I/O configuration names. Each once.
-std::vector<std::string> CandidateAddresses(const std::filesystem::path& dev = "/dev",
-                                            const std::filesystem::path& sysTty = "/sys/class/tty");
-
 // What a search shows: the addresses the user configured, which it asks who
 // they are; the serial ports merely present, which it lists without sending
 // them anything; and what kept part of the configuration from being read.

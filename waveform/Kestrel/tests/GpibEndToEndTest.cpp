@@ -207,7 +207,7 @@ TEST_F(GpibEndToEndTest, AddressesAreCheckedAndAnAliasStillWins) {
 TEST_F(GpibEndToEndTest, TheFinderAsksTheScannedAddressesOverOneSharedController) {
     std::unique_ptr<Simulator> simulator =
         StartController(Face::kPty, {"--gpib-address", "10"}, "9-11");
-    std::vector<std::string> candidates = CandidateAddresses(dir_.Path() / "no-dev");
+    std::vector<std::string> candidates = FindSearchList(dir_.Path() / "no-dev").asked;
     EXPECT_EQ(candidates, (std::vector<std::string>{"GPIB0::9::INSTR", "GPIB0::10::INSTR",
                                                     "GPIB0::11::INSTR"}));
     // Probes run at once, as the finder's do; the serial controller is opened once.
@@ -297,7 +297,7 @@ TEST_F(GpibEndToEndTest, AScanGivesUpOnAControllerThatDoesNotAnswerAtItsFirstAdd
     ASSERT_EQ(listen(held, 4), 0);
     ASSERT_EQ(getsockname(held, reinterpret_cast<sockaddr*>(&address), &length), 0);
     Configure("TCPIP0::127.0.0.1::" + std::to_string(ntohs(address.sin_port)) + "::SOCKET", "1-30");
-    std::vector<std::string> candidates = CandidateAddresses(dir_.Path() / "no-dev");
+    std::vector<std::string> candidates = FindSearchList(dir_.Path() / "no-dev").asked;
     ASSERT_EQ(candidates.size(), 30u);
     std::vector<ProbeResult> results = SearchLikeTheFinder(candidates);
     EXPECT_NE(results[0].error.find("does not answer"), std::string::npos) << results[0].error;
@@ -313,7 +313,7 @@ TEST_F(GpibEndToEndTest, OnlyTheScanListsOfBoardsWithAControllerAreAsked) {
               "[gpib3]\ncontroller = ASRL2::INSTR\n");           // no scan list
     const std::string path = (dir_.Path() / "kio.ini").string();
     ::testing::internal::CaptureStderr();
-    std::vector<std::string> candidates = CandidateAddresses(dir_.Path() / "no-dev");
+    std::vector<std::string> candidates = FindSearchList(dir_.Path() / "no-dev").asked;
     std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(candidates, (std::vector<std::string>{"GPIB0::3::INSTR", "GPIB0::1::INSTR"}));
     EXPECT_EQ(said, path +
