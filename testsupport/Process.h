@@ -93,6 +93,7 @@ class Simulator {
     }
     ~Simulator() { Stop(); }
     const std::string& FirstLine() const { return firstLine_; }
+    pid_t Pid() const { return pid_; }
     // Waits for the simulator to end by itself (after a hang-up) or stops it.
     void Stop() {
         if (pid_ > 0) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <ostream>
 
@@ -59,6 +60,25 @@ class Finished {
     size_t count_ = 0;
 };
 
+// The rows in groups that share a line, each group in plan order, the groups
+// in the order of their first row.
+std::vector<std::vector<size_t>> RowsByLine(size_t rows, const std::vector<std::string>& lines) {
+    std::vector<std::vector<size_t>> groups;
+    std::map<std::string, size_t> groupOf;
+    for (size_t row = 0; row < rows; ++row) {
+        if (row >= lines.size() || lines[row].empty()) {
+            groups.push_back({row});
+            continue;
+        }
+        auto [at, added] = groupOf.emplace(lines[row], groups.size());
+        if (added) {
+            groups.emplace_back();
+        }
+        groups[at->second].push_back(row);
+    }
+    return groups;
+}
+
 // Makes up to `wanted` threads running `work`; stops at the first refusal.
 std::vector<std::thread> StartWorkers(size_t wanted, const std::function<void()>& work,
                                       const ThreadMaker& makeThread, std::ostream& notes) {
@@ -86,25 +106,35 @@ std::thread MakeThread(std::function<void()> work) {
     return std::thread(std::move(work));
 }
 
-std::vector<JobReport> RunFleet(const std::vector<PlanRow>& rows, size_t jobs,
+std::vector<JobReport> RunFleet(const std::vector<PlanRow>& rows,
+                                const std::vector<std::string>& lines, size_t jobs,
                                 const JobContext& context, std::ostream& notes,
                                 const ThreadMaker& makeThread) {
     std::vector<JobReport> reports(rows.size());
+    const std::vector<std::vector<size_t>> groups = RowsByLine(rows.size(), lines);
     std::atomic<size_t> next{0};
     Finished finished;
     const std::function<void()> work = [&] {
-        for (size_t row; (row = next.fetch_add(1)) < rows.size();) {
-            reports[row] = RunRow(rows, row, context);
+        for (size_t group; (group = next.fetch_add(1)) < groups.size();) {
+            for (size_t row : groups[group]) {
+                reports[row] = RunRow(rows, row, context);
+            }
         }
         finished.One();
     };
-    const size_t wanted = std::clamp<size_t>(jobs, 1, std::max<size_t>(rows.size(), 1));
+    const size_t wanted = std::clamp<size_t>(jobs, 1, std::max<size_t>(groups.size(), 1));
     std::vector<std::thread> threads = StartWorkers(wanted, work, makeThread, notes);
     if (threads.empty()) {
         work();  // not even one thread: the rows run here, one after another
     }
-    // Meanwhile this thread draws the board's changes that came too soon after a redraw.
-    finished.WaitFor(threads.size(), [&] { context.board.Refresh(); });
+    // Meanwhile this thread draws the board's changes that came too soon after
+    // a redraw, and passes a stop on to the calls waiting for instruments.
+    finished.WaitFor(threads.size(), [&] {
+        context.board.Refresh();
+        if (context.stop.Requested()) {
+            context.stop.DeliverInterrupts();
+        }
+    });
     for (std::thread& thread : threads) {
         thread.join();
     }

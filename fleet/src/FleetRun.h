@@ -1,12 +1,16 @@
 // The plan's rows run by `jobs` threads at once, each row's update on a
-// thread of its own choosing; a stop lets the running ones end between two
-// records and starts no more. A thread the system refuses only lowers the
-// parallelism: the rows run on the threads that could be made, or on the
-// calling thread when none could, and every row gets a report.
+// thread of its own choosing, except that rows on one line (the instruments
+// behind one "++" controller) run one after another on one thread, whatever
+// `jobs` says; a stop lets the running ones end between two records, cuts the
+// waits for instruments' answers short, and starts no more. A thread the
+// system refuses only lowers the parallelism: the rows run on the threads
+// that could be made, or on the calling thread when none could, and every
+// row gets a report.
 #pragma once
 
 #include <functional>
 #include <iosfwd>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -20,8 +24,11 @@ using ThreadMaker = std::function<std::thread(std::function<void()>)>;
 // std::thread itself.
 std::thread MakeThread(std::function<void()> work);
 
-// The reports in the plan's order. A refused thread is said on `notes`.
-std::vector<JobReport> RunFleet(const std::vector<PlanRow>& rows, size_t jobs,
+// The reports in the plan's order. `lines` holds each row's line (its
+// PortKey's `line`); an empty one shares with no other row. A refused
+// thread is said on `notes`.
+std::vector<JobReport> RunFleet(const std::vector<PlanRow>& rows,
+                                const std::vector<std::string>& lines, size_t jobs,
                                 const JobContext& context, std::ostream& notes,
                                 const ThreadMaker& makeThread = MakeThread);
 

@@ -29,7 +29,30 @@ GuardedIO::GuardedIO(std::unique_ptr<kestrel::InstrumentIO> inner, GuardSettings
     : inner_(std::move(inner)),
       settings_(std::move(settings)),
       stop_(stop),
-      onPhase_(std::move(onPhase)) {}
+      onPhase_(std::move(onPhase)) {
+    stopTicket_ = stop_.OnStop([this] {
+        if (!Committing()) {
+            inner_->Interrupt();
+        }
+    });
+}
+
+GuardedIO::~GuardedIO() {
+    stop_.Withdraw(stopTicket_);
+}
+
+template <typename Call>
+auto GuardedIO::Passed(const std::string& command, Call call) {
+    try {
+        return call();
+    } catch (const std::exception&) {
+        if (stop_.Requested() && !Committing()) {
+            Refuse(HaltReason::kStopped, "Stopped on request during \"" + command.substr(0, 40) +
+                                             "\"; its answer was not waited for.");
+        }
+        throw;
+    }
+}
 
 void GuardedIO::Refuse(HaltReason reason, const std::string& why) {
     halted_ = reason;
@@ -82,7 +105,10 @@ void GuardedIO::NoteIdentification(const std::string& reply) {
 
 void GuardedIO::SendCommand(const std::string& command) {
     if (Admit(command)) {
-        inner_->SendCommand(command);
+        if (StartsWith(command, "dlo:comp")) {
+            commitSent_ = true;  // from here on a stop lets the commit and its checks end
+        }
+        Passed(command, [&] { inner_->SendCommand(command); });
         Sent(command);
     }
 }
@@ -91,7 +117,7 @@ std::string GuardedIO::SendQuery(const std::string& query) {
     if (!Admit(query)) {
         return "";
     }
-    std::string reply = inner_->SendQuery(query);
+    std::string reply = Passed(query, [&] { return inner_->SendQuery(query); });
     Sent(query);
     if (query == kIdentify) {
         NoteIdentification(reply);
@@ -100,11 +126,11 @@ std::string GuardedIO::SendQuery(const std::string& query) {
 }
 
 void GuardedIO::ReadReply(std::string& reply, const std::string& format) {
-    inner_->ReadReply(reply, format);
+    Passed("the reply", [&] { inner_->ReadReply(reply, format); });
 }
 
 void GuardedIO::ReadReply(std::vector<std::string>& fields, const std::string& format) {
-    inner_->ReadReply(fields, format);
+    Passed("the reply", [&] { inner_->ReadReply(fields, format); });
 }
 
 void GuardedIO::SetTimeout(int32_t milliseconds) {

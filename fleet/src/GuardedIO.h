@@ -2,7 +2,9 @@
 // command on, except that it
 //  - sends nothing more once a stop is requested (unless the commit is
 //    already sent), so a stop lands between two records and an interrupted
-//    pass is never committed;
+//    pass is never committed; a call waiting for the instrument when the stop
+//    comes is interrupted (where the bus allows) and ends the update as
+//    stopped, not failed;
 //  - in a dry run sends "*IDN?" and nothing else;
 //  - refuses to go on past the first "*IDN?" when its serial number is not
 //    the one expected;
@@ -13,6 +15,7 @@
 // ends the update.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,6 +46,9 @@ class GuardedIO final : public kestrel::InstrumentIO {
     // `onPhase` is told each change of phase (download started, committed).
     GuardedIO(std::unique_ptr<kestrel::InstrumentIO> inner, GuardSettings settings,
               const StopSignal& stop, std::function<void(Phase)> onPhase = {});
+    ~GuardedIO() override;
+    GuardedIO(const GuardedIO&) = delete;
+    GuardedIO& operator=(const GuardedIO&) = delete;
 
     std::string GetAddress() override { return inner_->GetAddress(); }
     void ReadReply(std::string& reply, const std::string& format) override;
@@ -52,7 +58,7 @@ class GuardedIO final : public kestrel::InstrumentIO {
     std::string SendQuery(const std::string& query) override;
     void SetTimeout(int32_t milliseconds) override;
 
-    Phase CurrentPhase() const { return phase_; }
+    Phase CurrentPhase() const { return phase_.load(); }
     HaltReason Halted() const { return halted_; }
     const std::optional<std::string>& IdentificationBefore() const { return before_; }
     const std::optional<std::string>& IdentificationAfter() const { return after_; }
@@ -63,12 +69,20 @@ class GuardedIO final : public kestrel::InstrumentIO {
     [[noreturn]] void Refuse(HaltReason reason, const std::string& why);
     void Sent(const std::string& command);
     void NoteIdentification(const std::string& reply);
+    // Runs an inner call; its failure after a stop ends the update as stopped.
+    template <typename Call>
+    auto Passed(const std::string& command, Call call);
 
     std::unique_ptr<kestrel::InstrumentIO> inner_;
     GuardSettings settings_;
     const StopSignal& stop_;
     std::function<void(Phase)> onPhase_;
-    Phase phase_ = Phase::kIdle;
+    // Whether the commit is on its way: a stop then interrupts nothing.
+    bool Committing() const { return commitSent_.load(); }
+
+    std::atomic<Phase> phase_{Phase::kIdle};  // read by the stop's watcher too
+    std::atomic<bool> commitSent_{false};
+    size_t stopTicket_ = 0;
     HaltReason halted_ = HaltReason::kNone;
     std::optional<std::string> before_, after_;
 };

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "LineKey.h"
 #include "Plan.h"
 
 namespace fleet {
 
-struct PortKey {
-    std::string port;  // "serial /dev/pts/3", "tcp 127.0.0.1:5025", or the routed address
-    std::string host;  // the machine the line ends at: the serial port itself, or the host
-};
+// The line a row's address ends at; an address no bus here knows keys as
+// its routed address.
+using PortKey = kio::LineKey;
 
 // The key of each row's address under the instrument-I/O configuration in
 // force (read once). An address whose route cannot be followed keys as

@@ -45,4 +45,30 @@ bool StopSignal::WaitFor(int32_t milliseconds) const {
     return true;
 }
 
+size_t StopSignal::OnStop(std::function<void()> interrupt) const {
+    std::lock_guard lock(mutex_);
+    const size_t ticket = nextTicket_++;
+    if (delivered_) {
+        interrupt();  // the stop came first: the wait ends as soon as it starts
+    }
+    interrupts_.emplace(ticket, std::move(interrupt));
+    return ticket;
+}
+
+void StopSignal::Withdraw(size_t ticket) const {
+    std::lock_guard lock(mutex_);
+    interrupts_.erase(ticket);
+}
+
+void StopSignal::DeliverInterrupts() const {
+    std::lock_guard lock(mutex_);
+    if (delivered_) {
+        return;
+    }
+    delivered_ = true;
+    for (auto& [ticket, interrupt] : interrupts_) {
+        interrupt();
+    }
+}
+
 }  // namespace fleet

@@ -178,8 +178,12 @@ int Main(int argc, char** argv) {
                         TerminalSize());
     std::unique_ptr<kestrel::IOFactory> factory = kestrel::CreateIOFactory();
     const size_t jobs = JobsToRun(options, DistinctHosts(keys));
+    std::vector<std::string> lines;
+    for (const PortKey& key : keys) {
+        lines.push_back(key.line);
+    }
     std::vector<JobReport> reports =
-        RunFleet(rows, jobs, {options.policy, *factory, stop, board}, std::cerr);
+        RunFleet(rows, lines, jobs, {options.policy, *factory, stop, board}, std::cerr);
     board.Finish();
     return Report(options, reports, stop.Requested(), onTerminal);
 }

@@ -2,7 +2,10 @@
 // and loopback sockets: the report, each instrument's transcript, the exit
 // status, Ctrl-C, shared ports, the dry run and a broken plan.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -265,6 +268,88 @@ TEST_F(FleetRunTest, CtrlCStopsBetweenRecordsAndCommitsNothing) {
     EXPECT_TRUE(Has(LineWith(report, queued),
                     "\"result\":\"stopped\",\"message\":\"not started: stopped on request\""));
     EXPECT_TRUE(Lines(Transcript(1)).empty());  // the second was never opened
+}
+
+// Blocks until the file at `path` (which exists) holds `count` lines equal to
+// `line`, woken by each change to it.
+void WaitForLines(const std::string& path, const std::string& line, long count) {
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, path.c_str(), IN_MODIFY), 0);
+    std::array<char, 4096> events{};
+    for (;;) {
+        const std::vector<std::string> lines = Lines(path);
+        if (std::count(lines.begin(), lines.end(), line) >= count)
+            break;
+        ASSERT_GT(read(watch, events.data(), events.size()), 0);
+    }
+    close(watch);
+}
+
+TEST_F(FleetRunTest, CtrlCEndsAVxi11CallTheInstrumentNeverAnswersAsStopped) {
+    // The instrument falls silent at the query after "dlo:start": the
+    // procedure would wait in a device_write call for ten minutes.
+    std::ofstream(Transcript(0)).flush();
+    simulators_.push_back(std::make_unique<Simulator>(std::vector<std::string>{
+        SIMULATOR_PATH, "--vxi11", "0", "--transcript", Transcript(0), "--mute-on", "*OPC?@2"}));
+    config_ += "[tcpip]\nvxi11_port = " + simulators_.back()->FirstLine().substr(6) + "\n";
+    const std::string address = "TCPIP0::127.0.0.1::INSTR";
+    const std::string json = (dir_.Path() / "report.json").string();
+    int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    Running running{osprey::testing::Spawn(Fleet({"--reply-timeout-ms", "600000", "--json", json,
+                                                  "-f", update_, address}),
+                                           Environment(), dir_.Path(), devNull, devNull, devNull),
+                    -1};
+    close(devNull);
+    WaitForLines(Transcript(0), "*OPC?", 2);
+    const int ended = static_cast<int>(syscall(SYS_pidfd_open, running.pid, 0));
+    kill(running.pid, SIGINT);
+    pollfd exited{ended, POLLIN, 0};
+    const bool endedSoon = poll(&exited, 1, 20000) == 1;  // not the ten minutes
+    close(ended);
+    if (!endedSoon)
+        kill(running.pid, SIGKILL);
+    int status = 0;
+    waitpid(running.pid, &status, 0);
+    ASSERT_TRUE(endedSoon);
+    StopSimulators();
+
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    const std::string row = LineWith(FileText(json), address);
+    EXPECT_TRUE(Has(row, "\"result\":\"stopped\"")) << row;
+    EXPECT_TRUE(Has(row, "Stopped on request during \\\"*OPC?\\\"; its answer was not waited for."))
+        << row;
+    EXPECT_TRUE(Has(row, "\"download_mode\":true")) << row;
+}
+
+TEST_F(FleetRunTest, RowsBehindOneControllerRunOneAfterAnotherWhateverJobsSays) {
+    const std::string port =
+        Start(0, false, {"--gpib-address", "10"}).substr(std::string("TCPIP0::127.0.0.1::").size());
+    const std::string controller = "TCPIP0::127.0.0.1::" + port;
+    config_ +=
+        "[gpib0]\ncontroller = " + controller + "\n[gpib1]\ncontroller = " + controller + "\n";
+    // The second row's instrument is not there: it fails at its "*IDN?".
+    ProcessResult result =
+        Run({"-j", "2", "--reply-timeout-ms", "300", "-f", update_, "GPIB0::10", "GPIB1::11"});
+    StopSimulators();
+
+    EXPECT_EQ(result.status, 1);
+    const std::vector<std::string> progress = [&] {
+        std::vector<std::string> lines;
+        std::istringstream in(result.output);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }();
+    auto first = [&](const std::string& a, const std::string& b) {
+        return std::find_if(progress.begin(), progress.end(),
+                            [&](const std::string& l) { return Has(l, a) && Has(l, b); }) -
+               progress.begin();
+    };
+    const auto updated = first("\"GPIB0::10\"", "\"state\":\"updated\"");
+    ASSERT_LT(updated, static_cast<long>(progress.size())) << result.output;
+    EXPECT_LT(updated, first("\"GPIB1::11\"", "\"state\"")) << result.output;
 }
 
 // nohup: a hang-up the parent ignores stays ignored, and the updates go on.

@@ -60,7 +60,7 @@ class FleetThreadsTest : public ::testing::Test {
         }
         std::ostringstream progress;
         ProgressBoard board(progress, ProgressBoard::Mode::kJsonLines, addresses);
-        return RunFleet(rows, jobs, {policy_, factory_, stop_, board}, notes_, maker);
+        return RunFleet(rows, {}, jobs, {policy_, factory_, stop_, board}, notes_, maker);
     }
 
     osprey::testing::TempDir dir_;

@@ -11,6 +11,7 @@
 #include "BusTable.h"
 #include "GpibController.h"
 #include "GpibScan.h"
+#include "LineKey.h"
 
 namespace kio {
 namespace {
@@ -54,18 +55,21 @@ struct ControllerEntry {
     std::string failure;
 };
 
-// The board's controller, shared by every session of its instruments while
-// one is open. Opening happens under the lock, so two sessions never open
-// the same controller twice; those that waited while an attempt failed take
-// its answer rather than each waiting out a connect time-out of their own.
+// The controller, shared by every session of the instruments behind it while
+// one is open, whichever board names it and however its line is written: a
+// controller has one bus and one addressed instrument, so two connections
+// would each believe their own "++addr" is in force. Opening happens under
+// the lock, so two sessions never open the same controller twice; those that
+// waited while an attempt failed take its answer rather than each waiting out
+// a connect time-out of their own.
 std::shared_ptr<GpibController> SharedController(const BusRequest& request,
-                                                 const std::string& board,
                                                  const std::string& controller, std::string& why) {
     static std::mutex mutex;
     static std::map<std::string, ControllerEntry> controllers;
     const auto asked = std::chrono::steady_clock::now();
+    const std::optional<LineKey> line = KeyOfLine(request.config, Trim(controller));
     std::lock_guard lock(mutex);
-    ControllerEntry& entry = controllers[board + " " + Canonical(controller)];
+    ControllerEntry& entry = controllers[line ? line->line : Canonical(controller)];
     std::shared_ptr<GpibController> shared = entry.open.lock();
     if (shared && !shared->Broken())
         return shared;
@@ -103,7 +107,7 @@ std::unique_ptr<Transport> OpenGpibAddress(const BusRequest& request, BusFailure
         return nullptr;
     }
     failure = BusFailure::kNotFound;
-    std::shared_ptr<GpibController> shared = SharedController(request, board, controller, why);
+    std::shared_ptr<GpibController> shared = SharedController(request, controller, why);
     if (!shared)
         return nullptr;
     return MakeGpibTransport(std::move(shared), *target);

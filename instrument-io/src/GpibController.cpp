@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 
 namespace kio {
@@ -40,6 +41,8 @@ class GpibTransport : public Transport {
     bool WriteAll(std::span<const char> bytes, uint32_t timeoutMs) override {
         EndReply();  // a new message ends any reply still being read
         problem_.clear();
+        if (interrupted_)
+            return Interrupted() >= 0;
         timeoutMs_ = timeoutMs;
         if (!ClaimFor(timeoutMs))
             return false;
@@ -54,11 +57,15 @@ class GpibTransport : public Transport {
 
     long ReadSome(std::span<char> into, uint32_t waitMs) override {
         problem_.clear();
+        if (interrupted_)
+            return Interrupted();
         if (!reading_ && !StartReply(waitMs))
             return -1;
         // The wait for the bus is not the instrument's: its time starts once it is asked.
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
         for (;;) {
+            if (interrupted_)
+                return Interrupted();
             if (Clock::now() >= deadline)
                 return GiveUp();
             if (Clock::now() >= windowEnd_) {
@@ -67,7 +74,10 @@ class GpibTransport : public Transport {
                     return -1;
                 continue;
             }
-            long n = controller_->Read(into, MsUntil(std::min(deadline, windowEnd_)));
+            const Clock::time_point until =
+                std::min({deadline, windowEnd_,
+                          Clock::now() + std::chrono::milliseconds(kInterruptCheckMs)});
+            long n = controller_->Read(into, MsUntil(until));
             if (n < 0) {
                 EndReply();
                 problem_ = LostProblem();
@@ -81,6 +91,10 @@ class GpibTransport : public Transport {
     }
 
     std::string Problem() const override { return problem_; }
+
+    // Ends this session's wait for a reply within kInterruptCheckMs; the
+    // controller stays, for the sessions of the other instruments on it.
+    void Interrupt() override { interrupted_ = true; }
 
   private:
     // A connection that failed once is not used again: what is written to it
@@ -142,6 +156,12 @@ class GpibTransport : public Transport {
         }
     }
 
+    long Interrupted() {
+        EndReply();
+        problem_ = "interrupted on request";
+        return -1;
+    }
+
     // The wait is over without a reply: a time-out, unless the controller
     // itself has stopped answering.
     long GiveUp() {
@@ -165,6 +185,7 @@ class GpibTransport : public Transport {
     GpibTarget target_;
     uint32_t timeoutMs_ = 2000;  // the session's, as its last message carried it
     bool reading_ = false;       // a reply is being read: the controller is held
+    std::atomic<bool> interrupted_{false};
     Clock::time_point windowEnd_{};
     std::string problem_;
 };

@@ -59,6 +59,11 @@ class Session {
     // before it) removed. A line longer than kLongestReply fails the read.
     Result ReadLine(std::string& line);
     Result Query(std::string_view line, std::string& reply);
+    // From another thread: ends the wait of a Write or read under way and
+    // fails every later one: at once over VXI-11 and sockets, within a
+    // quarter of a second on a serial line or behind a GPIB controller (which
+    // goes on serving the sessions of its other instruments).
+    void Interrupt();
 
   private:
     Session(std::string address, std::string kind, std::unique_ptr<Transport> transport);

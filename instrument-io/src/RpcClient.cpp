@@ -100,6 +100,17 @@ class CallWatch {
         return expired_;
     }
 
+    // Ends the call under way now and leaves the connection shut.
+    void Interrupt() {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+        shutdown(fd_, SHUT_RDWR);
+    }
+    bool Interrupted() {
+        std::lock_guard lock(mutex_);
+        return interrupted_;
+    }
+
   private:
     using Clock = std::chrono::steady_clock;
 
@@ -126,6 +137,7 @@ class CallWatch {
     std::optional<Clock::time_point> deadline_;
     std::optional<Clock::time_point> sleepingUntil_;
     bool expired_ = false;
+    bool interrupted_ = false;
     bool stopping_ = false;
     std::thread watcher_;  // last: starts once the members above exist
 };
@@ -175,8 +187,15 @@ bool RpcClient::Call(uint32_t procedure, xdrproc_t encode, const void* arguments
     const bool expired = watch_->Disarm();
     if (status == RPC_SUCCESS)
         return true;
-    why = expired ? clnt_sperrno(RPC_TIMEDOUT) : FailureText();
+    if (watch_->Interrupted())
+        why = "interrupted on request";
+    else
+        why = expired ? clnt_sperrno(RPC_TIMEDOUT) : FailureText();
     return false;
+}
+
+void RpcClient::Interrupt() {
+    watch_->Interrupt();
 }
 
 std::string RpcClient::FailureText() const {

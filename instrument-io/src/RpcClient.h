@@ -29,6 +29,10 @@ class RpcClient {
     bool Call(uint32_t procedure, xdrproc_t encode, const void* arguments, xdrproc_t decode,
               void* results, uint32_t timeoutMs, std::string& why);
 
+    // From another thread: ends the call under way at once, and every later
+    // one fails ("interrupted on request").
+    void Interrupt();
+
   private:
     RpcClient(CLIENT* client, int fd);
     std::string FailureText() const;

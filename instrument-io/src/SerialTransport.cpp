@@ -1,5 +1,8 @@
 // The serial transport: a device of the shared serial library, so a port
 // behaves here exactly as it does under the console updater.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 
 #include "SerialDevice.h"
@@ -32,17 +35,36 @@ class SerialTransport : public Transport {
         return device_.Write(bytes, timeoutMs).state == serialio::IoState::kOk;
     }
 
+    // The wait goes in slices, so an interrupt ends it within one.
     long ReadSome(std::span<char> into, uint32_t waitMs) override {
-        serialio::Transfer read = device_.Read(into, waitMs);
-        if (read.state == serialio::IoState::kFailed) {
-            device_.TakeErrorFlags();
-            return -1;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+        for (;;) {
+            if (interrupted_) {
+                return -1;
+            }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            const uint32_t slice = static_cast<uint32_t>(
+                std::clamp<int64_t>(left.count(), 0, int64_t{kInterruptCheckMs}));
+            serialio::Transfer read = device_.Read(into, slice);
+            if (read.state == serialio::IoState::kFailed) {
+                device_.TakeErrorFlags();
+                return -1;
+            }
+            if (read.count > 0 || slice == 0 || Clock::now() >= deadline) {
+                return static_cast<long>(read.count);
+            }
         }
-        return static_cast<long>(read.count);
+    }
+
+    void Interrupt() override { interrupted_ = true; }
+    std::string Problem() const override {
+        return interrupted_ ? "interrupted on request" : std::string();
     }
 
   private:
+    using Clock = std::chrono::steady_clock;
     serialio::SerialDevice device_;
+    std::atomic<bool> interrupted_{false};
 };
 
 }  // namespace

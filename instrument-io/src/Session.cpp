@@ -164,6 +164,10 @@ void Session::Append(std::string_view bytes) {
     pending_.append(bytes);
 }
 
+void Session::Interrupt() {
+    transport_->Interrupt();
+}
+
 Result Session::Query(std::string_view line, std::string& reply) {
     Result written = Write(line);
     return written.ok() ? ReadLine(reply) : written;

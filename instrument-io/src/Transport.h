@@ -8,6 +8,9 @@
 
 namespace kio {
 
+// How often a wait that cannot be woken looks whether it was interrupted.
+inline constexpr uint32_t kInterruptCheckMs = 250;
+
 class Transport {
   public:
     virtual ~Transport() = default;
@@ -21,6 +24,10 @@ class Transport {
     // Sends each write at once rather than gathering small ones (a socket's
     // default), for a peer that is written twice before it answers.
     virtual void SendPromptly() {}
+    // From another thread: ends a wait under way at once (a serial line or a
+    // GPIB controller within kInterruptCheckMs) and fails every later one (a
+    // stop). The connection is given up.
+    virtual void Interrupt() {}
 };
 
 // A serial device in raw mode, opened exclusively (lock file included).

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -57,6 +58,16 @@ class FdTransport : public Transport {
         return true;
     }
 
+    // Shutting the socket down wakes its poll(): the read ends, and so does
+    // every later one.
+    void Interrupt() override {
+        interrupted_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+    }
+    std::string Problem() const override {
+        return interrupted_ ? "interrupted on request" : std::string();
+    }
+
     long ReadSome(std::span<char> into, uint32_t waitMs) override {
         pollfd pfd{fd_, POLLIN, 0};
         int ready = poll(&pfd, 1, static_cast<int>(std::min<uint32_t>(waitMs, 0x7fffffff)));
@@ -75,6 +86,7 @@ class FdTransport : public Transport {
 
   private:
     int fd_;
+    std::atomic<bool> interrupted_{false};
 };
 
 // A non-blocking connect that waits in poll() no longer than `timeoutMs`.

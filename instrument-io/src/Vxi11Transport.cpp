@@ -81,6 +81,26 @@ class Decoded {
     bool_t (*routine_)(XDR*, T*);
 };
 
+// A device_read reply decoded straight into the caller's buffer. The length
+// the server announces is compared with the room before a byte of data is
+// taken, so a reply announcing gigabytes costs nothing: the decode fails.
+// (The generated routine would allocate whatever length is announced.)
+struct BoundedReadReply {
+    std::span<char> into;
+    Device_ErrorCode error = 0;
+    long reason = 0;
+    u_int length = 0;  // as announced
+};
+
+bool_t DecodeBoundedReadReply(XDR* xdrs, BoundedReadReply* reply) {
+    if (!xdr_Device_ErrorCode(xdrs, &reply->error) || !xdr_long(xdrs, &reply->reason) ||
+        !xdr_u_int(xdrs, &reply->length))
+        return FALSE;
+    if (reply->length > reply->into.size())
+        return FALSE;
+    return xdr_opaque(xdrs, reply->into.data(), reply->length);
+}
+
 class Vxi11Transport : public Transport {
   public:
     Vxi11Transport(std::unique_ptr<RpcClient> rpc, std::string where, Device_Link link,
@@ -123,28 +143,29 @@ class Vxi11Transport : public Transport {
         request.lid = link_;
         request.requestSize = static_cast<u_long>(room);
         request.io_timeout = waitMs;
-        Decoded<Device_ReadResp> reply(xdr_Device_ReadResp);
-        if (!Call(device_read, Xdr(xdr_Device_ReadParms), &request, Xdr(xdr_Device_ReadResp),
-                  &reply.value, waitMs))
+        BoundedReadReply reply{into.first(room)};
+        if (!Call(device_read, Xdr(xdr_Device_ReadParms), &request, Xdr(DecodeBoundedReadReply),
+                  &reply, waitMs)) {
+            if (reply.length > room)
+                failure_ = where_ + ": device_read returned " + std::to_string(reply.length) +
+                           " bytes for " + std::to_string(room) + " asked";
             return -1;
-        const bool timedOut = reply.value.error == kErrorIoTimeout;
-        if (reply.value.error != 0 && !timedOut)
-            return Fail(ErrorText("device_read", reply.value.error));
-        size_t got = reply.value.data.data_len;
-        if (got > room)
-            return Fail("device_read returned " + std::to_string(got) + " bytes for " +
-                        std::to_string(room) + " asked");
-        if (got > 0)
-            std::memcpy(into.data(), reply.value.data.data_val, got);
+        }
+        const bool timedOut = reply.error == kErrorIoTimeout;
+        if (reply.error != 0 && !timedOut)
+            return Fail(ErrorText("device_read", reply.error));
+        size_t got = reply.length;
         if (timedOut)
             return static_cast<long>(got);  // what came within the wait: the session decides
-        const bool ended = (reply.value.reason & kReasonEnd) != 0;
+        const bool ended = (reply.reason & kReasonEnd) != 0;
         if (ended && (got == 0 || into[got - 1] != '\n'))
             into[got++] = '\n';
         return static_cast<long>(got);
     }
 
     std::string Problem() const override { return failure_; }
+
+    void Interrupt() override { rpc_->Interrupt(); }
 
   private:
     bool WritePiece(std::span<const char> piece, bool last, uint32_t timeoutMs, size_t& taken) {

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <thread>
 
 #include "GpibScan.h"
 
@@ -204,6 +205,21 @@ TEST_F(GpibControllerTest, AReplyBeingReadHoldsTheControllerUntilItsLineEnds) {
     link_.toRead = {" done\n"};
     EXPECT_EQ(Read(*ten), " done\n");
     EXPECT_TRUE(eleven->WriteAll(std::string_view("*CLS\n"), 0));
+}
+
+TEST_F(GpibControllerTest, AnInterruptEndsTheWaitForAReplyButNotTheController) {
+    std::unique_ptr<Transport> silent = MakeGpibTransport(controller_, {10, -1});
+    ASSERT_TRUE(silent->WriteAll(std::string_view("*IDN?\n"), 1000));
+    std::thread stop([&silent] { silent->Interrupt(); });
+    EXPECT_EQ(Read(*silent, 600000), "<failed>");  // never the ten minutes
+    stop.join();
+    EXPECT_EQ(silent->Problem(), "interrupted on request");
+    EXPECT_FALSE(silent->WriteAll(std::string_view("*CLS\n"), 1000));
+    // Another instrument on the controller goes on.
+    std::unique_ptr<Transport> other = MakeGpibTransport(controller_, {11, -1});
+    Written();
+    ASSERT_TRUE(other->WriteAll(std::string_view("*CLS\n"), 1000));
+    EXPECT_EQ(Written(), "++addr 11\n*CLS\n");
 }
 
 TEST(ClaimWait, AnEndlessTimeOutIsNotWrappedToAShortOne) {

@@ -7,14 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "InstrumentSession.h"
 #include "NameLookup.h"
+#include "PseudoTerminal.h"
 #include "Transport.h"
 
 namespace kio {
@@ -131,6 +134,34 @@ TEST(OpenTcp, AConnectThatIsNeverAnsweredEndsAtTheSessionsLimit) {
     EXPECT_EQ(Session::Open(address, result, 50), nullptr);
     EXPECT_EQ(result.status, Status::kNotFound);
     EXPECT_NE(result.message.find("timed out"), std::string::npos) << result.message;
+}
+
+// Interrupts `link` from another thread while it waits ten minutes for a
+// reply that never comes: the wait fails, and says why.
+void ExpectInterruptEndsTheWait(Transport& link) {
+    std::thread stop([&link] { link.Interrupt(); });
+    std::array<char, 16> buffer{};
+    EXPECT_EQ(link.ReadSome(buffer, 600000), -1);
+    stop.join();
+    EXPECT_EQ(link.Problem(), "interrupted on request");
+    EXPECT_EQ(link.ReadSome(buffer, 600000), -1);  // and every later one
+}
+
+TEST(OpenTcp, AnInterruptEndsAWaitForAReplyAtOnceAndEveryLaterOne) {
+    Listener listener;  // connects, and never answers
+    std::string why;
+    std::unique_ptr<Transport> link = OpenTcp("127.0.0.1", listener.Port(), 5000, why);
+    ASSERT_NE(link, nullptr) << why;
+    ExpectInterruptEndsTheWait(*link);
+}
+
+TEST(OpenSerial, AnInterruptEndsAWaitForAReplyWithinItsCheck) {
+    serialio::testing::PseudoTerminal terminal;  // nothing ever answers on it
+    serialio::testing::LockFolder locks;
+    std::string why;
+    std::unique_ptr<Transport> link = OpenSerial(terminal.Path(), "115200,N,8,1", "", why);
+    ASSERT_NE(link, nullptr) << why;
+    ExpectInterruptEndsTheWait(*link);
 }
 
 }  // namespace

@@ -44,5 +44,42 @@ TEST(Vxi11PortmapperTest, TheCorePortIsFoundThroughThePortmapper) {
     std::filesystem::remove(config);
 }
 
+// The LAN face with two standard VXI-11 clients, each finding the core
+// channel through the portmapper: lxi-tools' "lxi scpi", which ends its
+// message with END alone, and pyvisa-py, which sends CR LF with END.
+TEST(Vxi11PortmapperTest, StandardClientsGetTheIdentification) {
+    const bool haveLxi = access("/usr/bin/lxi", X_OK) == 0;
+    const bool havePyvisa =
+        osprey::testing::RunProcess({"/usr/bin/python3", "-c", "import pyvisa_py"}, "").status == 0;
+    if (!haveLxi && !havePyvisa)
+        GTEST_SKIP() << "neither lxi-tools nor python3-pyvisa-py is installed";
+    osprey::testing::Simulator simulator({SIMULATOR_PATH, "--vxi11", "0", "--portmapper"});
+    if (!simulator.FirstLine().ends_with(" portmapper"))
+        GTEST_SKIP() << "127.0.0.1:111 cannot be bound here (not root, or a portmapper already "
+                        "runs): the standard clients are not tried";
+    const std::string identification = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
+    if (haveLxi) {
+        osprey::testing::ProcessResult lxi =
+            osprey::testing::RunProcess({"/usr/bin/lxi", "scpi", "-a", "127.0.0.1", "*IDN?"}, "");
+        EXPECT_EQ(lxi.status, 0) << lxi.errors;
+        EXPECT_EQ(lxi.output, identification + "\n") << lxi.errors;
+    }
+    if (havePyvisa) {
+        osprey::testing::ProcessResult pyvisa =
+            osprey::testing::RunProcess({"/usr/bin/python3", "-c",
+                                         "import pyvisa\n"
+                                         "instrument = pyvisa.ResourceManager('@py').open_resource("
+                                         "'TCPIP0::127.0.0.1::inst0::INSTR', open_timeout=3000)\n"
+                                         "instrument.timeout = 3000\n"
+                                         "print(instrument.query('*IDN?'), end='')\n"
+                                         "instrument.write('*CLS')\n"
+                                         "print(instrument.query('*OPC?'), end='')\n"
+                                         "instrument.close()\n"},
+                                        "");
+        EXPECT_EQ(pyvisa.status, 0) << pyvisa.errors;
+        EXPECT_EQ(pyvisa.output, identification + "\n1\n") << pyvisa.errors;
+    }
+}
+
 }  // namespace
 }  // namespace kio

@@ -2,6 +2,7 @@
 // simulator's LAN face as the instrument, its faults included.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -336,6 +337,47 @@ TEST(Vxi11ScriptedServerTest, BytesThatCameBeforeADeviceTimeOutAreKept) {
         reply.append(buffer.data(), static_cast<size_t>(n));
     }
     EXPECT_EQ(reply, "partial\n");
+}
+
+// The largest resident size this process has had, in kB.
+long PeakResidentKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST(Vxi11ScriptedServerTest, AReadReplyAnnouncingFourGigabytesFailsWithoutTakingThem) {
+    constexpr uint32_t kAnnounced = 0xfffffff0u;
+    constexpr size_t kStreamed = 64u << 20;  // then the server gives up
+    ScriptedServer server([](int fd, int call, uint32_t xid) {
+        if (call == 0)
+            return ScriptedServer::Reply(fd, xid, {0, 1, 0, 1024});
+        if (call == 1)
+            return ScriptedServer::Reply(fd, xid, {0, 3});
+        // The largest record fragment there is, data after data.
+        std::string head;
+        for (uint32_t word : {0xffffffffu, xid, 1u, 0u, 0u, 0u, 0u, 0u, 4u, kAnnounced}) {
+            const uint32_t wire = htonl(word);
+            head.append(reinterpret_cast<const char*>(&wire), sizeof wire);
+        }
+        send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+        const std::string block(1 << 20, 'x');
+        for (size_t sent = 0; sent < kStreamed; sent += block.size())
+            if (send(fd, block.data(), block.size(), MSG_NOSIGNAL) <= 0)
+                break;
+        return false;
+    });
+    std::string why;
+    std::unique_ptr<Transport> link = OpenVxi11("127.0.0.1", server.Port(), "inst0", 2000, why);
+    ASSERT_NE(link, nullptr) << why;
+    ASSERT_TRUE(link->WriteAll(std::string_view("X?\n"), 300)) << link->Problem();
+    const long before = PeakResidentKb();
+    std::array<char, 4096> buffer{};
+    EXPECT_EQ(link->ReadSome(buffer, 2000), -1);
+    EXPECT_LT(PeakResidentKb() - before, 16 * 1024);
+    EXPECT_EQ(link->Problem(), "127.0.0.1:" + server.Port() +
+                                   ": device_read returned 4294967280 bytes for 4095 asked");
+    link.reset();
 }
 
 }  // namespace

@@ -50,6 +50,10 @@ struct InstrumentOptions {
     bool stuckInDownload = false;  // a reset leaves download mode and its pass as they were
 };
 
+// Replies a host has not read yet beyond this many are lost, as in an
+// instrument's output queue (each face keeps its own).
+inline constexpr size_t kMostUnreadReplies = 64;
+
 struct Response {
     std::optional<std::string> reply;  // one line, without its LF
     bool hangUp = false;

@@ -1,5 +1,6 @@
 #include "PlusPlusFace.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -36,40 +37,55 @@ std::string Terminator(int eos) {
 PlusPlusFace::PlusPlusFace(GpibFaceSettings settings, DeliverLine deliver)
     : settings_(settings), deliver_(std::move(deliver)) {}
 
-FaceOutput PlusPlusFace::Feed(std::string_view bytes) {
+FaceOutput PlusPlusFace::Feed(std::string_view bytes, HostLine& from) {
     FaceOutput out;
     for (char c : bytes) {
         if (silent_ || out.hangUp)
             break;
-        TakeByte(c, out);
+        TakeByte(c, from, out);
     }
     return out;
 }
 
-void PlusPlusFace::TakeByte(char c, FaceOutput& out) {
-    if (escaped_) {
-        escaped_ = false;
-        line_.push_back(c);
+void PlusPlusFace::TakeByte(char c, HostLine& from, FaceOutput& out) {
+    if (from.escaped) {
+        from.escaped = false;
+        Keep(c, from);
         return;
     }
     if (c == kEscape) {
-        escaped_ = true;
+        from.escaped = true;
         return;
     }
     if (c == '\r' || c == '\n') {
-        EndOfLine(out);
+        EndOfLine(from, out);
         return;
     }
-    if (c == '+' && leadingPlus_ == line_.size())
-        ++leadingPlus_;
-    line_.push_back(c);
+    if (c == '+' && from.leadingPlus == from.text.size())
+        ++from.leadingPlus;
+    Keep(c, from);
 }
 
-void PlusPlusFace::EndOfLine(FaceOutput& out) {
+void PlusPlusFace::Keep(char c, HostLine& from) {
+    if (from.overlong)
+        return;
+    from.text.push_back(c);
+    if (from.text.size() > kLongestLine) {
+        from.overlong = true;
+        from.text.clear();
+    }
+}
+
+void PlusPlusFace::EndOfLine(HostLine& from, FaceOutput& out) {
     std::string line;
-    line.swap(line_);
-    const bool command = leadingPlus_ >= 2;
-    leadingPlus_ = 0;
+    line.swap(from.text);
+    const bool command = from.leadingPlus >= 2;
+    from.leadingPlus = 0;
+    if (from.overlong) {
+        from.overlong = false;
+        std::fprintf(stderr, "kr470-sim: a line longer than %zu bytes was dropped\n", kLongestLine);
+        return;
+    }
     if (command) {
         Command(line.substr(2), out);
     } else if (!line.empty()) {
@@ -99,7 +115,7 @@ void PlusPlusFace::Command(const std::string& text, FaceOutput& out) {
     } else if (name == "ver") {
         out.toHost += kVersion;
     } else if (name == "clr" && InstrumentAddressed()) {
-        input_.clear();  // a selected device clear empties its buffers
+        input_.Clear();  // a selected device clear empties its buffers
         replies_.clear();
     }
     // "++ifc" takes the bus, which this controller always holds; other
@@ -142,15 +158,12 @@ bool PlusPlusFace::InstrumentAddressed() const {
 void PlusPlusFace::Message(const std::string& data, FaceOutput& out) {
     if (mode_ != 1 || !InstrumentAddressed())
         return;  // no listener at that address: the bytes go nowhere
-    input_ += data + Terminator(eos_);
-    for (size_t lf; !out.hangUp && (lf = input_.find('\n')) != std::string::npos;) {
-        std::string line = input_.substr(0, lf);
-        input_.erase(0, lf + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    input_.Append(data + Terminator(eos_));
+    std::string line;
+    while (!out.hangUp && input_.Next(line)) {
         Response response = deliver_(line);
         out.hangUp = response.hangUp;
-        if (response.reply && !response.hangUp)
+        if (response.reply && !response.hangUp && replies_.size() < kMostUnreadReplies)
             replies_.push_back(*response.reply + "\n");
     }
     if (autoRead_ == 1 && !out.hangUp)

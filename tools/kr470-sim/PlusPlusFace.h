@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "Instrument.h"
+#include "LineInput.h"
 
 namespace kr470 {
 
@@ -25,6 +26,15 @@ struct FaceOutput {
     bool hangUp = false;  // the instrument dropped the line
 };
 
+// The line arriving from one host, short of its end. Each host keeps its
+// own, so the bytes of two hosts never run into one line.
+struct HostLine {
+    std::string text;
+    size_t leadingPlus = 0;  // unescaped '+' at its start
+    bool escaped = false;    // the last byte was ESC
+    bool overlong = false;   // it outgrew what a message can be: dropped at its end
+};
+
 // Hands one line to the instrument (the transcript and figures see it too).
 using DeliverLine = std::function<Response(const std::string& line)>;
 
@@ -32,11 +42,15 @@ class PlusPlusFace {
   public:
     PlusPlusFace(GpibFaceSettings settings, DeliverLine deliver);
 
-    FaceOutput Feed(std::string_view bytes);
+    // Bytes from the one host there is, or from the host whose line `from` is.
+    FaceOutput Feed(std::string_view bytes) { return Feed(bytes, line_); }
+    FaceOutput Feed(std::string_view bytes, HostLine& from);
 
   private:
-    void TakeByte(char c, FaceOutput& out);
-    void EndOfLine(FaceOutput& out);
+    void TakeByte(char c, HostLine& from, FaceOutput& out);
+    // Adds a byte to the line from the host, within the longest line.
+    static void Keep(char c, HostLine& from);
+    void EndOfLine(HostLine& from, FaceOutput& out);
     void Command(const std::string& text, FaceOutput& out);
     // A message for the addressed listener, with the terminator ++eos names.
     void Message(const std::string& data, FaceOutput& out);
@@ -49,9 +63,7 @@ class PlusPlusFace {
     GpibFaceSettings settings_;
     DeliverLine deliver_;
     // The line arriving from the host.
-    std::string line_;
-    size_t leadingPlus_ = 0;  // unescaped '+' at its start
-    bool escaped_ = false;    // the last byte was ESC
+    HostLine line_;
     // The controller's settings.
     int mode_ = 1;
     int autoRead_ = 0;
@@ -63,7 +75,7 @@ class PlusPlusFace {
     int readsAnswered_ = 0;
     bool silent_ = false;
     // The instrument's side of the bus.
-    std::string input_;                // bytes it took, short of a whole line
+    LineInput input_;                  // bytes it took, cut into lines
     std::deque<std::string> replies_;  // waiting for the controller to read them
 };
 

@@ -20,6 +20,7 @@ constexpr int32_t kIoTimeout = 15;
 
 constexpr int32_t kReasonRequestCount = 1;
 constexpr int32_t kReasonEnd = 4;
+constexpr int32_t kFlagEnd = 8;  // device_write: the data ends a message
 
 // Far above any real device name; a longer one is refused as garbage.
 constexpr size_t kLongestDeviceName = 256;
@@ -97,7 +98,9 @@ Vxi11Core::Answer Vxi11Core::Write(uint32_t xid, std::string_view arguments) {
         return {rpc::AcceptedReply(xid, rpc::kGarbageArguments)};
     if (!links_.contains(link))
         return {rpc::AcceptedReply(xid, rpc::kAcceptSuccess, Results({kInvalidLink, 0}))};
-    input_ += data;
+    input_.Append(data);
+    if ((flags & kFlagEnd) != 0)
+        input_.EndMessage();
     Answer answer;
     FeedLines(answer);
     if (answer.hangUp)
@@ -108,16 +111,14 @@ Vxi11Core::Answer Vxi11Core::Write(uint32_t xid, std::string_view arguments) {
 }
 
 void Vxi11Core::FeedLines(Answer& answer) {
-    size_t lf;
-    while ((lf = input_.find('\n')) != std::string::npos) {
-        std::string line = input_.substr(0, lf);
-        input_.erase(0, lf + 1);
+    std::string line;
+    while (input_.Next(line)) {
         Response response = handler_(line);
         if (response.hangUp) {
             answer.hangUp = true;
             return;
         }
-        if (response.reply)
+        if (response.reply && output_.size() < kMostUnreadReplies)
             output_.push_back(*response.reply + (options_.lineFeed ? "\n" : ""));
         if (Mutes(line)) {
             answer.mute = true;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Instrument.h"
+#include "LineInput.h"
 
 namespace kr470 {
 
@@ -60,7 +61,7 @@ class Vxi11Core {
     std::function<void()> onNewLink_;
     std::set<int32_t> links_;
     int32_t nextLink_ = 1;
-    std::string input_;                // written bytes not yet a whole line
+    LineInput input_;                  // written bytes, cut into lines
     std::deque<std::string> output_;   // replies not yet read, the first maybe in part
     std::map<std::string, int> seen_;  // occurrences of each command head, for muteOn
 };

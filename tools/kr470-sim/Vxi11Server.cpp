@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "LoopbackSocket.h"
+#include "Outbox.h"
 #include "Portmapper.h"
 #include "RpcWire.h"
 
@@ -31,27 +32,15 @@ constexpr int kStopCheckMs = 200;
 enum class Channel { kCore, kPortmapper };
 
 struct Connection {
-    Connection(int socket, Channel kind) : fd(socket), channel(kind) {}
+    Connection(int socket, Channel kind) : fd(socket), channel(kind), outbox(socket) {}
     int fd;
     Channel channel;
+    Outbox outbox;  // replies the client has not taken yet
     rpc::RecordReader records{kLargestRecord};
     bool dropped = false;  // closed at the end of the loop's turn, so its number is not reused
     std::optional<std::string> held;  // a reply waiting for its time
     Clock::time_point heldUntil{};
 };
-
-bool SendAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 class Server {
   public:
@@ -91,7 +80,7 @@ class Server {
             SendDueReplies();
             for (const pollfd& p : fds) {
                 if (p.revents != 0)
-                    Ready(p.fd);
+                    Ready(p.fd, p.revents);
             }
             CloseDropped();
         }
@@ -118,9 +107,14 @@ class Server {
         for (int fd : {coreListener_, mapperListener_, mapperDatagram_})
             if (fd >= 0)
                 fds.push_back({fd, POLLIN, 0});
-        for (const Connection& c : connections_)
-            if (!c.held)  // its next call waits until the reply held is sent
-                fds.push_back({c.fd, POLLIN, 0});
+        for (const Connection& c : connections_) {
+            // Its next call waits until the reply held is sent, and until the
+            // client takes the replies it has been sent.
+            const bool reading = !c.held && !c.outbox.Full();
+            fds.push_back(
+                {c.fd,
+                 static_cast<short>((reading ? POLLIN : 0) | (c.outbox.Empty() ? 0 : POLLOUT)), 0});
+        }
         return fds;
     }
 
@@ -138,7 +132,7 @@ class Server {
         const auto now = Clock::now();
         for (Connection& c : connections_) {
             if (c.held && c.heldUntil <= now) {
-                if (!SendAll(c.fd, rpc::MarkRecord(*c.held)))
+                if (!c.outbox.Send(rpc::MarkRecord(*c.held)))
                     Drop(c);
                 c.held.reset();
                 if (!c.dropped)
@@ -147,7 +141,7 @@ class Server {
         }
     }
 
-    void Ready(int fd) {
+    void Ready(int fd, short events) {
         if (fd == coreListener_ || fd == mapperListener_) {
             Accept(fd, fd == coreListener_ ? Channel::kCore : Channel::kPortmapper);
         } else if (fd == mapperDatagram_) {
@@ -155,12 +149,12 @@ class Server {
         } else {
             for (Connection& c : connections_)
                 if (c.fd == fd && !c.dropped)
-                    Receive(c);
+                    Serve(c, events);
         }
     }
 
     void Accept(int listener, Channel channel) {
-        int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0)
             return;
         if (connections_.size() >= kMostConnections) {
@@ -184,6 +178,16 @@ class Server {
                    reinterpret_cast<sockaddr*>(&from), length);
     }
 
+    void Serve(Connection& c, short events) {
+        if (events & POLLOUT) {
+            if (!c.outbox.Flush())
+                return Drop(c);
+            Answer(c);  // calls that waited for the client to take its replies
+        }
+        if (!c.dropped && (events & (POLLIN | POLLHUP | POLLERR)) && !c.held && !c.outbox.Full())
+            Receive(c);
+    }
+
     void Receive(Connection& c) {
         char buffer[8192];
         ssize_t n = read(c.fd, buffer, sizeof buffer);
@@ -198,7 +202,7 @@ class Server {
     // Answers the whole calls received on `c`, until one reply must wait.
     void Answer(Connection& c) {
         std::string call;
-        while (!muted_ && !c.held) {
+        while (!muted_ && !c.held && !c.outbox.Full()) {
             rpc::RecordReader::State state = c.records.Next(call);
             if (state == rpc::RecordReader::State::kNeedMore)
                 return;
@@ -206,7 +210,7 @@ class Server {
                 return Drop(c);
             if (c.channel == Channel::kPortmapper) {
                 std::optional<std::string> reply = AnswerPortmapperCall(call, corePort_);
-                if (!reply || !SendAll(c.fd, rpc::MarkRecord(*reply)))
+                if (!reply || !c.outbox.Send(rpc::MarkRecord(*reply)))
                     return Drop(c);
                 continue;
             }
@@ -228,7 +232,7 @@ class Server {
         if (answer.holdMs > 0) {
             c.held = std::move(answer.reply);
             c.heldUntil = Clock::now() + std::chrono::milliseconds(answer.holdMs);
-        } else if (!SendAll(c.fd, rpc::MarkRecord(answer.reply))) {
+        } else if (!c.outbox.Send(rpc::MarkRecord(answer.reply))) {
             Drop(c);
         }
     }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "Instrument.h"
 #include "LineInput.h"
 #include "LoopbackSocket.h"
+#include "Outbox.h"
 #include "PlusPlusFace.h"
 #include "SimOptions.h"
 #include "Vxi11Server.h"
@@ -121,30 +123,6 @@ int OpenPseudoTerminal(std::string& slavePath, int& slaveFd) {
     return master;
 }
 
-int AcceptTcpClient(int port, bool announce) {
-    static int listener = -1;
-    if (listener < 0) {
-        listener = kr470::BindLoopback(SOCK_STREAM, port, 1);
-        if (listener < 0) {
-            std::perror("kr470-sim: tcp");
-            std::exit(1);
-        }
-        if (announce) {
-            std::printf("tcp %d\n", kr470::LocalPort(listener));
-            std::fflush(stdout);
-        }
-    }
-    for (;;) {
-        pollfd pfd{listener, POLLIN, 0};
-        if (stopRequested) {
-            return -1;
-        }
-        if (poll(&pfd, 1, 200) > 0) {
-            return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        }
-    }
-}
-
 // Holds the reading back to the line's rate, as a real RS-232 line would.
 class LinePacer {
   public:
@@ -171,19 +149,6 @@ class LinePacer {
     Clock::time_point wire_{};
 };
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // One line received: measured, written to the transcript and answered
 // (after the reply delay when there is an answer).
 kr470::Response Answer(const std::string& line, kr470::Instrument& instrument,
@@ -204,56 +169,156 @@ FaceOutput PlainLines(kr470::LineInput& input, std::string_view bytes, const Del
     FaceOutput out;
     const auto now =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
-    for (const std::string& line : input.Feed(bytes, now.count())) {
-        if (out.hangUp)
-            break;
+    input.Append(bytes, now.count());
+    std::string line;
+    while (!out.hangUp && input.Next(line)) {
         kr470::Response response = deliver(line);
         out.hangUp = response.hangUp;
         if (response.reply && !response.hangUp)
             out.toHost += *response.reply + "\n";
     }
-    if (!input.Dropped().empty())
+    if (!input.DroppedIdle().empty())
         std::fprintf(stderr, "kr470-sim: dropped an unfinished line left idle: %.40s\n",
-                     input.Dropped().c_str());
+                     input.DroppedIdle().c_str());
     return out;
 }
 
-// Serves one connection. Returns false when the line dropped by a fault.
-bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
-           std::ofstream& transcript) {
-    LinePacer pacer(settings.baud);
-    PassStats stats(settings.baud, settings.stats);
-    DeliverLine deliver = [&](const std::string& line) {
-        return Answer(line, instrument, settings, stats, transcript);
-    };
-    kr470::PlusPlusFace controller(settings.gpib, deliver);
-    kr470::LineInput input;
-    std::string chunk(pacer.Chunk(), '\0');
-    while (!stopRequested) {
-        pollfd pfd{fd, POLLIN, 0};
-        int ready = poll(&pfd, 1, 200);
-        if (ready <= 0)
-            continue;
-        ssize_t n = read(fd, chunk.data(), chunk.size());
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            return true;  // the client went away
-        pacer.Account(static_cast<size_t>(n));
-        std::string_view bytes(chunk.data(), static_cast<size_t>(n));
-        FaceOutput out =
-            settings.gpib.enabled ? controller.Feed(bytes) : PlainLines(input, bytes, deliver);
-        if (!out.toHost.empty()) {
-            pacer.Account(out.toHost.size());
-            if (!WriteAll(fd, out.toHost))
-                return true;
-        }
-        if (out.hangUp) {
-            return false;
-        }
-    }
-    return true;
+void MakeNonBlocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
+
+// One host on the line: the pseudo-terminal's master, or a TCP client.
+struct Peer {
+    explicit Peer(int descriptor) : fd(descriptor), outbox(descriptor) {}
+    int fd;
+    kr470::LineInput input;      // the plain face's lines from this host
+    kr470::HostLine controlled;  // the "++" face's line from this host
+    kr470::Outbox outbox;
+    bool gone = false;
+};
+
+// Serves the pseudo-terminal, or every client of the TCP face, in one poll
+// loop: one instrument (and one "++" controller) for all, each line answered
+// to the host that sent it, in the order lines arrive. Nothing blocks: a host
+// that never reads only stops being read once its replies pile up, and the
+// stop flag is looked at within kStopCheckMs whatever the hosts do.
+class LineServer {
+  public:
+    LineServer(kr470::Instrument& instrument, const Settings& settings, std::ofstream& transcript)
+        : instrument_(instrument),
+          pacer_(settings.baud),
+          stats_(settings.baud, settings.stats),
+          settings_(settings),
+          deliver_([&instrument, &settings, &transcript, this](const std::string& line) {
+              return Answer(line, instrument, settings, stats_, transcript);
+          }),
+          controller_(settings.gpib, deliver_) {}
+
+    // Serves `fd` alone, or clients accepted on `listener`, until stopped, until
+    // a fault drops the line, or (without a listener) until the host goes.
+    void Run(int listener, int fd) {
+        if (fd >= 0)
+            Add(fd);
+        std::string chunk(pacer_.Chunk(), '\0');
+        while (!stopRequested && !hungUp_ && (listener >= 0 || !peers_.empty())) {
+            std::vector<pollfd> fds;
+            if (listener >= 0 && peers_.size() < kMostClients)
+                fds.push_back({listener, POLLIN, 0});
+            for (const Peer& p : peers_)
+                fds.push_back({p.fd,
+                               static_cast<short>((p.outbox.Full() ? 0 : POLLIN) |
+                                                  (p.outbox.Empty() ? 0 : POLLOUT)),
+                               0});
+            if (poll(fds.data(), fds.size(), kStopCheckMs) <= 0)
+                continue;
+            for (const pollfd& ready : fds) {
+                if (ready.revents == 0)
+                    continue;
+                if (ready.fd == listener)
+                    Accept(listener);
+                else if (Peer* peer = Find(ready.fd))
+                    Serve(*peer, ready.revents, chunk);
+            }
+            CloseGone(fd);
+        }
+        for (Peer& p : peers_)
+            if (p.fd != fd)
+                close(p.fd);
+    }
+
+  private:
+    static constexpr int kStopCheckMs = 200;
+    static constexpr size_t kMostClients = 16;
+
+    void Add(int fd) {
+        MakeNonBlocking(fd);
+        peers_.emplace_back(fd);
+    }
+
+    // A host that connects when no other is connected starts a new session
+    // with the instrument (as after an interrupted update); one that comes
+    // while another talks to it joins that session.
+    void Accept(int listener) {
+        int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        if (std::all_of(peers_.begin(), peers_.end(), [](const Peer& p) { return p.gone; }))
+            instrument_.Reset();
+        Add(fd);
+    }
+
+    Peer* Find(int fd) {
+        for (Peer& p : peers_)
+            if (p.fd == fd && !p.gone)
+                return &p;
+        return nullptr;
+    }
+
+    void Serve(Peer& peer, short events, std::string& chunk) {
+        if ((events & POLLOUT) && !peer.outbox.Flush()) {
+            peer.gone = true;
+            return;
+        }
+        if (!(events & (POLLIN | POLLHUP | POLLERR)) || peer.outbox.Full())
+            return;
+        ssize_t n = read(peer.fd, chunk.data(), chunk.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n <= 0) {
+            peer.gone = true;  // the host went away
+            return;
+        }
+        pacer_.Account(static_cast<size_t>(n));
+        std::string_view bytes(chunk.data(), static_cast<size_t>(n));
+        FaceOutput out = settings_.gpib.enabled ? controller_.Feed(bytes, peer.controlled)
+                                                : PlainLines(peer.input, bytes, deliver_);
+        if (!out.toHost.empty()) {
+            pacer_.Account(out.toHost.size());
+            if (!peer.outbox.Send(out.toHost))
+                peer.gone = true;
+        }
+        if (out.hangUp)
+            hungUp_ = true;  // the instrument dropped the line: the run ends
+    }
+
+    // Closes the clients that went; the pseudo-terminal's master (`own`)
+    // stays with the caller.
+    void CloseGone(int own) {
+        for (const Peer& p : peers_)
+            if (p.gone && p.fd != own)
+                close(p.fd);
+        std::erase_if(peers_, [](const Peer& p) { return p.gone; });
+    }
+
+    kr470::Instrument& instrument_;
+    LinePacer pacer_;
+    PassStats stats_;
+    const Settings& settings_;
+    DeliverLine deliver_;
+    kr470::PlusPlusFace controller_;  // one controller, whichever host talks to it
+    std::list<Peer> peers_;           // a list: a Peer's Outbox keeps its place
+    bool hungUp_ = false;
+};
 
 }  // namespace
 
@@ -283,18 +348,16 @@ int main(int argc, char** argv) {
     }
 
     if (settings.tcpPort >= 0) {
-        bool announce = true;
-        for (;;) {
-            int client = AcceptTcpClient(settings.tcpPort, announce);
-            announce = false;
-            if (client < 0)
-                return 0;
-            instrument.Reset();  // a new connection restarts the session
-            bool lineUp = Serve(client, instrument, settings, transcript);
-            close(client);
-            if (!lineUp || stopRequested)
-                return 0;
+        int listener = kr470::BindLoopback(SOCK_STREAM, settings.tcpPort, 16);
+        if (listener < 0) {
+            std::perror("kr470-sim: tcp");
+            return 1;
         }
+        std::printf("tcp %d\n", kr470::LocalPort(listener));
+        std::fflush(stdout);
+        LineServer(instrument, settings, transcript).Run(listener, -1);
+        close(listener);
+        return 0;
     }
 
     std::string slavePath;
@@ -310,7 +373,7 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\n", slavePath.c_str());
     std::fflush(stdout);
-    Serve(master, instrument, settings, transcript);
+    LineServer(instrument, settings, transcript).Run(-1, master);
     // Dropping the master is the hang-up the client sees.
     close(master);
     close(slaveFd);

@@ -52,6 +52,31 @@ TEST_F(PlusPlusFaceTest, OnlyTheInstrumentAtItsAddressListensAndTalks) {
     EXPECT_EQ(out.toHost, "re *IDN?\n");  // once: a second read finds nothing
 }
 
+TEST_F(PlusPlusFaceTest, AnOverlongLineIsDroppedAndUnreadRepliesAreBounded) {
+    PlusPlusFace face = MakeFace();
+    face.Feed(std::string(kSetUp) + "++addr 10\n");
+    for (int i = 0; i < 64; ++i)  // 256 kB without a line end
+        face.Feed(std::string(4096, 'x'));
+    face.Feed("\nnext?\n");
+    EXPECT_EQ(received_, std::vector<std::string>{"next?"});
+    for (size_t i = 0; i < kMostUnreadReplies + 10; ++i)
+        face.Feed("q?\n");
+    size_t replies = 0;
+    while (!face.Feed("++read eoi\n").toHost.empty())
+        ++replies;
+    EXPECT_EQ(replies, kMostUnreadReplies);
+}
+
+TEST_F(PlusPlusFaceTest, TwoHostsLinesNeverRunIntoOneButShareTheController) {
+    PlusPlusFace face = MakeFace();
+    HostLine first, second;
+    face.Feed(std::string(kSetUp) + "++addr 10\n*ID", first);
+    EXPECT_EQ(face.Feed("++addr\n", second).toHost, "10\n");  // one controller
+    face.Feed("N?\n", first);
+    EXPECT_EQ(received_, std::vector<std::string>{"*IDN?"});
+    EXPECT_EQ(face.Feed("++read eoi\n", second).toHost, "re *IDN?\n");
+}
+
 TEST_F(PlusPlusFaceTest, SettingsAnswerWhenAskedAndBadValuesAreIgnored) {
     PlusPlusFace face = MakeFace();
     FaceOutput out = face.Feed(

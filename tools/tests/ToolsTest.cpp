@@ -123,17 +123,29 @@ TEST(Instrument, StuckInDownloadKeepsItsPassThroughAResetAndRefusesANewStart) {
     EXPECT_EQ(instrument.Handle("SYST:ERR?").reply->substr(0, 4), "-224");
 }
 
+// The lines waiting in `input`, oldest first.
+std::vector<std::string> Lines(LineInput& input) {
+    std::vector<std::string> lines;
+    for (std::string line; input.Next(line);)
+        lines.push_back(line);
+    return lines;
+}
+
 TEST(LineInput, LinesCompleteAcrossPiecesAndAStaleUnfinishedLineIsDropped) {
     LineInput input(1000);
-    EXPECT_TRUE(input.Feed("dlo \"S1", 0).empty());
-    EXPECT_EQ(input.Feed("23\"\n*IDN?\nSYST", 900),
-              (std::vector<std::string>{"dlo \"S123\"", "*IDN?"}));
-    EXPECT_EQ(input.Feed(":ERR?\n", 1900), std::vector<std::string>{"SYST:ERR?"});
-    EXPECT_EQ(input.Dropped(), "");
+    input.Append("dlo \"S1", 0);
+    EXPECT_TRUE(Lines(input).empty());
+    input.Append("23\"\n*IDN?\nSYST", 900);
+    EXPECT_EQ(Lines(input), (std::vector<std::string>{"dlo \"S123\"", "*IDN?"}));
+    input.Append(":ERR?\n", 1900);
+    EXPECT_EQ(Lines(input), std::vector<std::string>{"SYST:ERR?"});
+    EXPECT_EQ(input.DroppedIdle(), "");
     // An update cut off in mid-record, and the next session much later.
-    EXPECT_TRUE(input.Feed("dlo \"S3250004C2", 2000).empty());
-    EXPECT_EQ(input.Feed("SYST:REM\n", 3001), std::vector<std::string>{"SYST:REM"});
-    EXPECT_EQ(input.Dropped(), "dlo \"S3250004C2");
+    input.Append("dlo \"S3250004C2", 2000);
+    EXPECT_TRUE(Lines(input).empty());
+    input.Append("SYST:REM\n", 3001);
+    EXPECT_EQ(Lines(input), std::vector<std::string>{"SYST:REM"});
+    EXPECT_EQ(input.DroppedIdle(), "dlo \"S3250004C2");
 }
 
 TEST(Instrument, SilenceAndHangUpFollowTheirOccurrence) {

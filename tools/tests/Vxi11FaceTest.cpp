@@ -150,9 +150,10 @@ class Vxi11CoreTest : public ::testing::Test {
         EXPECT_EQ(r.status, 0u);
         return r.words.at(0) == 0 ? r.words.at(1) : -r.words.at(0);
     }
-    Vxi11Core::Answer Write(int32_t link, const std::string& data) {
+    // A device_write, by default with END (the data ends a message).
+    Vxi11Core::Answer Write(int32_t link, const std::string& data, uint32_t flags = 8) {
         return core_->Handle(
-            Call(kVxi11CoreProgram, 11, Words({uint32_t(link), 100, 0, 8}, &data)));
+            Call(kVxi11CoreProgram, 11, Words({uint32_t(link), 100, 0, flags}, &data)));
     }
     Vxi11Core::Answer ReadCall(int32_t link, uint32_t size, uint32_t ioTimeout = 500) {
         return core_->Handle(
@@ -195,7 +196,7 @@ TEST_F(Vxi11CoreTest, EachLinkCreatedIsToldAsANewSessionARefusedOneIsNot) {
 
 TEST_F(Vxi11CoreTest, WritesFeedWholeLinesAndReadsServeRepliesInRequestedPieces) {
     int32_t link = Link();
-    EXPECT_EQ(Read(Write(link, "*ID").reply, 2).words, (std::vector<int32_t>{0, 3}));
+    EXPECT_EQ(Read(Write(link, "*ID", 0).reply, 2).words, (std::vector<int32_t>{0, 3}));
     EXPECT_TRUE(lines_.empty());
     EXPECT_EQ(Read(Write(link, "N?\nset 1\n").reply, 2).words, (std::vector<int32_t>{0, 9}));
     EXPECT_EQ(lines_, (std::vector<std::string>{"*IDN?", "set 1"}));
@@ -208,6 +209,35 @@ TEST_F(Vxi11CoreTest, WritesFeedWholeLinesAndReadsServeRepliesInRequestedPieces)
     Reply second = Read(rest.reply, 2, true);
     EXPECT_EQ(second.words, (std::vector<int32_t>{0, 4}));  // END
     EXPECT_EQ(second.data, "*IDN?\n");
+}
+
+TEST_F(Vxi11CoreTest, EndClosesAMessageWithoutALineFeedAndACarriageReturnBeforeOneIsDropped) {
+    int32_t link = Link();
+    Write(link, "*IDN?");  // one message, no LF (as lxi-tools sends it)
+    Write(link, "*OPC?\r\n");
+    Write(link, "SYST:", 0);  // no END: the message goes on
+    Write(link, "ERR?\r", 0);
+    EXPECT_EQ(lines_, (std::vector<std::string>{"*IDN?", "*OPC?"}));
+    Write(link, "");  // END alone closes it
+    EXPECT_EQ(lines_, (std::vector<std::string>{"*IDN?", "*OPC?", "SYST:ERR?"}));
+    EXPECT_EQ(Read(ReadCall(link, 100).reply, 2, true).data, "reply to *IDN?\n");
+}
+
+TEST_F(Vxi11CoreTest, ALineLongerThanAnyCommandIsDroppedAndUnreadRepliesAreBounded) {
+    options_.maxRecvSize = 4096;
+    int32_t link = Link();
+    for (int i = 0; i < 100; ++i)  // 400 kB without a line end, no END
+        Write(link, std::string(4096, 'x'), 0);
+    Write(link, "tail\nnext?\n");
+    EXPECT_EQ(lines_, (std::vector<std::string>{"next?"}));
+    EXPECT_EQ(Read(Write(link, std::string(kLongestLine, 'y') + "\r\n").reply, 2).words.at(0), 0);
+    EXPECT_EQ(lines_.back(), std::string(kLongestLine, 'y'));  // the longest line is taken
+    for (size_t i = 0; i < kMostUnreadReplies + 10; ++i)
+        Write(link, "q?\n");
+    size_t replies = 0;
+    while (Read(ReadCall(link, 100).reply, 2, true).words.at(0) == 0)
+        ++replies;
+    EXPECT_EQ(replies, kMostUnreadReplies);
 }
 
 TEST_F(Vxi11CoreTest, EachReplyIsAMessageOfItsOwnWithOrWithoutItsLineFeed) {

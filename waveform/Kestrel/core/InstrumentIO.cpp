@@ -48,6 +48,7 @@ class SessionIO final : public InstrumentIO {
     void SetTimeout(int32_t milliseconds) override {
         session_->SetTimeout(milliseconds < 0 ? 0u : static_cast<uint32_t>(milliseconds));
     }
+    void Interrupt() override { session_->Interrupt(); }
 
   private:
     std::unique_ptr<kio::Session> session_;

@@ -32,6 +32,10 @@ class InstrumentIO {
     virtual void SendCommand(const std::string& command) = 0;
     virtual std::string SendQuery(const std::string& query) = 0;
     virtual void SetTimeout(int32_t milliseconds) = 0;
+    // Not the procedure's: a host that stops the update calls it from another
+    // thread to end a wait under way at once (every later call fails). An
+    // I/O object without the means waits out its time-out.
+    virtual void Interrupt() {}
 };
 
 class IOFactory {

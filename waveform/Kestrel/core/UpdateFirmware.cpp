@@ -23,9 +23,29 @@ std::vector<std::string> Split(const std::string& text, const std::string& delim
     return fields;
 }
 
-const std::string& Field(const std::vector<std::string>& fields, size_t index) {
+// A reply as a box can show it: control bytes as '?', a long one cut.
+std::string Quoted(const std::string& reply) {
+    constexpr size_t kLongestShown = 60;
+    std::string shown = reply.substr(0, kLongestShown);
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            c = '?';
+        }
+    }
+    return "\"" + shown + (reply.size() > kLongestShown ? "\"..." : "\"");
+}
+
+// One field of a query's reply. A reply without it (an echo of the query, a
+// line meant for another question) is a Subscript out of range that says
+// what came back.
+const std::string& Field(const std::vector<std::string>& fields, size_t index,
+                         std::string_view query, const std::string& reply) {
     if (index >= fields.size()) {
-        throw RuntimeError::SubscriptOutOfRange();
+        RuntimeError missing = RuntimeError::SubscriptOutOfRange();
+        throw RuntimeError(missing.Number(), missing.Description() + " (the reply to " +
+                                                 std::string(query) + " was " + Quoted(reply) +
+                                                 ")");
     }
     return fields[index];
 }
@@ -101,9 +121,11 @@ class FirmwareUpdate {
     }
 
     bool IdentifyInstrument() {
-        std::vector<std::string> fields = Split(io_.SendQuery("*IDN?"), ",");
-        const std::string& model = Field(fields, 1);
-        instrumentRevision_ = Field(Split(Field(fields, 3), "-"), 0);
+        const std::string identification = io_.SendQuery("*IDN?");
+        std::vector<std::string> fields = Split(identification, ",");
+        const std::string& model = Field(fields, 1, "*IDN?", identification);
+        const std::string& revisions = Field(fields, 3, "*IDN?", identification);
+        instrumentRevision_ = Field(Split(revisions, "-"), 0, "*IDN?", identification);
         // Two missing models are no match: an empty model says nothing about the image.
         if (!model_.empty() && model_ == model) {
             return true;
@@ -173,7 +195,8 @@ class FirmwareUpdate {
 
     // One download pass and the checks after it.
     PassOutcome RunPass() {
-        startingCount_ = ToLong(Field(Split(io_.SendQuery("dlo:stat?"), ","), 0));
+        const std::string counts = io_.SendQuery("dlo:stat?");
+        startingCount_ = ToLong(Field(Split(counts, ","), 0, "dlo:stat?", counts));
         repeat_ = false;
         progress_.SetMinimum(0);
         // A bar with no range shows a busy animation instead of the pass.
@@ -222,9 +245,11 @@ class FirmwareUpdate {
     }
 
     PassOutcome CheckRecordCounts() {
-        std::vector<std::string> stat = Split(io_.SendQuery("dlo:stat?"), ",");
-        const int64_t received = int64_t{ToLong(Field(stat, 0))} - startingCount_;
-        const int32_t reported = ToLong(Field(stat, 1));
+        const std::string counts = io_.SendQuery("dlo:stat?");
+        std::vector<std::string> stat = Split(counts, ",");
+        const int64_t received =
+            int64_t{ToLong(Field(stat, 0, "dlo:stat?", counts))} - startingCount_;
+        const int32_t reported = ToLong(Field(stat, 1, "dlo:stat?", counts));
         if (reported == received) {
             return PassOutcome::kClean;
         }

@@ -322,7 +322,13 @@ TEST_F(UpdateFirmwareTest, RunTimeErrorsEndInTheFlashWriteErrorBox) {
              options_.silentOn = {{"*IDN?", 0}};
          },
          "Timeout expired before operation completed", "*IDN?"},
-        {[&] { options_.identification = "Velmora,KR470A,SN1"; }, "Subscript out of range",
+        {[&] { options_.identification = "Velmora,KR470A,SN1"; },
+         "Subscript out of range (the reply to *IDN? was \"Velmora,KR470A,SN1\")", "*IDN?"},
+        // A "++" controller that echoes what it is sent, or floods lines.
+        {[&] { options_.identification = "*IDN?"; },
+         "Subscript out of range (the reply to *IDN? was \"*IDN?\")", "*IDN?"},
+        {[&] { options_.identification = std::string(70, 'x') + "\x1b[2J"; },
+         "Subscript out of range (the reply to *IDN? was \"" + std::string(60, 'x') + "\"...)",
          "*IDN?"},
         {[&] { Identify("KR470A", "-2.10"); }, "Type mismatch", "*IDN?"},
         {[&] {

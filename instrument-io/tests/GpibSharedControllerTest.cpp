@@ -1,0 +1,55 @@
+// Two boards naming one "++" controller, against the simulator's controller
+// face on loopback: a controller has one bus and one addressed instrument,
+// so what one board's session sends never reaches the other's instrument.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "InstrumentSession.h"
+#include "Process.h"
+
+namespace kio {
+namespace {
+
+TEST(GpibSharedControllerTest, TwoBoardsOnOneControllerAddressTheirOwnInstrumentEveryTime) {
+    const std::string stem =
+        (std::filesystem::temp_directory_path() / ("kio-gpib-" + std::to_string(getpid())))
+            .string();
+    const std::string config = stem + ".ini", transcript = stem + ".txt";
+    osprey::testing::Simulator simulator(
+        {SIMULATOR_PATH, "--tcp", "0", "--gpib-address", "10", "--transcript", transcript});
+    ASSERT_TRUE(simulator.FirstLine().starts_with("tcp ")) << simulator.FirstLine();
+    const std::string port = simulator.FirstLine().substr(4);
+    // The same controller, written two ways.
+    std::ofstream(config) << "[gpib0]\ncontroller = TCPIP0::127.0.0.1::" << port
+                          << "::SOCKET\n[gpib1]\ncontroller = tcpip::127.0.0.1::" << port
+                          << "::socket\n";
+    setenv("KIO_CONFIG", config.c_str(), 1);
+    Result result;
+    std::unique_ptr<Session> instrument = Session::Open("GPIB0::10", result);
+    ASSERT_NE(instrument, nullptr) << result.message;
+    std::unique_ptr<Session> other = Session::Open("GPIB1::11", result);
+    ASSERT_NE(other, nullptr) << result.message;
+    instrument->SetTimeout(2000);
+    other->SetTimeout(2000);
+
+    ASSERT_TRUE(other->Write("*CLS").ok());  // the other board addresses 11 first
+    ASSERT_TRUE(instrument->Write("SYST:REM").ok());
+    ASSERT_TRUE(other->Write("dlo \"S1130000\" ").ok());  // for 11, nobody's there
+    std::string reply;
+    ASSERT_TRUE(instrument->Query("*OPC?", reply).ok());
+    EXPECT_EQ(reply, "1");
+    instrument.reset();
+    other.reset();
+    simulator.Stop();
+    std::ifstream in(transcript);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "SYST:REM\n*OPC?\n");
+    unsetenv("KIO_CONFIG");
+    std::filesystem::remove(config);
+    std::filesystem::remove(transcript);
+}
+
+}  // namespace
+}  // namespace kio
