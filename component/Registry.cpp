@@ -201,7 +201,7 @@ RegistryKeys ReadRegistry() {
 
 bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::string& error) {
     std::string path;
-    if (!fileio::ResolveLinks(RegistryPath(), path, error))
+    if (!fileio::PathToWrite(RegistryPath(), fileio::LinkUse::kWriteThrough, path, error))
         return false;
     // Nothing, not even the lock, is made beside a registry that is no file.
     if (struct stat info{}; ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
@@ -225,7 +225,8 @@ bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::strin
     if (ok) {
         RegistryKeys keys = file.keys;
         change(keys);
-        ok = fileio::WriteFileAtomically(path, RegistryWriter(keys).Write(file.lines), error);
+        ok = fileio::WriteFileAtomically(path, RegistryWriter(keys).Write(file.lines), error,
+                                         fileio::LinkUse::kReplaceLink);
     }
     close(lock);
     return ok;
