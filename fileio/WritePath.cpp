@@ -114,6 +114,33 @@ int OpenForAppending(const std::string& path, std::string& problem) {
     return fd;
 }
 
+int OpenForRewriting(const std::string& path, std::string& why) {
+    if (!CheckFolders(path, why))
+        return -1;
+    int fd = ::open(path.c_str(),
+                    O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // ELOOP is the link O_NOFOLLOW refused; ENXIO a FIFO nobody reads.
+        why = errno == ELOOP   ? "it is a symbolic link"
+              : errno == ENXIO ? "it is not a regular file"
+                               : std::strerror(errno);
+        return -1;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        why = "it is not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+        why = std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, O_WRONLY);  // blocking again, as a regular file is anyway
+    return fd;
+}
+
 bool CheckReplaceable(const std::string& path, LinkUse use, std::string& problem) {
     std::string target;
     if (!PathToWrite(path, use, target, problem))

@@ -39,6 +39,12 @@ bool PathToWrite(const std::string& path, LinkUse use, std::string& target, std:
 // as usual once open. -1 with `problem` (a sentence naming the path).
 int OpenForAppending(const std::string& path, std::string& problem);
 
+// Opens `path` to write it anew (emptied), under the rule above and
+// stricter still: no link at all at its name. -1 with `why`, a short reason
+// without the path ("it is a symbolic link", "it is not a regular file", the
+// system's reason, or the sentence of a refused folder on the way).
+int OpenForRewriting(const std::string& path, std::string& why);
+
 // Whether `path` can be replaced whole before any work is done: the rule,
 // a regular file or none, a folder we may write in, and, in a sticky folder,
 // a file we may rename over. False with `problem`.

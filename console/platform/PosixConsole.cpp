@@ -23,27 +23,7 @@ void DiscardTypedAhead(FILE* input) {
 }
 
 int OpenLogDescriptor(const char* name, std::string& why) {
-    int fd =
-        ::open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        // ELOOP is the link O_NOFOLLOW refused; ENXIO a FIFO nobody reads.
-        why = errno == ELOOP   ? "it is a symbolic link"
-              : errno == ENXIO ? "it is not a regular file"
-                               : std::strerror(errno);
-        return -1;
-    }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        why = "it is not a regular file";
-        ::close(fd);
-        return -1;
-    }
-    if (::ftruncate(fd, 0) != 0) {
-        why = std::strerror(errno);
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return fileio::OpenForRewriting(name, why);
 }
 
 bool NonEmptyRegularFile(const char* name, std::time_t& written) {
