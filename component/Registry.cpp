@@ -209,8 +209,8 @@ bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::strin
         ReadRegistryFile(path, unused, error);  // says what the file is instead
         return false;
     }
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    std::string ignored;  // a missing folder shows as the lock's failure
+    fileio::MakeFolders(std::filesystem::path(path).parent_path().string(), ignored);
     // One writer at a time: another registration must not be lost. The lock
     // sits beside the file itself, so a link to it locks the same file.
     int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "RegularFile.h"
@@ -86,6 +87,19 @@ bool PathToWrite(const std::string& path, LinkUse use, std::string& target, std:
     }
     problem = "too many levels of symbolic links at " + path;
     return false;
+}
+
+bool MakeFolders(const std::string& folder, std::string& problem) {
+    std::string target;
+    if (folder.empty() || !PathToWrite(folder, LinkUse::kWriteThrough, target, problem))
+        return folder.empty();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        problem = error.message();
+        return false;
+    }
+    return true;
 }
 
 int OpenForAppending(const std::string& path, std::string& problem) {

@@ -34,6 +34,11 @@ bool MayFollowLink(const std::string& linkPath, unsigned linkOwner, std::string&
 // for a refused link, a loop or a link that cannot be read.
 bool PathToWrite(const std::string& path, LinkUse use, std::string& target, std::string& problem);
 
+// Makes `folder` and the folders above it that are missing, under the rule:
+// no folder is made through another user's link in a sticky folder. False
+// with `problem` (the refused link, or the system's reason).
+bool MakeFolders(const std::string& folder, std::string& problem);
+
 // Opens `path` for appending, creating a regular file (mode 0644 before the
 // umask) when nothing is there, under the rule above; the descriptor blocks
 // as usual once open. -1 with `problem` (a sentence naming the path).

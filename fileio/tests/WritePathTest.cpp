@@ -73,6 +73,11 @@ TEST(WritePath, AnotherUsersLinkInAStickyFolderIsNeverFollowed) {
     EXPECT_FALSE(Append(folder + "/01.log", "x", problem));
     EXPECT_FALSE(fs::exists(shared.Top() / "private" / "01.log"));
 
+    // Nor is a folder made through such a link (fleet's --log-dir, say).
+    EXPECT_FALSE(MakeFolders(folder + "/run/logs", problem));
+    EXPECT_FALSE(fs::exists(shared.Top() / "private" / "run"));
+    EXPECT_TRUE(MakeFolders((shared.Path() / "mine" / "logs").string(), problem)) << problem;
+
     // The folder owner's (root's) link is followed, as the kernel does.
     const std::string own = shared.Link("own.log", victim, 0);
     EXPECT_TRUE(Append(own, "+", problem)) << problem;

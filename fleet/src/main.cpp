@@ -81,10 +81,9 @@ bool LoadPlan(const FleetOptions& options, std::vector<PlanRow>& rows, std::vect
 }
 
 bool MakeLogFolder(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) {
-        Refuse("cannot make the log folder " + folder + ": " + error.message());
+    std::string problem;
+    if (!fileio::MakeFolders(folder, problem)) {
+        Refuse("cannot make the log folder " + folder + ": " + problem);
         return false;
     }
     if (access(folder.c_str(), W_OK | X_OK) != 0) {

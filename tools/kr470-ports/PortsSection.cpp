@@ -39,12 +39,9 @@ bool HasPortSection(const std::string& fileText, int number) {
 }
 
 std::string AppendPortsSection(const std::string& path, int number, const std::string& section) {
-    std::error_code error;
-    std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (!folder.empty())
-        std::filesystem::create_directories(folder, error);
     // Opened first, as every file the tools write: a regular file, links by fileio's rule.
     std::string problem;
+    fileio::MakeFolders(std::filesystem::path(path).parent_path().string(), problem);
     int fd = fileio::OpenForAppending(path, problem);
     if (fd < 0)
         return "cannot write " + problem;
