@@ -1,6 +1,7 @@
 // The tools' own command lines: --help on standard output with status 0,
 // --version, and an unknown option named in the error with status 2.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -110,6 +111,22 @@ TEST(CommandLine, MkupdateNeverWritesThroughAPlantedLink) {
                                       "");
     EXPECT_EQ(linked.status, 0) << linked.errors;
     EXPECT_FALSE(std::filesystem::is_symlink(dir.Path() / "linked.srec"));
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+}
+
+TEST(CommandLine, SimulatorTranscriptIsNeverWrittenThroughALinkOrToAFifo) {
+    osprey::testing::TempDir dir;
+    const std::filesystem::path victim = dir.Path() / "victim";
+    std::ofstream(victim) << "precious";
+    std::filesystem::create_symlink(victim, dir.Path() / "transcript.txt");
+    const std::string fifo = (dir.Path() / "transcript.fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {(dir.Path() / "transcript.txt").string(), fifo}) {
+        ProcessResult r = RunProcess({SIMULATOR_PATH, "--transcript", path}, "");
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_NE(r.errors.find("kr470-sim: cannot write " + path), std::string::npos) << r.errors;
+    }
     std::ifstream in(victim);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
 }
