@@ -120,7 +120,7 @@ for _ in $(seq 100); do [[ -e $work/tty ]] && break; sleep 0.05; done
 grep -q 'Velmora,KR470A' "$work/ports.out" || { cat "$work/ports.out"; fail "kr470-ports asked no *IDN?"; }
 # The simulator reads unpaced: a high rate keeps the 625 records from taking a minute.
 (cd "$work" && printf 'y\n\n' | OSPREY_PORTS=$work/ports.ini OSPREY_RESET_STEP_MS=1 \
-  OSPREY_RESULT=$work/result.jsonl "$bin/Osprey" /F"$work/update.ini" /ACOM1::Baud=2000000 \
+  OSPREY_CONFIRM=1 OSPREY_RESULT=$work/result.jsonl "$bin/Osprey" /F"$work/update.ini" /ACOM1::Baud=2000000 \
   >"$work/osprey.out")
 grep -q 'Successfully updated instrument firmware.' "$work/osprey.out" ||
   { cat "$work/osprey.out"; fail "the installed Osprey did not update the simulator"; }

@@ -21,6 +21,11 @@ void InstallSignalExit() {
     action.sa_handler = EndOnSignal;
     sigfillset(&action.sa_mask);  // a second signal waits: the first ends the run
     for (int signal : kSignals) {
+        // What the parent ignores stays ignored: nohup, a background job's SIGINT.
+        struct sigaction inherited {};
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+            continue;
+        }
         sigaction(signal, &action, nullptr);
     }
 }

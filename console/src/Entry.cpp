@@ -3,10 +3,13 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "AddressHint.h"
+#include "Confirmation.h"
 #include "Console.h"
 #include "IniReader.h"
 #include "Options.h"
@@ -17,6 +20,9 @@
 
 namespace osprey {
 namespace {
+
+// The confirming query waits this long: the instrument has had its reset wait.
+constexpr uint32_t kConfirmTimeoutMs = 3000;
 
 struct RunSettings {
     std::string updateFile = kDefaultUpdateFile;
@@ -57,6 +63,38 @@ RunSettings ParseCommandLine(int argc, const char* const* argv) {
     return settings;
 }
 
+// OSPREY_CONFIRM set (and not "0"): one "*IDN?" after a commit.
+bool ConfirmationRequested() {
+    const char* value = std::getenv("OSPREY_CONFIRM");
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
+
+// Asks the instrument who it is after the commit and compares that with what
+// the update file promised. Says so on stderr only: the screen is the same
+// as without the query.
+void ConfirmCommit(const std::string& updateFile, const std::string& before, SerialLink& link) {
+    std::optional<std::string> after;
+    link.SetReplyTimeout(kConfirmTimeoutMs);
+    try {
+        std::array<char, 256> reply{};
+        size_t length = 0;
+        link.Query("*IDN?", reply, length);
+        after = reply.data();
+    } catch (LinkError) {
+        // No identification: not confirmed.
+    }
+    std::optional<UpdatePromise> promise = ReadUpdatePromise(updateFile);
+    std::string failure = promise ? ConfirmationFailure(before, after, *promise)
+                                  : "the update file could not be read again to compare";
+    NoteConfirmation(after, failure);
+    if (failure.empty()) {
+        std::fprintf(stderr, "Osprey: confirmed: the instrument identifies as %s\n",
+                     after->c_str());
+    } else {
+        std::fprintf(stderr, "Osprey: the update is not confirmed: %s.\n", failure.c_str());
+    }
+}
+
 void UpdateInstrument(const RunSettings& settings, std::unique_ptr<SerialLink>& link) {
     if (RefuseUnusableUpdateFile(settings.updateFile.c_str())) {
         TeePrintf("\nUpdate of firmware FAILED!\n");
@@ -74,13 +112,17 @@ void UpdateInstrument(const RunSettings& settings, std::unique_ptr<SerialLink>& 
     link->Query("*IDN?", identification, length);
     TeePrintf("%s\n", identification.data());
     NoteIdentification(identification.data());
+    const std::string before = identification.data();  // RunUpdate splits it in place
     int result = RunUpdate(settings.updateFile.c_str(), identification.data(), *link);
     if (result == 0) {
         TeePrintf("\nSuccessfully updated instrument firmware.\n");
     } else {
         TeePrintf("\nUpdate of firmware FAILED!\n");
     }
-    NoteProcedureResult(result, *link);
+    NoteProcedureResult(result);
+    if (result == 0 && ConfirmationRequested()) {
+        ConfirmCommit(settings.updateFile, before, *link);
+    }
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "JsonLine.h"
 #include "OutputTap.h"
 #include "SerialLink.h"
+#include "SignalExit.h"
 #include "TextFile.h"
 
 namespace osprey {
@@ -37,6 +38,7 @@ struct RunRecord {
     std::optional<std::string> idnAfter;
     int passes = 0;
     std::optional<int> procedureResult;
+    std::optional<std::string> confirmationFailure;  // set once a confirming query ran
     std::optional<std::string> linkFailure;
     // What the screen showed since the last backspace: prompts end in "_\b"
     // and the progress line and countdown redraw with backspaces, so this is
@@ -115,13 +117,20 @@ std::optional<std::string> DeviceOf(const SerialLink* link) {
     return link ? DeviceOfPort(link->DevicePath()) : std::nullopt;
 }
 
-// updated, declined, refused or failed, with the message for the last two.
+// committed, updated, unconfirmed, declined, refused or failed, with the
+// message for the last three and unconfirmed.
 std::pair<const char*, std::optional<std::string>> Outcome(const RunRecord& r) {
     if (r.linkFailure) {
         return {"failed", MessageOf(*r.linkFailure)};
     }
     if (r.procedureResult == 0) {
-        return {"updated", std::nullopt};
+        if (!r.confirmationFailure) {
+            return {"committed", std::nullopt};  // nothing asked after "dlo:comp"
+        }
+        if (r.confirmationFailure->empty()) {
+            return {"updated", std::nullopt};
+        }
+        return {"unconfirmed", *r.confirmationFailure};
     }
     std::string message = MessageOf(r.sinceBackspace);
     if (r.passes == 0 && message.empty()) {
@@ -195,10 +204,26 @@ RunRecord NewRecord(const std::string& updateFile, const std::string& address) {
     return record;
 }
 
+// What a signal at this point leaves behind.
+std::pair<const char*, const char*> InterruptedOutcome() {
+    switch (CurrentDownloadPhase()) {
+        case DownloadPhase::kUntouched:
+            return {"declined",
+                    "interrupted by a signal before the download started; the instrument's "
+                    "firmware is unchanged"};
+        case DownloadPhase::kDownloading:
+            return {"failed",
+                    "interrupted by a signal; the download was not committed: the instrument "
+                    "may now identify as a loader; run the same update again to recover it"};
+        case DownloadPhase::kCommitted:
+            break;
+    }
+    return {"committed", "interrupted by a signal after the commit"};
+}
+
 void PrepareInterruptedLine() {
-    const std::string text = RecordLine(
-        *Record(), nullptr, "failed",
-        "interrupted by a signal; the instrument may still be in download mode", std::nullopt);
+    auto [result, message] = InterruptedOutcome();
+    const std::string text = RecordLine(*Record(), nullptr, result, message, std::nullopt);
     const int next = preparedIndex.load() == 0 ? 1 : 0;
     if (text.size() > prepared[next].text.size()) {
         return;  // keeps the one before
@@ -290,21 +315,31 @@ void NotePassStarted() {
     }
 }
 
-void NoteProcedureResult(int result, SerialLink& link) {
-    if (!Record()) {
-        return;
+void NoteDownloadStarted() {
+    SetDownloadPhase(DownloadPhase::kDownloading);
+    if (Record()) {
+        PrepareInterruptedLine();
     }
-    Record()->procedureResult = result;
-    if (result != 0) {
-        return;
+}
+
+void NoteCommitSent() {
+    SetDownloadPhase(DownloadPhase::kCommitted);
+    if (Record()) {
+        PrepareInterruptedLine();
     }
-    try {
-        std::array<char, 256> reply{};
-        size_t length = 0;
-        link.Query("*IDN?", reply, length);
-        Record()->idnAfter = std::string(reply.data());
-    } catch (...) {
-        // The instrument may still be restarting: the record says "unknown".
+}
+
+void NoteProcedureResult(int result) {
+    if (Record()) {
+        Record()->procedureResult = result;
+    }
+}
+
+void NoteConfirmation(const std::optional<std::string>& identification,
+                      const std::string& failure) {
+    if (Record()) {
+        Record()->idnAfter = identification;
+        Record()->confirmationFailure = failure;
     }
 }
 

@@ -10,6 +10,7 @@
 // nothing while OSPREY_RESULT is unset.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace osprey {
@@ -38,9 +39,18 @@ void NoteIdentification(const char* reply);
 // Each download pass as it starts.
 void NotePassStarted();
 
-// RunUpdate's result; after a committed update the instrument is asked
-// "*IDN?" once more (quietly; a link failure there only leaves it unknown).
-void NoteProcedureResult(int result, SerialLink& link);
+// Where the download stands: "dlo:start" sent, then "dlo:comp" sent. Kept
+// for a signal's text and record even while OSPREY_RESULT is unset.
+void NoteDownloadStarted();
+void NoteCommitSent();
+
+// RunUpdate's result. A committed update is recorded as "committed": nothing
+// is asked after "dlo:comp" unless a confirming query was asked for.
+void NoteProcedureResult(int result);
+
+// The confirming query's reply (none when it went unanswered) and why it does
+// not confirm the update (empty when it does): "updated" or "unconfirmed".
+void NoteConfirmation(const std::optional<std::string>& identification, const std::string& failure);
 
 // A failure that ended the run through the entry's guard, with its message.
 void NoteLinkFailure(const char* message);
@@ -48,8 +58,9 @@ void NoteLinkFailure(const char* message);
 // Appends the line. `link` may be null (never created).
 void FinishResultRecord(const SerialLink* link);
 
-// For a run ended by a signal: appends the line prepared for it (result
-// "failed"), if a record was begun. Async-signal-safe.
+// For a run ended by a signal: appends the line prepared for it, if a record
+// was begun: "declined" before "dlo:start", "failed" in download mode,
+// "committed" after "dlo:comp". Async-signal-safe.
 void WriteInterruptedResult();
 
 }  // namespace osprey

@@ -51,6 +51,8 @@ class SerialLink {
     uint32_t BaudRate() const { return settings_.baudRate; }
     int Write(std::string_view command, size_t& bytesSent);
     int Query(std::string_view command, std::span<char> reply, size_t& replyLength);
+    // How long a query waits for its reply (12 s unless set).
+    void SetReplyTimeout(uint32_t milliseconds) { timeout_ = milliseconds; }
 
     // Read-only views for diagnostics and tests.
     const LineSettings& Settings() const { return settings_; }

@@ -13,6 +13,7 @@
 #include "IniReader.h"
 #include "RunResult.h"
 #include "SerialLink.h"
+#include "SignalExit.h"
 
 namespace osprey {
 namespace {
@@ -318,6 +319,7 @@ class ConsoleUpdate {
 };
 
 int ConsoleUpdate::Run() {
+    SetDownloadPhase(DownloadPhase::kUntouched);
     if (!OpenUpdateFile() || !CheckFile()) {
         return 1;
     }
@@ -396,6 +398,7 @@ bool ConsoleUpdate::StartDownload() {
         TeePrintf("NOTE: During update please don't touch the buttons on the Front Panel!\n");
     }
     std::array<char, 48> command{};
+    NoteDownloadStarted();  // first: a signal in between warns rather than reassures
     WriteFormatted(link_, command, "dlo:start %s", startToken.data());
     WaitForReset(5);
     std::array<char, 200> status{};
@@ -422,6 +425,7 @@ bool ConsoleUpdate::RunPasses() {
 void ConsoleUpdate::Commit(const DownloadPass& pass) {
     std::array<char, 48> command{};
     WriteFormatted(link_, command, "dlo:comp %s", pass.FinalChecksum());
+    NoteCommitSent();
     WaitForReset(5);
 }
 

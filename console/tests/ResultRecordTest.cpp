@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -55,8 +56,10 @@ class ResultRecordTest : public ::testing::Test {
     }
 
     // One run against a fresh simulator; the result file named or not.
-    ProcessResult Run(const Case& c, bool record = true) {
-        std::vector<std::string> sim = {SIMULATOR_PATH, "--link", device_};
+    ProcessResult Run(const Case& c, bool record = true,
+                      const std::vector<std::string>& moreEnvironment = {}) {
+        std::vector<std::string> sim = {SIMULATOR_PATH, "--link", device_, "--transcript",
+                                        Transcript()};
         sim.insert(sim.end(), c.simulator.begin(), c.simulator.end());
         Simulator simulator(sim);
         std::vector<std::string> words = c.words;
@@ -65,7 +68,22 @@ class ResultRecordTest : public ::testing::Test {
             "OSPREY_PORTS=" + (dir_.Path() / "ports.ini").string(), "OSPREY_RESET_STEP_MS=1"};
         if (record)
             environment.push_back("OSPREY_RESULT=" + resultPath_);
+        environment.insert(environment.end(), moreEnvironment.begin(), moreEnvironment.end());
         return RunProcess(words, c.answers, environment, dir_.Path().string());
+    }
+
+    std::string Transcript() const { return (dir_.Path() / "transcript.txt").string(); }
+    std::string ErrorsPath() const { return (dir_.Path() / "errors.txt").string(); }
+    std::vector<std::string> Environment() const {
+        return {"OSPREY_PORTS=" + (dir_.Path() / "ports.ini").string(), "OSPREY_RESET_STEP_MS=1",
+                "OSPREY_RESULT=" + resultPath_};
+    }
+    std::vector<std::string> TranscriptLines() const {
+        std::ifstream in(Transcript());
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
     }
 
     // Every line of the result file, each parsed (a parse failure fails the test).
@@ -88,7 +106,7 @@ const std::string kIdn = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
 
 TEST_F(ResultRecordTest, EachOutcomeIsOneValidLineWithItsResultAndMessage) {
     const std::vector<Case> cases = {
-        {"updated", {}, {"/FUPDATE.INI", "/ACOM7"}, "y\n\n", "updated", 1, nullptr},
+        {"committed", {}, {"/FUPDATE.INI", "/ACOM7"}, "y\n\n", "committed", 1, nullptr},
         {"declined", {}, {"/FUPDATE.INI", "/ACOM7"}, "n\n\n", "declined", 0, nullptr},
         {"declined at the revision question",
          {"--idn", "Velmora,KR470A,SN1,1.05-0"},
@@ -151,7 +169,7 @@ TEST_F(ResultRecordTest, EachOutcomeIsOneValidLineWithItsResultAndMessage) {
 }
 
 TEST_F(ResultRecordTest, AnUpdateRecordsFileRevisionDeviceAndBothIdentifications) {
-    Run({"", {}, {"/FUPDATE.INI", "/ACOM7"}, "y\n\n", "", 0, nullptr});
+    Run({"", {}, {"/FUPDATE.INI", "/ACOM7"}, "y\n\n", "", 0, nullptr}, true, {"OSPREY_CONFIRM=1"});
     Run({"", {}, {"/FUPDATE.INI", "/ACOM9"}, "\n", "", 0, nullptr});
     std::vector<json> records = Records();
     ASSERT_EQ(records.size(), 2u);  // appended, one line a run
@@ -164,6 +182,55 @@ TEST_F(ResultRecordTest, AnUpdateRecordsFileRevisionDeviceAndBothIdentifications
     EXPECT_EQ(records[1]["device"], absent_);
     EXPECT_EQ(records[1]["idn_before"], nullptr);
     EXPECT_EQ(records[1]["idn_after"], nullptr);
+}
+
+// Nothing is sent after "dlo:comp" unless a confirming query is asked for, so
+// a plain record cannot know the new revision: it says committed.
+TEST_F(ResultRecordTest, ACommitIsRecordedAsCommittedWithNothingSentAfterIt) {
+    ProcessResult run = Run({"", {}, {"/FUPDATE.INI", "/ACOM7"}, "y\n\n", "", 0, nullptr});
+    std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "committed");
+    EXPECT_EQ(records[0]["idn_after"], nullptr);
+    ASSERT_FALSE(TranscriptLines().empty());
+    EXPECT_EQ(TranscriptLines().back().rfind("dlo:comp ", 0), 0u);
+    EXPECT_EQ(run.errors, "");
+}
+
+TEST_F(ResultRecordTest, AConfirmingQueryRecordsUpdatedOnlyWhenTheInstrumentMatchesTheFile) {
+    const Case c{"", {}, {"/FUPDATE.INI", "/ACOM7"}, "y\n\n", "", 0, nullptr};
+    ProcessResult confirmed = Run(c, true, {"OSPREY_CONFIRM=1"});
+    EXPECT_EQ(TranscriptLines().back(), "*IDN?");
+    EXPECT_EQ(confirmed.errors,
+              "Osprey: confirmed: the instrument identifies as "
+              "Velmora,KR470A,SN470001,1.05-2.10-0.9\n");
+
+    Case stale = c;
+    stale.simulator = {"--new-revision", "1.04"};
+    ProcessResult unconfirmed = Run(stale, true, {"OSPREY_CONFIRM=1"});
+    EXPECT_EQ(unconfirmed.errors,
+              "Osprey: the update is not confirmed: after the commit the instrument reports "
+              "revision 1.04, not the update's 1.05.\n");
+    Case silent = c;
+    silent.simulator = {"--hangup-on", "*IDN?@2"};  // no answer, and at once
+    ProcessResult unanswered = Run(silent, true, {"OSPREY_CONFIRM=1"});
+
+    std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0]["result"], "updated");
+    EXPECT_EQ(records[0]["message"], nullptr);
+    EXPECT_EQ(records[1]["result"], "unconfirmed");
+    EXPECT_EQ(records[1]["message"],
+              "after the commit the instrument reports revision 1.04, not the update's 1.05");
+    EXPECT_EQ(records[1]["idn_after"], "Velmora,KR470A,SN470001,1.04-2.10-0.9");
+    EXPECT_EQ(records[2]["result"], "unconfirmed");
+    EXPECT_EQ(records[2]["message"], "the instrument did not answer \"*IDN?\" after the commit");
+    EXPECT_EQ(records[2]["idn_after"], nullptr);
+    // The screen is the same whatever the query found, and as without it.
+    ProcessResult plain = Run(c, false);
+    EXPECT_EQ(confirmed.output, plain.output);
+    EXPECT_EQ(unconfirmed.output, plain.output);
+    EXPECT_EQ(unanswered.output, plain.output);
 }
 
 TEST_F(ResultRecordTest, AnyReplyBytesStillMakeValidJson) {
@@ -228,7 +295,6 @@ TEST_F(ResultRecordTest, EveryRunThatReadsItsOptionsAppendsExactlyOneLine) {
 // A result file that cannot take the line is refused before the port is
 // opened: a run whose result would be lost never starts.
 TEST_F(ResultRecordTest, AResultFileThatCannotBeAppendedIsRefusedBeforeThePort) {
-    const std::string transcript = (dir_.Path() / "transcript.txt").string();
     const std::string fifo = (dir_.Path() / "result.fifo").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::filesystem::create_symlink("nowhere.jsonl", dir_.Path() / "dangling.jsonl");
@@ -244,16 +310,14 @@ TEST_F(ResultRecordTest, AResultFileThatCannotBeAppendedIsRefusedBeforeThePort) 
         SCOPED_TRACE(path);
         resultPath_ = path;
         // No answers: a refused run reads none, and writing them could meet a closed pipe.
-        ProcessResult r =
-            Run({"", {"--transcript", transcript}, {"/FUPDATE.INI", "/ACOM7"}, "", "", 0, nullptr});
+        ProcessResult r = Run({"", {}, {"/FUPDATE.INI", "/ACOM7"}, "", "", 0, nullptr});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.output, "");
         EXPECT_NE(r.errors.find("Osprey: cannot append the result to OSPREY_RESULT=" + path),
                   std::string::npos)
             << r.errors;
         EXPECT_NE(r.errors.find("nothing was started."), std::string::npos) << r.errors;
-        std::ifstream sent(transcript);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sent), {}), "");
+        EXPECT_TRUE(TranscriptLines().empty());
     }
     EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "nowhere.jsonl"));
 }
@@ -277,6 +341,64 @@ TEST_F(ResultRecordTest, AnotherUsersLinkInAStickyFolderIsNeverFollowed) {
     EXPECT_NE(std::string(std::istreambuf_iterator<char>(again), {}).find("\"version\""),
               std::string::npos);
 }
+// Polls (10 ms at a time, 10 s at most) until `reached` holds.
+bool WaitUntil(const std::function<bool()>& reached) {
+    for (int tries = 0; tries < 1000; ++tries) {
+        if (reached())
+            return true;
+        poll(nullptr, 0, 10);
+    }
+    return reached();
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Osprey started with its input on a pipe the test keeps open, so it waits at
+// each prompt until the test writes the answer; stderr goes to a file.
+class SignalledRun {
+  public:
+    SignalledRun(const std::vector<std::string>& words, const std::vector<std::string>& environment,
+                 const std::string& folder, const std::string& errorsPath)
+        : errorsPath_(errorsPath) {
+        int in[2];
+        if (pipe(in) != 0)
+            return;
+        int out = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        int err = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        pid_ = testing::Spawn(words, environment, folder, in[0], out, err);
+        close(in[0]);
+        close(out);
+        close(err);
+        input_ = in[1];
+    }
+    ~SignalledRun() {
+        if (input_ >= 0)
+            close(input_);
+    }
+    void Type(const std::string& text) {
+        EXPECT_EQ(write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    void Signal(int signal) { kill(pid_, signal); }
+    // The exit status; closes the input first.
+    int Wait() {
+        close(input_);
+        input_ = -1;
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        return status;
+    }
+    std::string Errors() const { return FileText(errorsPath_); }
+
+  private:
+    std::string errorsPath_;
+    pid_t pid_ = -1;
+    int input_ = -1;
+};
 
 // A run ended by a signal after the download started still leaves its line,
 // so a script never reads the run before it as this one's result.
@@ -284,38 +406,80 @@ TEST_F(ResultRecordTest, AnInterruptedRunIsRecordedAsFailed) {
     const std::string transcript = (dir_.Path() / "transcript.txt").string();
     Simulator simulator(
         {SIMULATOR_PATH, "--link", device_, "--silent", "*STB?", "--transcript", transcript});
-    int in[2];
-    ASSERT_EQ(pipe(in), 0);
-    ASSERT_EQ(write(in[1], "y\n\n", 3), 3);
-    int out = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid_t pid = testing::Spawn({OSPREY_PATH, "/FUPDATE.INI", "/ACOM7"},
-                               {"OSPREY_PORTS=" + (dir_.Path() / "ports.ini").string(),
-                                "OSPREY_RESET_STEP_MS=1", "OSPREY_RESULT=" + resultPath_},
-                               dir_.Path().string(), in[0], out, out);
-    close(in[0]);
-    close(out);
+    SignalledRun run({OSPREY_PATH, "/FUPDATE.INI", "/ACOM7"}, Environment(), dir_.Path().string(),
+                     ErrorsPath());
+    run.Type("y\n");
     // Osprey now waits for the silent "*STB?" (bounded: 10 s at most here).
-    bool waiting = false;
-    for (int tries = 0; tries < 1000 && !waiting; ++tries) {
-        std::ifstream file(transcript);
-        std::stringstream text;
-        text << file.rdbuf();
-        waiting = text.str().find("*STB?") != std::string::npos;
-        if (!waiting)
-            poll(nullptr, 0, 10);
-    }
-    ASSERT_TRUE(waiting);
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(in[1]);
+    ASSERT_TRUE(WaitUntil([&] { return FileText(transcript).find("*STB?") != std::string::npos; }));
+    run.Signal(SIGINT);
+    int status = run.Wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
     std::vector<json> records = Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0]["result"], "failed");
     EXPECT_NE(records[0]["message"].get<std::string>().find("interrupted"), std::string::npos);
+    EXPECT_NE(records[0]["message"].get<std::string>().find("may now identify as a loader"),
+              std::string::npos);
     EXPECT_EQ(records[0]["idn_before"], kIdn);
     EXPECT_EQ(records[0]["device"], device_);
+    EXPECT_NE(run.Errors().find("may now identify as a loader"), std::string::npos);
+}
+
+// Ctrl-C at the last prompt of a committed update: what happened is said and
+// recorded, no warning about download mode.
+TEST_F(ResultRecordTest, CtrlCAtTheLastPromptAfterACommitSaysItWasCommitted) {
+    Simulator simulator({SIMULATOR_PATH, "--link", device_});
+    SignalledRun run({OSPREY_PATH, "/FUPDATE.INI", "/ACOM7"}, Environment(), dir_.Path().string(),
+                     ErrorsPath());
+    run.Type("y\n");
+    // The record is written just before "Press Enter to exit.".
+    ASSERT_TRUE(WaitUntil([&] { return !FileText(resultPath_).empty(); }));
+    run.Signal(SIGINT);
+    int status = run.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    EXPECT_EQ(run.Errors(),
+              "\nOsprey: interrupted (SIGINT). The port is released. The new firmware was "
+              "committed.\n");
+    std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "committed");
+}
+
+// Ctrl-C at the last question before "dlo:start": nothing was changed.
+TEST_F(ResultRecordTest, CtrlCBeforeTheDownloadStartedIsRecordedAsDeclined) {
+    Simulator simulator({SIMULATOR_PATH, "--link", device_, "--transcript", Transcript()});
+    SignalledRun run({OSPREY_PATH, "/FUPDATE.INI", "/ACOM7"}, Environment(), dir_.Path().string(),
+                     ErrorsPath());
+    ASSERT_TRUE(
+        WaitUntil([&] { return FileText(Transcript()).find("dlo:csum?") != std::string::npos; }));
+    run.Signal(SIGINT);
+    int status = run.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    EXPECT_EQ(run.Errors(),
+              "\nOsprey: interrupted (SIGINT). The port is released. The download had not "
+              "started: the instrument's firmware is unchanged.\n");
+    std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "declined");
+    EXPECT_EQ(records[0]["message"],
+              "interrupted by a signal before the download started; the instrument's firmware "
+              "is unchanged");
+    EXPECT_EQ(FileText(Transcript()).find("dlo:start"), std::string::npos);
+}
+
+// nohup: a hang-up the parent ignores stays ignored, and the run goes on.
+TEST_F(ResultRecordTest, AHangUpIgnoredByTheParentLeavesTheRunGoing) {
+    Simulator simulator({SIMULATOR_PATH, "--link", device_});
+    SignalledRun run(
+        {"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\"", OSPREY_PATH, "/FUPDATE.INI", "/ACOM7"},
+        Environment(), dir_.Path().string(), ErrorsPath());
+    run.Type("y\n");
+    ASSERT_TRUE(WaitUntil([&] { return !FileText(resultPath_).empty(); }));
+    run.Signal(SIGHUP);
+    run.Type("\n");
+    int status = run.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(run.Errors(), "");
 }
 
 }  // namespace

@@ -75,8 +75,10 @@ std::string SummaryTable(const std::vector<JobReport>& reports) {
     }
     for (const JobReport& report : reports) {
         if (report.mayBeInDownloadMode) {
-            table +=
-                Printable(report.address) + " may be left in download mode: update it again.\n";
+            table += Printable(report.address) +
+                     " may be left in download mode: the download was not committed, so it may "
+                     "now identify as a loader; run the same update again to recover it (if that "
+                     "reports a wrong start token, switch it off and on first).\n";
         }
     }
     return table;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "Confirmation.h"
 #include "ConsoleWindow.h"
 #include "GuardedIO.h"
 #include "RuntimeError.h"
@@ -55,6 +56,10 @@ void Classify(JobReport& report, int32_t result, const GuardedIO& io, const Cons
             if (result == kestrel::kUpdateCommitted) {
                 report.outcome = Outcome::kUpdated;
                 report.message.clear();
+            } else if (io.CurrentPhase() == Phase::kCommitted) {
+                report.outcome = Outcome::kUnconfirmed;
+                report.message =
+                    "committed, but no identification after the commit: " + report.message;
             } else if (io.CurrentPhase() != Phase::kIdle) {
                 report.outcome = Outcome::kFailed;
             } else {
@@ -83,6 +88,24 @@ void Classify(JobReport& report, int32_t result, const GuardedIO& io, const Cons
     }
 }
 
+// An update is only updated when the instrument comes back as the update
+// file promised; else it is unconfirmed, with the reason.
+void ConfirmIdentification(JobReport& report, const std::string& updateFile) {
+    std::optional<osprey::UpdatePromise> promise = osprey::ReadUpdatePromise(updateFile);
+    std::string failure =
+        promise ? osprey::ConfirmationFailure(report.identificationBefore.value_or(""),
+                                              report.identificationAfter, *promise)
+                : "the update file could not be read again to compare";
+    if (!failure.empty()) {
+        report.outcome = Outcome::kUnconfirmed;
+        report.message = failure;
+        // Its loader still answers: the commit did not take.
+        const std::string after = report.identificationAfter.value_or("");
+        const size_t model = after.find(',') + 1;
+        report.mayBeInDownloadMode = model > 0 && after.compare(model, 6, "loader") == 0;
+    }
+}
+
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -101,6 +124,8 @@ const char* OutcomeName(Outcome outcome) {
             return "refused";
         case Outcome::kFailed:
             return "failed";
+        case Outcome::kUnconfirmed:
+            return "unconfirmed";
         case Outcome::kStopped:
             break;
     }
@@ -169,8 +194,11 @@ JobReport RunJob(const PlanRow& row, size_t index, const JobContext& context) {
     int32_t result = kestrel::UpdateFirmware(path, io, window, window);
     Classify(report, result, io, window, context.policy.dryRun);
     report.identificationBefore = io.IdentificationBefore();
-    if (report.outcome == Outcome::kUpdated) {
+    if (report.outcome == Outcome::kUpdated || report.outcome == Outcome::kUnconfirmed) {
         report.identificationAfter = io.IdentificationAfter();
+    }
+    if (report.outcome == Outcome::kUpdated) {
+        ConfirmIdentification(report, row.updateFile);
     }
     report.passes = window.Passes();
     report.seconds = SecondsSince(start);

@@ -14,7 +14,9 @@
 namespace fleet {
 
 // updated and current count as success; ready is a dry run's success.
-enum class Outcome { kUpdated, kCurrent, kReady, kRefused, kFailed, kStopped };
+// unconfirmed: committed, but the instrument did not come back as the update
+// file promised (model, serial number, revision), or did not say.
+enum class Outcome { kUpdated, kCurrent, kReady, kRefused, kFailed, kStopped, kUnconfirmed };
 const char* OutcomeName(Outcome outcome);
 
 struct JobReport {

@@ -41,6 +41,11 @@ void CatchSignals(StopSignal& stop) {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        // What the parent ignores stays ignored: nohup, a background job's SIGINT.
+        struct sigaction inherited {};
+        if (sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+            continue;
+        }
         sigaction(number, &action, nullptr);
     }
     signal(SIGPIPE, SIG_IGN);  // a closed output must not end an update half-way

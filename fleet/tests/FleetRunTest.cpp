@@ -130,14 +130,18 @@ class FleetRunTest : public ::testing::Test {
         pid_t pid = -1;
         int out = -1;
     };
+    // `wrapper` goes in front of the command line (a shell that sets something up).
     Running StartUnderWay(const std::vector<std::string>& arguments,
-                          const std::vector<std::string>& environment) {
+                          const std::vector<std::string>& environment,
+                          std::vector<std::string> wrapper = {}) {
         int out[2] = {-1, -1};
         EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
         int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-        Running running{osprey::testing::Spawn(Fleet(arguments), environment, dir_.Path(), devNull,
-                                               out[1], devNull),
-                        out[0]};
+        std::vector<std::string> command = Fleet(arguments);
+        command.insert(command.begin(), wrapper.begin(), wrapper.end());
+        Running running{
+            osprey::testing::Spawn(command, environment, dir_.Path(), devNull, out[1], devNull),
+            out[0]};
         close(out[1]);
         close(devNull);
         std::string seen;
@@ -262,6 +266,20 @@ TEST_F(FleetRunTest, CtrlCStopsBetweenRecordsAndCommitsNothing) {
     EXPECT_TRUE(Has(LineWith(report, queued),
                     "\"result\":\"stopped\",\"message\":\"not started: stopped on request\""));
     EXPECT_TRUE(Lines(Transcript(1)).empty());  // the second was never opened
+}
+
+// nohup: a hang-up the parent ignores stays ignored, and the updates go on.
+TEST_F(FleetRunTest, AHangUpThatTheParentIgnoresLeavesTheUpdateGoing) {
+    input_.records = kr470::GenerateImage(400 * 32, 7, "KR470A 1.05");
+    update_ = dir_.Write("KR470A_105.INI", kr470::BuildUpdateFile(input_));
+    std::string address = Start(0, false, {"--reply-delay-ms", "1"});
+    Running running = StartUnderWay({"-f", update_, address}, Environment(),
+                                    {"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""});
+    kill(running.pid, SIGHUP);
+    const int status = WaitFor(running);
+    StopSimulators();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(Count(Lines(Transcript(0)), "dlo:comp"), 1);
 }
 
 TEST_F(FleetRunTest, SecondCtrlCEndsAtOnceButPutsTheSerialPortsBack) {

@@ -85,7 +85,9 @@ TEST(ReportTest, TableAlignsColumnsAndListsMessagesAndDownloadMode) {
               "0       0.0\n"
               "TCPIP0::127.0.0.1::5025::SOCKET: Record 4 Failes to load / Update file may be "
               "corrupt!\n"
-              "TCPIP0::127.0.0.1::5025::SOCKET may be left in download mode: update it again.\n");
+              "TCPIP0::127.0.0.1::5025::SOCKET may be left in download mode: the download was "
+              "not committed, so it may now identify as a loader; run the same update again to "
+              "recover it (if that reports a wrong start token, switch it off and on first).\n");
 }
 
 TEST(ReportTest, TableShowsNoControlBytesFromAnInstrument) {

@@ -11,6 +11,7 @@
 
 #include "Fakes.h"
 #include "GuardedIO.h"
+#include "Report.h"
 #include "SharedFolder.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
@@ -51,13 +52,16 @@ class OneInstrument : public kestrel::IOFactory {
   public:
     kr470::InstrumentOptions options;
     std::string kind = "TCPIP";
-    int stopAtRecord = 0;  // 0: never
+    std::map<std::string, std::deque<std::string>> replies;  // scripted replies
+    int stopAtRecord = 0;                                    // 0: never
     StopSignal* stop = nullptr;
     std::vector<std::string> sent;  // by the last instrument opened
 
     std::unique_ptr<kestrel::InstrumentIO> OpenInstrument(const std::string&) override {
         sent.clear();
-        return std::make_unique<StoppingIO>(options, kind, *stop, stopAtRecord, sent);
+        auto io = std::make_unique<StoppingIO>(options, kind, *stop, stopAtRecord, sent);
+        io->replies = replies;
+        return io;
     }
 };
 
@@ -122,6 +126,43 @@ TEST_F(UpdateJobTest, CleanUpdateIsReportedWithBothIdentificationsAndLogged) {
     EXPECT_NE(log.find("Firmware update completed successfully"), std::string::npos);
     EXPECT_NE(log.find("Result: updated"), std::string::npos);
     EXPECT_NE(progress_.str().find("\"state\":\"updated\""), std::string::npos);
+}
+
+TEST_F(UpdateJobTest, AnInstrumentBackAtTheOldRevisionIsUnconfirmedAndFailsTheRun) {
+    factory_.options.newRevision = "1.04";
+    JobReport report = Run();
+    EXPECT_TRUE(Committed());
+    EXPECT_EQ(report.outcome, Outcome::kUnconfirmed);
+    EXPECT_EQ(report.message,
+              "after the commit the instrument reports revision 1.04, not the update's 1.05");
+    EXPECT_EQ(report.identificationAfter, "Velmora,KR470A,SN470001,1.04-2.10-0.9");
+    EXPECT_FALSE(report.mayBeInDownloadMode);
+    EXPECT_EQ(ExitStatus({report}, false, false), kSomeNotDone);
+    EXPECT_NE(JsonObject(report).find("\"result\":\"unconfirmed\",\"message\":\"after the "
+                                      "commit the instrument reports revision 1.04"),
+              std::string::npos);
+    EXPECT_NE(Log(report).find("Result: unconfirmed (after the commit"), std::string::npos);
+}
+
+TEST_F(UpdateJobTest, ALoaderAnsweringAfterTheCommitMayStillBeInDownloadMode) {
+    factory_.replies["*IDN?"] = {"Velmora,KR470A,SN470001,1.04-2.10-0.9",
+                                 "Velmora,loader KR470A,SN470001,0.00-2.10-0.9"};
+    JobReport report = Run();
+    EXPECT_EQ(report.outcome, Outcome::kUnconfirmed);
+    EXPECT_EQ(report.message,
+              "after the commit the instrument identifies as model \"loader KR470A\", not the "
+              "update's \"KR470A\"");
+    EXPECT_TRUE(report.mayBeInDownloadMode);
+}
+
+TEST_F(UpdateJobTest, NoIdentificationAfterTheCommitIsUnconfirmedNotFailed) {
+    factory_.options.silentOn = {{"*IDN?", 2}};
+    JobReport report = Run();
+    EXPECT_TRUE(Committed());
+    EXPECT_EQ(report.outcome, Outcome::kUnconfirmed);
+    EXPECT_EQ(report.message.rfind("committed, but no identification after the commit: ", 0), 0u)
+        << report.message;
+    EXPECT_FALSE(report.mayBeInDownloadMode);
 }
 
 TEST_F(UpdateJobTest, RevisionQuestionsFollowThePolicy) {

@@ -36,20 +36,23 @@ std::string ShortForm(const std::string& head) {
     return found == kLongForms.end() ? head : found->second;
 }
 
-// Puts `revision` in front of the first '-' of the revisions field.
-std::string WithRevision(const std::string& identification, const std::string& revision,
-                         const std::string* model) {
+std::vector<std::string> SplitAtCommas(const std::string& text) {
     std::vector<std::string> fields;
     size_t start = 0;
     for (;;) {
-        size_t comma = identification.find(',', start);
-        fields.push_back(
-            identification.substr(start, comma == std::string::npos ? comma : comma - start));
+        size_t comma = text.find(',', start);
+        fields.push_back(text.substr(start, comma == std::string::npos ? comma : comma - start));
         if (comma == std::string::npos) {
-            break;
+            return fields;
         }
         start = comma + 1;
     }
+}
+
+// Puts `revision` in front of the first '-' of the revisions field.
+std::string WithRevision(const std::string& identification, const std::string& revision,
+                         const std::string* model) {
+    std::vector<std::string> fields = SplitAtCommas(identification);
     while (fields.size() < 4) {
         fields.push_back("");
     }
@@ -108,9 +111,14 @@ Response Instrument::Handle(const std::string& line) {
 Response Instrument::Dispatch(const std::string& head, const std::string& argument, bool isQuery) {
     Response r;
     if (head == "*IDN?") {
-        r.reply = identification_;
+        r.reply = state_ == State::kNormal ? identification_ : LoaderIdentification();
     } else if (head == "SYST:REM") {
         remote_ = true;
+        if (state_ == State::kDownload) {
+            Reset();  // a new session on the line: the old download is over
+        }
+    } else if (head == "*RST") {
+        Reset();
     } else if (head == "SYST:ERR?") {
         r.reply = PopError();
     } else if (head == "*CLS") {
@@ -118,7 +126,7 @@ Response Instrument::Dispatch(const std::string& head, const std::string& argume
     } else if (head == "*STB?") {
         r.reply = std::to_string(errors_.empty() ? 0 : 4);  // bit 2: error queue not empty
     } else if (head == "*OPC?") {
-        if (downloadMode_ && passOpen_) {
+        if (state_ == State::kDownload && passOpen_) {
             for (auto [it, end] = options_.errorsAfterPass.equal_range(pass_); it != end; ++it) {
                 QueueError(it->second);
             }
@@ -130,12 +138,7 @@ Response Instrument::Dispatch(const std::string& head, const std::string& argume
         passOpen_ = false;
         r.reply = StatReply();
     } else if (head == "DLO:START") {
-        if (Trim(argument) == installedChecksum_) {
-            downloadMode_ = true;
-            passOpen_ = false;
-        } else {
-            QueueError("-224,\"Illegal parameter value; wrong start token\"");
-        }
+        Start(std::string(Trim(argument)));
     } else if (head == "DLO" || head == "DLO?") {
         bool taken = TakeRecord(argument, isQuery);
         if (isQuery) {
@@ -158,8 +161,43 @@ std::string Instrument::PopError() {
     return error;
 }
 
+void Instrument::Reset() {
+    if (state_ == State::kNormal || (state_ == State::kDownload && options_.stuckInDownload)) {
+        return;
+    }
+    // The loader restarts with no valid image and a start token of its own.
+    state_ = State::kLoader;
+    errors_.clear();
+    passOpen_ = false;
+    lastRefused_.clear();
+    ++resets_;
+    std::string number = std::to_string(4700 + resets_);
+    startToken_ = std::string(number.size() < 7 ? 7 - number.size() : 0, '0') + number;
+}
+
+// Refused at once, before any record: the error is queued and the state kept.
+void Instrument::Start(const std::string& token) {
+    const std::string& expected = state_ == State::kNormal ? installedChecksum_ : startToken_;
+    if (state_ == State::kDownload || token != expected) {
+        QueueError("-224,\"Illegal parameter value; wrong start token\"");
+        return;
+    }
+    state_ = State::kDownload;
+    passOpen_ = false;
+    lastRefused_.clear();
+}
+
+std::string Instrument::LoaderIdentification() const {
+    std::vector<std::string> fields = SplitAtCommas(identification_);
+    if (fields.size() > 1 && Upper(fields[1]).starts_with("LOADER")) {
+        return identification_;  // it came as a loader instrument
+    }
+    std::string model = "loader " + (fields.size() > 1 ? fields[1] : std::string());
+    return WithRevision(identification_, "0.00", &model);
+}
+
 bool Instrument::TakeRecord(const std::string& argument, bool isQuery) {
-    if (!downloadMode_) {
+    if (state_ != State::kDownload) {
         QueueError("-221,\"Settings conflict; not in download mode\"");
         return false;
     }
@@ -210,8 +248,11 @@ bool Instrument::TakeRecord(const std::string& argument, bool isQuery) {
 }
 
 std::string Instrument::ChecksumReply() const {
-    if (!downloadMode_) {
+    if (state_ == State::kNormal) {
         return installedChecksum_;
+    }
+    if (state_ == State::kLoader) {
+        return startToken_;
     }
     uint32_t value = passChecksum_.Value();
     if (std::find(options_.badChecksumPasses.begin(), options_.badChecksumPasses.end(), pass_) !=
@@ -230,7 +271,7 @@ std::string Instrument::StatReply() const {
 }
 
 void Instrument::Commit(const std::string& argument) {
-    if (!downloadMode_ || argument.empty() ||
+    if (state_ != State::kDownload || argument.empty() ||
         std::strtoll(argument.c_str(), nullptr, 10) !=
             static_cast<long long>(passChecksum_.Value()) ||
         passDataRecords_ != ExpectedRecords()) {
@@ -247,7 +288,7 @@ void Instrument::Commit(const std::string& argument) {
                             : std::string();
     identification_ = WithRevision(identification_, revision, model.empty() ? nullptr : &model);
     installedChecksum_ = std::to_string(passChecksum_.Value());
-    downloadMode_ = false;
+    state_ = State::kNormal;
     ++commits_;
 }
 

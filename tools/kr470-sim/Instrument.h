@@ -1,6 +1,15 @@
 // The simulated KR470A: the command dialogue of a real instrument, with
 // faults that tests and rehearsals switch on from the command line. It knows
-// nothing of the line it sits on; the program feeds it one line at a time.
+// nothing of the line it sits on; the program feeds it one line at a time
+// and calls Reset for a new connection.
+//
+// Its states: normal firmware; download mode (after "dlo:start" with the
+// right start token, until "dlo:comp"), which its loader runs, so "*IDN?"
+// then names the loader; and loader firmware, where a download that was
+// interrupted leaves it at the next reset ("*RST", "SYST:REM" or a new
+// connection): the old image is gone, "*IDN?" gives a model beginning with
+// "loader" and "dlo:csum?" a fresh start token. A committed download is
+// normal firmware again, at the new revision.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +47,7 @@ struct InstrumentOptions {
     std::vector<Trigger> silentOn;                    // commands left unanswered
     std::vector<Trigger> hangUpOn;                    // commands on which the line drops
     int hangUpAfterRecords = 0;                       // 0: never
+    bool stuckInDownload = false;  // a reset leaves download mode and its pass as they were
 };
 
 struct Response {
@@ -51,15 +61,22 @@ class Instrument {
 
     Response Handle(const std::string& line);
 
+    // The instrument restarts: a new connection, "*RST", or "SYST:REM" in
+    // download mode. Download mode falls back to the loader (unless stuck).
+    void Reset();
+
     // What tests and the demo look at afterwards.
     bool Committed() const { return commits_ > 0; }
-    bool InDownloadMode() const { return downloadMode_; }
+    bool InDownloadMode() const { return state_ == State::kDownload; }
+    bool InLoader() const { return state_ == State::kLoader; }
     int Passes() const { return pass_; }
     const std::string& Identification() const { return identification_; }
     uint32_t PassChecksum() const { return passChecksum_.Value(); }
     int RecordsReceived() const { return recordsTotal_; }
 
   private:
+    enum class State { kNormal, kLoader, kDownload };
+
     Response Dispatch(const std::string& head, const std::string& argument, bool isQuery);
     bool Matches(const std::vector<Trigger>& triggers, const std::string& head) const;
     std::string PopError();
@@ -71,6 +88,8 @@ class Instrument {
     // The S5 count of the image, unless the command line says otherwise.
     int32_t ExpectedRecords() const;
     void Commit(const std::string& argument);
+    void Start(const std::string& token);
+    std::string LoaderIdentification() const;
 
     InstrumentOptions options_;
     std::string identification_;
@@ -78,7 +97,9 @@ class Instrument {
     std::map<std::string, int> seen_;  // occurrences of each command head
     std::string installedChecksum_;
     bool remote_ = false;
-    bool downloadMode_ = false;
+    State state_ = State::kNormal;
+    std::string startToken_;  // the loader's, handed out by "dlo:csum?"
+    int resets_ = 0;
     bool passOpen_ = false;
     int pass_ = 0;
     int lineInPass_ = 0;

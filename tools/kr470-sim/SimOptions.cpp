@@ -47,6 +47,11 @@ constexpr const char* kUsage =
     "      --expect N             dlo:stat? field 1, the expected record count\n"
     "                             (default: the image's S5 count, else what the pass received)\n"
     "\n"
+    "A download interrupted before \"dlo:comp\" leaves no valid image: at the next reset\n"
+    "(\"*RST\", \"SYST:REM\", a new TCP connection or VXI-11 link) *IDN? names a loader\n"
+    "(\"loader KR470A\", revision 0.00) and dlo:csum? gives a fresh start token for\n"
+    "dlo:start.\n"
+    "\n"
     "Faults (lines are counted from 1 within each pass; all repeatable):\n"
     "      --refuse LINE[:TIMES]  refuse that record TIMES times (default 1)\n"
     "      --drop LINE[:TIMES]    lose that line on the wire TIMES times (default 1)\n"
@@ -56,6 +61,9 @@ constexpr const char* kUsage =
     "      --silent CMD[@N]       leave CMD unanswered (only its N-th occurrence with @N)\n"
     "      --hangup-on CMD[@N]    drop the line on CMD (only its N-th occurrence with @N)\n"
     "      --hangup-after-records N  drop the line after N records\n"
+    "      --stuck-in-download    stay in download mode through a reset (\"*RST\",\n"
+    "                             \"SYST:REM\" or a new connection) instead of coming\n"
+    "                             back as a loader instrument\n"
     "      --mute-on CMD[@N]      VXI-11: after CMD (its N-th occurrence with @N) answer\n"
     "                             no call at all, keeping the connection open\n"
     "\n"
@@ -81,6 +89,7 @@ enum LongOnly {
     kMaxRecvSize,
     kMuteOn,
     kEndWithoutLf,
+    kStuckInDownload,
 };
 
 constexpr option kOptions[] = {
@@ -112,6 +121,7 @@ constexpr option kOptions[] = {
     {"max-recv-size", required_argument, nullptr, kMaxRecvSize},
     {"mute-on", required_argument, nullptr, kMuteOn},
     {"end-without-lf", no_argument, nullptr, kEndWithoutLf},
+    {"stuck-in-download", no_argument, nullptr, kStuckInDownload},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -183,6 +193,9 @@ bool TakeFaultOption(int option, const std::string& value, InstrumentOptions& o)
             return true;
         case kHangUpOn:
             o.hangUpOn.push_back(MakeTrigger(value));
+            return true;
+        case kStuckInDownload:
+            o.stuckInDownload = true;
             return true;
         case kHangUpAfterRecords:
             o.hangUpAfterRecords = Number(value);

@@ -81,6 +81,8 @@ Vxi11Core::Answer Vxi11Core::CreateLink(uint32_t xid, std::string_view arguments
             rpc::AcceptedReply(xid, rpc::kAcceptSuccess, Results({kDeviceNotAccessible, 0, 0, 0}))};
     const int32_t link = nextLink_++;
     links_.insert(link);
+    if (onNewLink_)
+        onNewLink_();
     const auto maxRecv = static_cast<int32_t>(options_.maxRecvSize);
     return {rpc::AcceptedReply(xid, rpc::kAcceptSuccess, Results({kNoError, link, 0, maxRecv}))};
 }

@@ -43,6 +43,8 @@ class Vxi11Core {
     };
     // Answers one call record of the core channel.
     Answer Handle(std::string_view call);
+    // Told of each link created: a new session with the instrument.
+    void OnNewLink(std::function<void()> onNewLink) { onNewLink_ = std::move(onNewLink); }
 
   private:
     Answer CreateLink(uint32_t xid, std::string_view arguments);
@@ -55,6 +57,7 @@ class Vxi11Core {
 
     const Vxi11Options& options_;
     LineHandler handler_;
+    std::function<void()> onNewLink_;
     std::set<int32_t> links_;
     int32_t nextLink_ = 1;
     std::string input_;                // written bytes not yet a whole line

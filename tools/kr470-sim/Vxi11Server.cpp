@@ -55,8 +55,11 @@ bool SendAll(int fd, const std::string& bytes) {
 
 class Server {
   public:
-    Server(const Vxi11Options& options, const LineHandler& handler)
-        : options_(options), core_(options, handler) {}
+    Server(const Vxi11Options& options, const LineHandler& handler,
+           const std::function<void()>& onNewLink)
+        : options_(options), core_(options, handler) {
+        core_.OnNewLink(onNewLink);
+    }
     ~Server() {
         for (int fd : {coreListener_, mapperListener_, mapperDatagram_})
             if (fd >= 0)
@@ -256,8 +259,8 @@ class Server {
 }  // namespace
 
 int ServeVxi11(const Vxi11Options& options, const LineHandler& handler,
-               const volatile std::sig_atomic_t& stop) {
-    Server server(options, handler);
+               const volatile std::sig_atomic_t& stop, const std::function<void()>& onNewLink) {
+    Server server(options, handler, onNewLink);
     if (!server.Listen())
         return 1;
     server.Run(stop);

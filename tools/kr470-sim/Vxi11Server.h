@@ -4,6 +4,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 
 #include "Vxi11Core.h"
 
@@ -11,8 +12,9 @@ namespace kr470 {
 
 // Prints "vxi11 PORT" (with " portmapper" when port 111 is served) as the
 // first line of standard output, then serves until `stop` is set or the
-// instrument drops the line. Returns the exit status.
+// instrument drops the line; `onNewLink` is told of each link created.
+// Returns the exit status.
 int ServeVxi11(const Vxi11Options& options, const LineHandler& handler,
-               const volatile std::sig_atomic_t& stop);
+               const volatile std::sig_atomic_t& stop, const std::function<void()>& onNewLink = {});
 
 }  // namespace kr470

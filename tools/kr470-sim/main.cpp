@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Instrument.h"
+#include "LineInput.h"
 #include "LoopbackSocket.h"
 #include "PlusPlusFace.h"
 #include "SimOptions.h"
@@ -200,18 +201,21 @@ kr470::Response Answer(const std::string& line, kr470::Instrument& instrument,
 }
 
 // Lines of the plain face: each one straight to the instrument.
-FaceOutput PlainLines(std::string& pending, std::string_view bytes, const DeliverLine& deliver) {
+FaceOutput PlainLines(kr470::LineInput& input, std::string_view bytes, const DeliverLine& deliver) {
     FaceOutput out;
-    pending.append(bytes);
-    size_t lf;
-    while (!out.hangUp && (lf = pending.find('\n')) != std::string::npos) {
-        std::string line = pending.substr(0, lf);
-        pending.erase(0, lf + 1);
+    const auto now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
+    for (const std::string& line : input.Feed(bytes, now.count())) {
+        if (out.hangUp)
+            break;
         kr470::Response response = deliver(line);
         out.hangUp = response.hangUp;
         if (response.reply && !response.hangUp)
             out.toHost += *response.reply + "\n";
     }
+    if (!input.Dropped().empty())
+        std::fprintf(stderr, "kr470-sim: dropped an unfinished line left idle: %.40s\n",
+                     input.Dropped().c_str());
     return out;
 }
 
@@ -224,7 +228,7 @@ bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
         return Answer(line, instrument, settings, stats, transcript);
     };
     kr470::PlusPlusFace controller(settings.gpib, deliver);
-    std::string pending;
+    kr470::LineInput input;
     std::string chunk(pacer.Chunk(), '\0');
     while (!stopRequested) {
         pollfd pfd{fd, POLLIN, 0};
@@ -239,7 +243,7 @@ bool Serve(int fd, kr470::Instrument& instrument, const Settings& settings,
         pacer.Account(static_cast<size_t>(n));
         std::string_view bytes(chunk.data(), static_cast<size_t>(n));
         FaceOutput out =
-            settings.gpib.enabled ? controller.Feed(bytes) : PlainLines(pending, bytes, deliver);
+            settings.gpib.enabled ? controller.Feed(bytes) : PlainLines(input, bytes, deliver);
         if (!out.toHost.empty()) {
             pacer.Account(out.toHost.size());
             if (!WriteAll(fd, out.toHost))
@@ -284,7 +288,7 @@ int main(int argc, char** argv) {
             [&](const std::string& line) {
                 return Answer(line, instrument, settings, stats, transcript);
             },
-            stopRequested);
+            stopRequested, [&] { instrument.Reset(); });  // a new link: a new session
     }
 
     if (settings.tcpPort >= 0) {
@@ -294,6 +298,7 @@ int main(int argc, char** argv) {
             announce = false;
             if (client < 0)
                 return 0;
+            instrument.Reset();  // a new connection restarts the session
             bool lineUp = Serve(client, instrument, settings, transcript);
             close(client);
             if (!lineUp || stopRequested)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Instrument.h"
+#include "LineInput.h"
 #include "SRecord.h"
 #include "UpdateFileBuilder.h"
 
@@ -46,6 +47,92 @@ TEST(Instrument, RunsTheDownloadDialogueAndCommitsTheNewRevision) {
     instrument.Handle("dlo:comp " + checksum);
     EXPECT_TRUE(instrument.Committed());
     EXPECT_EQ(instrument.Handle("*IDN?").reply, "Velmora,KR470A,SN470001,2.00-2.10-0.9");
+}
+
+// Enters download mode and sends the first `records` lines of `image`.
+void StartAndSend(Instrument& instrument, const std::vector<std::string>& image, size_t records) {
+    std::string token = *instrument.Handle("dlo:csum?").reply;
+    instrument.Handle("dlo:start " + token);
+    ASSERT_TRUE(instrument.InDownloadMode());
+    instrument.Handle("dlo:stat?");
+    for (size_t i = 0; i < records; ++i) {
+        instrument.Handle("dlo \"" + image[i] + "\" ");
+    }
+}
+
+TEST(Instrument, AnInterruptedDownloadComesBackAsALoaderWithAFreshStartToken) {
+    const std::vector<std::string> image = GenerateImage(64, 1, "KR470A 1.05");
+    for (const char* reset : {"*RST", "SYST:REM", "a new connection"}) {
+        SCOPED_TRACE(reset);
+        Instrument instrument({});
+        StartAndSend(instrument, image, 3);
+        // In download mode the loader runs: it says so, and a second start is refused.
+        EXPECT_EQ(instrument.Handle("*IDN?").reply, "Velmora,loader KR470A,SN470001,0.00-2.10-0.9");
+        if (std::string(reset) == "a new connection") {
+            instrument.Reset();
+        } else {
+            instrument.Handle(reset);
+        }
+        EXPECT_TRUE(instrument.InLoader());
+        EXPECT_EQ(instrument.Handle("*IDN?").reply, "Velmora,loader KR470A,SN470001,0.00-2.10-0.9");
+        std::string token = *instrument.Handle("dlo:csum?").reply;
+        EXPECT_EQ(token, "0004701");
+        // A wrong token is refused at once: queued before any record is sent.
+        instrument.Handle("dlo:start 0012345");
+        EXPECT_FALSE(instrument.InDownloadMode());
+        EXPECT_EQ(instrument.Handle("SYST:ERR?").reply->substr(0, 4), "-224");
+        instrument.Handle("dlo:start " + token);
+        ASSERT_TRUE(instrument.InDownloadMode());
+        EXPECT_EQ(instrument.Handle("SYST:ERR?").reply, "+0,\"No error\"");
+        instrument.Handle("dlo:stat?");
+        for (const std::string& line : image) {
+            instrument.Handle("dlo \"" + line + "\" ");
+        }
+        instrument.Handle("dlo:comp " + *instrument.Handle("dlo:csum?").reply);
+        EXPECT_TRUE(instrument.Committed());
+        EXPECT_EQ(instrument.Handle("*IDN?").reply, "Velmora,KR470A,SN470001,1.05-2.10-0.9");
+    }
+}
+
+TEST(Instrument, AResetOutsideADownloadChangesNothingButALoadersToken) {
+    Instrument instrument({});
+    instrument.Reset();
+    instrument.Handle("*RST");
+    EXPECT_EQ(instrument.Handle("*IDN?").reply, "Velmora,KR470A,SN470001,1.04-2.10-0.9");
+    EXPECT_EQ(instrument.Handle("dlo:csum?").reply, "0012345");
+    StartAndSend(instrument, GenerateImage(64, 1, "KR470A 1.05"), 1);
+    instrument.Reset();
+    std::string first = *instrument.Handle("dlo:csum?").reply;
+    instrument.Reset();
+    EXPECT_NE(instrument.Handle("dlo:csum?").reply, first);
+    EXPECT_TRUE(instrument.InLoader());
+}
+
+TEST(Instrument, StuckInDownloadKeepsItsPassThroughAResetAndRefusesANewStart) {
+    InstrumentOptions options;
+    options.stuckInDownload = true;
+    Instrument instrument(options);
+    StartAndSend(instrument, GenerateImage(64, 1, "KR470A 1.05"), 2);
+    instrument.Reset();
+    instrument.Handle("SYST:REM");
+    EXPECT_TRUE(instrument.InDownloadMode());
+    std::string running = *instrument.Handle("dlo:csum?").reply;
+    EXPECT_NE(running, "0012345");
+    instrument.Handle("dlo:start " + running);
+    EXPECT_EQ(instrument.Handle("SYST:ERR?").reply->substr(0, 4), "-224");
+}
+
+TEST(LineInput, LinesCompleteAcrossPiecesAndAStaleUnfinishedLineIsDropped) {
+    LineInput input(1000);
+    EXPECT_TRUE(input.Feed("dlo \"S1", 0).empty());
+    EXPECT_EQ(input.Feed("23\"\n*IDN?\nSYST", 900),
+              (std::vector<std::string>{"dlo \"S123\"", "*IDN?"}));
+    EXPECT_EQ(input.Feed(":ERR?\n", 1900), std::vector<std::string>{"SYST:ERR?"});
+    EXPECT_EQ(input.Dropped(), "");
+    // An update cut off in mid-record, and the next session much later.
+    EXPECT_TRUE(input.Feed("dlo \"S3250004C2", 2000).empty());
+    EXPECT_EQ(input.Feed("SYST:REM\n", 3001), std::vector<std::string>{"SYST:REM"});
+    EXPECT_EQ(input.Dropped(), "dlo \"S3250004C2");
 }
 
 TEST(Instrument, SilenceAndHangUpFollowTheirOccurrence) {

@@ -182,6 +182,17 @@ TEST_F(Vxi11CoreTest, LinksOnlyToItsDeviceNameAndAnnouncesItsLargestWrite) {
         std::vector<int32_t>{4});
 }
 
+// Each link is a new session: the instrument is told (it may have been left
+// in download mode by the session before).
+TEST_F(Vxi11CoreTest, EachLinkCreatedIsToldAsANewSessionARefusedOneIsNot) {
+    int sessions = 0;
+    core_->OnNewLink([&] { ++sessions; });
+    Link();
+    Link();
+    EXPECT_EQ(Link("inst1"), -3);
+    EXPECT_EQ(sessions, 2);
+}
+
 TEST_F(Vxi11CoreTest, WritesFeedWholeLinesAndReadsServeRepliesInRequestedPieces) {
     int32_t link = Link();
     EXPECT_EQ(Read(Write(link, "*ID").reply, 2).words, (std::vector<int32_t>{0, 3}));

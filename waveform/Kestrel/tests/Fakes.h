@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -163,5 +164,72 @@ class SimulatedIO : public InstrumentIO {
     std::optional<std::string> pending_;
     bool hungUp_ = false;
 };
+
+// A connection to a simulated instrument that outlives it: opening one is a
+// new connection, which the instrument sees as a reset. After `cutAfter`
+// commands the connection is gone; `onCommand` is told the count of each
+// command sent.
+class ConnectionIO : public InstrumentIO {
+  public:
+    static constexpr size_t kNoCut = std::numeric_limits<size_t>::max();
+
+    ConnectionIO(kr470::Instrument& instrument, size_t cutAfter = kNoCut)
+        : instrument_(instrument), cutAfter_(cutAfter) {
+        instrument_.Reset();
+    }
+    std::vector<std::string> sent;
+    std::function<void(size_t)> onCommand;
+
+    std::string GetAddress() override { return "TCPIP0::127.0.0.1::5025::SOCKET"; }
+    void ReadReply(std::string& reply, const std::string&) override { reply = Take(); }
+    void ReadReply(std::vector<std::string>& fields, const std::string&) override {
+        fields = CommaFields(Take());
+    }
+    std::string GetInterfaceKind() override { return "TCPIP"; }
+    void SendCommand(const std::string& command) override {
+        if (sent.size() >= cutAfter_)
+            throw RuntimeError(440, "I/O error: the connection was closed");
+        sent.push_back(command);
+        pending_ = instrument_.Handle(command).reply;
+        if (onCommand)
+            onCommand(sent.size());
+    }
+    std::string SendQuery(const std::string& query) override {
+        SendCommand(query);
+        return Take();
+    }
+    void SetTimeout(int32_t) override {}
+
+  private:
+    std::string Take() {
+        if (!pending_)
+            throw RuntimeError(440, "Timeout expired before operation completed");
+        std::string reply = *pending_;
+        pending_.reset();
+        return reply;
+    }
+    kr470::Instrument& instrument_;
+    size_t cutAfter_;
+    std::optional<std::string> pending_;
+};
+
+// The dialogue of a loader instrument's update over a socket: the loader's
+// start token, one clean pass of `records` up to the S7 line sent with
+// `word`, the commit with `sum`.
+inline std::vector<std::string> LoaderDialogue(const std::string& token,
+                                               const std::vector<std::string>& records,
+                                               const std::string& word, const std::string& sum) {
+    std::vector<std::string> lines = {"*IDN?", "*OPC?",     "SYSTem:ERRor?",
+                                      "*CLS",  "dlo:csum?", "dlo:start " + token,
+                                      "*OPC?", "dlo:stat?"};
+    for (const std::string& record : records) {
+        lines.push_back(word + " \"" + record + "\" ");
+        if (record.rfind("S7", 0) == 0)
+            break;
+    }
+    lines.insert(lines.end(), {"*OPC?", "SYST:ERR?", "dlo:csum?", "dlo:stat?", "dlo:comp " + sum,
+                               "*OPC?", "*IDN?"});
+    return lines;
+}
 
 }  // namespace kestrel::testing

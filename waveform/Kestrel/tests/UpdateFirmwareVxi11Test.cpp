@@ -59,6 +59,63 @@ TEST_F(UpdateFirmwareVxi11Test, NormalUpdateSendsTheSameDialogueAsOverASocket) {
               "Firmware update completed successfully\r\nVelmora,KR470A,SN470001,1.05-2.10-0.9");
 }
 
+// The I/O object of an update whose connection goes after `cutAfter`
+// commands; released afterwards, as the window releases it.
+class CutConnection : public InstrumentIO {
+  public:
+    CutConnection(std::unique_ptr<InstrumentIO> inner, size_t cutAfter)
+        : inner_(std::move(inner)), left_(cutAfter) {}
+    std::string GetAddress() override { return inner_->GetAddress(); }
+    void ReadReply(std::string& reply, const std::string& format) override {
+        inner_->ReadReply(reply, format);
+    }
+    void ReadReply(std::vector<std::string>& fields, const std::string& format) override {
+        inner_->ReadReply(fields, format);
+    }
+    std::string GetInterfaceKind() override { return inner_->GetInterfaceKind(); }
+    void SendCommand(const std::string& command) override {
+        Count();
+        inner_->SendCommand(command);
+    }
+    std::string SendQuery(const std::string& query) override {
+        Count();
+        return inner_->SendQuery(query);
+    }
+    void SetTimeout(int32_t milliseconds) override { inner_->SetTimeout(milliseconds); }
+
+  private:
+    void Count() {
+        if (left_ == 0)
+            throw RuntimeError(440, "I/O error: the connection was closed");
+        --left_;
+    }
+    std::unique_ptr<InstrumentIO> inner_;
+    size_t left_;
+};
+
+// A new link is a new session: an instrument left in download mode comes
+// back as a loader, and the same update again commits it the loader's way.
+TEST_F(UpdateFirmwareVxi11Test, AnUpdateCutOffInTheDownloadCommitsOnTheNextLinkAsALoader) {
+    std::unique_ptr<Simulator> simulator = StartLanFace();
+    StrictChecking = 0;
+    const size_t cut = 20;  // "dlo:start" and 11 records
+    {
+        CutConnection connection(CreateIOFactory()->OpenInstrument(kAddress), cut);
+        EXPECT_EQ(UpdateFirmware(path_, connection, progress_, window_), kUpdateRunTimeError);
+    }
+    window_ = testing::FakeWindow();
+    ASSERT_EQ(Update(kAddress), kUpdateCommitted);
+    simulator->Stop();
+    std::vector<std::string> lines = TranscriptLines();
+    ASSERT_GT(lines.size(), cut);
+    EXPECT_EQ(lines[5].rfind("dlo:start ", 0), 0u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + cut, lines.end()),
+              testing::LoaderDialogue("0004701", input_.records, "dlo", PassChecksum()));
+    EXPECT_EQ(window_.lines[1], "Loader firmware running ...");
+    EXPECT_EQ(window_.boxes.back().text,
+              "Firmware update completed successfully\r\nVelmora,KR470A,SN470001,1.05-2.10-0.9");
+}
+
 TEST_F(UpdateFirmwareVxi11Test, StrictUpdateQueriesEveryRecordAndResendsARefusedOne) {
     std::unique_ptr<Simulator> simulator = StartLanFace({"--refuse", "4", "--max-recv-size", "32"});
     StrictChecking = 1;
