@@ -63,6 +63,13 @@ int OpenRegularFile(const std::string& path, uint64_t maxBytes, std::string& pro
     return -1;
 }
 
+bool IsNullDevice(const std::string& path) {
+    struct stat file {};
+    struct stat null {};
+    return ::stat(path.c_str(), &file) == 0 && S_ISCHR(file.st_mode) &&
+           ::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) && file.st_rdev == null.st_rdev;
+}
+
 ReadStatus ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& text,
                            std::string& problem) {
     text.clear();

@@ -31,4 +31,8 @@ int OpenRegularFile(const std::string& path, uint64_t maxBytes, std::string& pro
 ReadStatus ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& text,
                            std::string& problem);
 
+// True when `path` is the null device (/dev/null or a link to it): a file
+// that is always empty, which a caller may take as "no file".
+bool IsNullDevice(const std::string& path);
+
 }  // namespace fileio

@@ -8,8 +8,9 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   clang libclang-rt-14-dev valgrind xvfb xauth
   # the Debian package and its test: manual pages, lintian, shlibs, man -l
   scdoc lintian dpkg-dev file man-db pkg-config
-  # the port finder's libudev, the result record test's JSON parser
-  libudev-dev nlohmann-json3-dev
+  # the port finder's libudev, the result record test's JSON parser, objcopy for the
+  # tests' S-record images
+  libudev-dev nlohmann-json3-dev binutils
   # the VXI-11 client: the RPC library and rpcgen
   libtirpc-dev rpcsvc-proto
   # Osprey for Windows: the cross compiler, and Wine to run it (scripts/windows.sh)

@@ -136,6 +136,16 @@ run_case strict 'y\n\n' --refuse 4:2 -- /C /L /FKR470A_105.INI "$address"
 run_case declined 'n\n\n' -- /FKR470A_105.INI "$address"
 run_case bad-checksum 'y\nn\n\n' --bad-checksum-pass 1 -- /FKR470A_105.INI "$address"
 run_case silent '\n' --silent '*IDN?' -- /FKR470A_105.INI "$address"
+# Settings are judged alike: the profile's bare rate (the ports file's on
+# Linux, win.ini's "ports" section under Wine) and a rate of 0.
+printf 'settings = 19200\n' >>"$work/ports.ini"
+printf '[ports]\r\n\\\\.\\COM5=19200\r\n' >>"$WINEPREFIX/drive_c/windows/win.ini"
+run_case profile-rate 'n\n\n' -- /FKR470A_105.INI /ACOM5::Handshake=RTS_CTS
+grep -q 'about 30 minutes' "$work/profile-rate.native.out" ||
+  fail "profile-rate: the native run did not start at 19200 baud"
+run_case baud-zero '\n' -- /FKR470A_105.INI "/ACOM5::Baud=0,Handshake=RTS_CTS"
+grep -q 'I/O Parameter error occurred!' "$work/baud-zero.native.out" ||
+  fail "baud-zero: the native run took a rate of 0"
 
 echo "Windows part: $((SECONDS - started)) s"
 ((failures == 0)) || {

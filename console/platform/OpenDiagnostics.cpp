@@ -24,6 +24,10 @@ std::string DeviceGroup(const std::string& device) {
 }
 
 std::string Hint(int portNumber, const std::string& device, const serialio::OpenFailure& why) {
+    if (why.lockRefused) {
+        return "no lock file could be made in the folder KR470_LOCK_DIR names (see above); "
+               "make it a folder you may write in, or unset KR470_LOCK_DIR.";
+    }
     switch (why.error) {
         case EACCES:
         case EPERM:

@@ -6,7 +6,7 @@
 //   settings = 57600,N,8,1
 //
 // It is named by OSPREY_PORTS, else ${XDG_CONFIG_HOME:-~/.config}/osprey/ports.ini,
-// and may be absent.
+// and may be absent; the null device is no file either.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,5 @@
 #include "WinDcb.h"
 
-#include <string>
-
 namespace osprey {
 
 void ToDcb(const LineSettings& s, DCB& dcb) {
@@ -64,19 +62,6 @@ LineSettings FromDcb(const DCB& dcb) {
 bool SameFraming(const DCB& asked, const DCB& taken) {
     return asked.BaudRate == taken.BaudRate && asked.ByteSize == taken.ByteSize &&
            asked.Parity == taken.Parity && asked.StopBits == taken.StopBits;
-}
-
-// The system's own parser of mode texts, over the settings as they are, so
-// parts the text leaves out stay as they were.
-bool BuildLineSettings(std::string_view text, LineSettings& settings) {
-    DCB dcb{};
-    ToDcb(settings, dcb);
-    std::string terminated(text);
-    if (!BuildCommDCBA(terminated.c_str(), &dcb)) {
-        return false;
-    }
-    settings = FromDcb(dcb);
-    return true;
 }
 
 }  // namespace osprey

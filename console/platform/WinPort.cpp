@@ -105,6 +105,10 @@ bool WinPort::SetupQueues(uint32_t inputBytes, uint32_t outputBytes) {
 // Applies the settings and reads them back: what the driver quietly changed
 // counts as refused, and the settings before are put back.
 bool WinPort::ApplySettings(const LineSettings& settings) {
+    if (!IsSettableBaudRate(settings.baudRate)) {
+        lastError_ = ERROR_INVALID_PARAMETER;  // as the Linux build refuses it
+        return false;
+    }
     DCB before{};
     before.DCBlength = sizeof(DCB);
     if (!GetCommState(handle_, &before)) {

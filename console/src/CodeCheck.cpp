@@ -2,16 +2,22 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "Console.h"
 #include "Decimal.h"
 #include "IniReader.h"
+#include "UpdateProcedure.h"
 
 namespace osprey {
 
 bool IsDataRecord(std::string_view line) {
     return line.size() >= 2 && line[0] == 'S' &&
            (line[1] == '1' || line[1] == '2' || line[1] == '3');
+}
+
+bool IsEndRecord(std::string_view line) {
+    return line.size() >= 2 && line[0] == 'S' && line[1] >= '7' && line[1] <= '9';
 }
 
 bool IsRecordText(std::string_view line) {
@@ -31,45 +37,71 @@ int32_t AddCharacterSum(int32_t sum, std::string_view line) {
     return static_cast<int32_t>(total);
 }
 
-int VerifyCodeSection(TextFile& file, int32_t expectedRecords) {
-    TeePrintf("Verifying code section of Update file.\n");
+CodeSectionScan ScanCodeSection(TextFile& file) {
+    CodeSectionScan scan;
     std::array<char, 256> storedText{};
     ReadIniValue(file, "Firmware Info", "Checksum", storedText);
-    const int32_t stored = DecimalInteger(storedText.data());
+    scan.stored = DecimalInteger(storedText.data());
 
     PositionAtSection(file, "Code");
-    bool failed = false;
-    int32_t records = 0;
-    int32_t sum = 0;
     std::array<char, kIniLineBuffer> line{};
-    for (;;) {
+    bool lineEnded = true;
+    for (int number = 0;;) {
         std::optional<size_t> length = file.ReadPiece(line);
         if (!length) {
-            TeePrintf("Problem reading code section of INI file!\n");
-            failed = true;
-            break;
+            return scan;
         }
+        const bool continued = !lineEnded;  // the rest of a line longer than a piece
+        number += continued ? 0 : 1;
+        lineEnded = file.PieceEndedLine();
         std::string_view text(line.data(), *length);
-        if (!text.starts_with('S')) {
-            if (text.starts_with("END")) {
-                break;
-            }
-            TeePrintf("Non-SRecord in code section!\n");
-            return 1;
+        if (text.starts_with("END")) {
+            scan.ended = true;
+            return scan;
+        }
+        if (!IsRecordText(text)) {
+            scan.nonRecordLine = number;
+            scan.nonRecordTooLong = continued;
+            return scan;
+        }
+        if (*length > kLongestCodeLine && scan.firstLongLine == 0) {
+            scan.firstLongLine = number;
         }
         if (IsDataRecord(text)) {
-            ++records;
+            ++scan.records;
         }
-        sum = AddCharacterSum(sum, text);
+        scan.sum = AddCharacterSum(scan.sum, text);
     }
-    if (records != expectedRecords) {
+}
+
+bool CodeSectionPasses(const CodeSectionScan& scan, int32_t expectedRecords) {
+    return scan.nonRecordLine == 0 && scan.ended && scan.records == expectedRecords &&
+           (scan.stored == kMagicChecksum || scan.sum == scan.stored);
+}
+
+int ReportCodeSection(const CodeSectionScan& scan, int32_t expectedRecords) {
+    TeePrintf("Verifying code section of Update file.\n");
+    if (scan.nonRecordLine != 0) {
+        TeePrintf("Non-SRecord in code section!\n");
+        std::fprintf(stderr, "Osprey: line %d of [Code] %s.\n", scan.nonRecordLine,
+                     scan.nonRecordTooLong
+                         ? "is longer than 255 characters"
+                         : "is not an S-record (\"S\", a type digit and hex digits)");
+        return 1;
+    }
+    bool failed = false;
+    if (!scan.ended) {
+        TeePrintf("Problem reading code section of INI file!\n");
+        failed = true;
+    }
+    if (scan.records != expectedRecords) {
         TeePrintf("Not enough SRecords in code section.\n");
         failed = true;
     }
-    if (stored == kMagicChecksum) {
+    if (scan.stored == kMagicChecksum) {
         TeePrintf("Magic number check sum in INI file.  No check done!\n");
-        TeePrintf("Calculated CheckSum=%d\n", sum);
-    } else if (sum != stored) {
+        TeePrintf("Calculated CheckSum=%d\n", scan.sum);
+    } else if (scan.sum != scan.stored) {
         TeePrintf("Code Section check sum does not match!");
         return 1;
     }
@@ -77,6 +109,10 @@ int VerifyCodeSection(TextFile& file, int32_t expectedRecords) {
         TeePrintf("Record count and CheckSum match!\nCode section OK.\n");
     }
     return failed ? 1 : 0;
+}
+
+int VerifyCodeSection(TextFile& file, int32_t expectedRecords) {
+    return ReportCodeSection(ScanCodeSection(file), expectedRecords);
 }
 
 }  // namespace osprey

@@ -100,6 +100,15 @@ class SerialPort {
 
 // Builds line settings from a mode text such as "9600,N,8,1" (baud, parity
 // letter, data bits, stop bits). False when the text is not such a text.
+// Both builds use this one parser, so a profile text means the same rate on
+// either (the system's own parser differs between Windows and Wine).
 bool BuildLineSettings(std::string_view text, LineSettings& settings);
+
+// The rates either build sets: 1 to 12000000 baud, the Linux serial
+// library's range. A driver that would take 0 (Wine's) is not asked.
+inline constexpr uint32_t kHighestBaudRate = 12000000;
+inline bool IsSettableBaudRate(uint32_t baud) {
+    return baud != 0 && baud <= kHighestBaudRate;
+}
 
 }  // namespace osprey

@@ -54,8 +54,10 @@ std::optional<size_t> TextFile::ReadPiece(std::span<char> into) {
         size_t line = (lf > 0 && rest[lf - 1] == '\r') ? lf - 1 : lf;
         length = std::min(line, limit);
         consumed = line <= limit ? lf + 1 : limit;
+        pieceEndedLine_ = line <= limit;
     } else {
         length = consumed = std::min(rest.size(), limit);
+        pieceEndedLine_ = rest.size() <= limit;
     }
     std::copy_n(rest.data(), length, into.data());
     into[length] = '\0';

@@ -38,12 +38,15 @@ class TextFile {
     // nothing when the file has ended. When a piece stops right before a line
     // end, that line end is consumed with it.
     std::optional<size_t> ReadPiece(std::span<char> into);
+    // True when the last piece read ended its line (false: more of it follows).
+    bool PieceEndedLine() const { return pieceEndedLine_; }
 
   private:
     std::string text_;
     size_t start_ = 0;  // after a byte-order mark
     size_t position_ = 0;
     bool open_ = false;
+    bool pieceEndedLine_ = true;
     std::string refusal_;
 };
 

@@ -45,40 +45,10 @@ void Write(SerialLink& link, std::string_view command) {
     link.Write(command, sent);
 }
 
-void PrintDamagedCodeLine(int lineNumber, const char* damage) {
-    TeePrintf("\nCorrupt Code section of INI file: line %d %s.\n", lineNumber, damage);
-    TeePrintf("Need to get a new copy of update to continue!\n");
-}
-
 void PrintOverlongCodeLine(int lineNumber) {
-    std::array<char, 48> damage{};
-    std::snprintf(damage.data(), damage.size(), "is longer than %d characters",
-                  static_cast<int>(kLongestCodeLine));
-    PrintDamagedCodeLine(lineNumber, damage.data());
-}
-
-// Finds the first [Code] line (counted from 1) that must not be sent: one
-// longer than the download can send (never sent in pieces), or one that is
-// not "S", a type digit and hex digits (its other characters would reach the
-// instrument inside the quoted record). Prints it and returns false.
-bool AllCodeLinesSendable(TextFile& file) {
-    PositionAtSection(file, "Code");
-    std::array<char, kIniLineBuffer> line{};
-    for (int number = 1;; ++number) {
-        std::optional<size_t> length = file.ReadPiece(line);
-        std::string_view text(line.data(), length.value_or(0));
-        if (!length || text.starts_with("END")) {
-            return true;
-        }
-        if (*length > kLongestCodeLine) {
-            PrintOverlongCodeLine(number);
-            return false;
-        }
-        if (!IsRecordText(text)) {
-            PrintDamagedCodeLine(number, "is not an S-record of hex digits");
-            return false;
-        }
-    }
+    TeePrintf("\nCorrupt Code section of INI file: line %d is longer than %d characters.\n",
+              lineNumber, static_cast<int>(kLongestCodeLine));
+    TeePrintf("Need to get a new copy of update to continue!\n");
 }
 
 // `refusal` says why a file that exists is no update file; empty for a missing one.
@@ -342,12 +312,15 @@ bool ConsoleUpdate::OpenUpdateFile() {
 bool ConsoleUpdate::CheckFile() {
     ReadIniValue(file_, "Code Info", "Checksum", keys_.codeChecksum);
     ReadIniValue(file_, "Code Info", "Number of Srecs", keys_.recordCount);
-    // Lines that could not be sent as they stand are refused before the
-    // section is said to be OK.
-    if (!AllCodeLinesSendable(file_)) {
+    const int32_t expected = DecimalInteger(keys_.recordCount.data());
+    const CodeSectionScan scan = ScanCodeSection(file_);
+    // A line the download could not send whole is refused before the section
+    // is said to be OK; a section the check refuses anyway gets the check's words.
+    if (scan.firstLongLine != 0 && CodeSectionPasses(scan, expected)) {
+        PrintOverlongCodeLine(scan.firstLongLine);
         return false;
     }
-    if (VerifyCodeSection(file_, DecimalInteger(keys_.recordCount.data())) != 0) {
+    if (ReportCodeSection(scan, expected) != 0) {
         TeePrintf("\nCorrupt Code section of INI file.\n");
         TeePrintf("Need to get a new copy of update to continue!\n");
         return false;

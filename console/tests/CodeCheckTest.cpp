@@ -86,9 +86,23 @@ TEST(VerifyCodeSection, ChecksumFoundInALaterSectionAndMissingChecksumReadsZero)
 }
 
 TEST(VerifyCodeSection, OtherRecordTypesAreSummedNotCounted) {
-    // "S5" + "S7" + "SX" = 83+53 + 83+55 + 83+88
-    Outcome o = Verify(File("445", "S5\nS7\nSX\nEND\n"), 0);
+    // "S5" + "S7" + "S0" = 83+53 + 83+55 + 83+48
+    Outcome o = Verify(File("405", "S5\nS7\nS0\nEND\n"), 0);
     EXPECT_EQ(o.result, 0) << o.output;
+}
+
+TEST(VerifyCodeSection, ARecordWithAnythingButHexDigitsIsNoSRecord) {
+    for (const char* line : {"SX", "S", "S1050000 0102F7", "S10500000102G7", "S1\t0"}) {
+        ::testing::internal::CaptureStderr();
+        Outcome o = Verify(File("-1", std::string("S10500000102F7\n") + line + "\nEND\n"), 1);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(o.result, 1) << line;
+        EXPECT_EQ(o.output, std::string(kHead) + "Non-SRecord in code section!\n") << line;
+        EXPECT_EQ(said,
+                  "Osprey: line 2 of [Code] is not an S-record (\"S\", a type digit and hex "
+                  "digits).\n")
+            << line;
+    }
 }
 
 TEST(AddCharacterSum, CountsBytesAsSigned8BitAndWraps) {

@@ -27,6 +27,10 @@ TEST(OpenDiagnosticsTest, EachReasonHasItsHint) {
     std::string missing = OpenFailureText(2, "/dev/ttyUSB9", absent);
     EXPECT_TRUE(Says(missing, "/dev/serial/by-id/"));
     EXPECT_TRUE(Says(missing, "[COM2]"));
+    serialio::OpenFailure noLock{ENOENT, 0, true};
+    std::string lockText = OpenFailureText(2, "/dev/ttyUSB9", noLock);
+    EXPECT_TRUE(Says(lockText, "unset KR470_LOCK_DIR")) << lockText;
+    EXPECT_FALSE(Says(lockText, "/dev/serial/by-id/"));  // the device is not what is missing
 }
 
 TEST(OpenDiagnosticsTest, OnlyAPathAddressGetsTheComHint) {

@@ -119,6 +119,15 @@ TEST_F(PortsFileInForce, IsReadWhenPresentAndAbsentMeansDefaults) {
     EXPECT_EQ(entry.settings, "9600,N,8,1");
 }
 
+TEST_F(PortsFileInForce, TheNullDeviceIsNoFileAndDefaultsServe) {
+    Use("/dev/null");
+    ::testing::internal::CaptureStderr();
+    PortEntry entry = LookUpPort(5, "9600,N,8,1");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(entry.device, "/dev/ttyS4");
+    EXPECT_EQ(entry.settings, "9600,N,8,1");
+}
+
 TEST_F(PortsFileInForce, OneThatCannotBeReadGivesNoDevice) {
     Use(dir_.Path().string());  // a folder
     ::testing::internal::CaptureStderr();
@@ -200,6 +209,39 @@ TEST_F(PortsFileWarnings, UnknownKeysAndStrayLinesAreSaidOnStderrWithTheirLine) 
                         ":4: warning: neither a [section] header, a key = value line nor a "
                         "comment; ignored\n" +
                         path + ":3: warning: unknown key \"baud\"; ignored\n");
+}
+
+TEST_F(PortsFileWarnings, APortsSectionWithoutItsDeviceOrAMisspeltSectionIsSaid) {
+    const std::string noDevice =
+        ": warning: the section of port 3 names no device (an empty or misspelt \"device\" "
+        "key); using /dev/ttyS2\n";
+    struct Case {
+        const char* name;
+        const char* text;
+        std::string said;  // after the file's path
+    };
+    for (const Case& c : {
+             Case{"empty.ini", "[COM3]\ndevice =\nsettings = 57600,N,8,1\n", ":1" + noDevice},
+             Case{"misspelt.ini", "; the bench\n[COM3]\ndevcie = /dev/ttyUSB0\n",
+                  ":3: warning: unknown key \"devcie\"; ignored\n{}:2" + noDevice},
+             Case{"bare.ini", "[COM4]\ndevice = /dev/ttyUSB1\n[com3]\n", ":3" + noDevice},
+             Case{"section.ini", "[CMO3]\ndevice = /dev/ttyUSB0\n",
+                  ":2: warning: section [CMO3] names no port (COM<n> or ASRL<n>); ignored\n"},
+             Case{"other.ini", "[COM4]\ndevice = /dev/ttyUSB1\n", ""},
+             Case{"good.ini", "[COM3]\ndevice =\ndevice = /dev/ttyUSB0\n", ""},
+         }) {
+        const std::string path = dir_.Write(c.name, c.text);
+        Name(path);
+        ::testing::internal::CaptureStderr();
+        PortEntry entry = LookUpPort(3, "9600,N,8,1");
+        std::string expected = c.said.empty() ? "" : path + c.said;
+        if (size_t at = expected.find("{}"); at != std::string::npos) {
+            expected.replace(at, 2, path);
+        }
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), expected) << c.name;
+        EXPECT_EQ(entry.device, c.said.empty() && c.name[0] == 'g' ? "/dev/ttyUSB0" : "/dev/ttyS2")
+            << c.name;
+    }
 }
 
 TEST_F(PortsFileWarnings, ANamedFileThatIsAbsentIsSaidAndDefaultsServe) {

@@ -195,6 +195,20 @@ TEST_F(SerialLineTest, LiveLockRefusesDeadLockIsTaken) {
     ExpectPortLeftAsFound();
 }
 
+TEST_F(SerialLineTest, LinkAtTheLockNameInTheNamedFolderRefusesThePort) {
+    StartSimulator(115200);
+    std::filesystem::create_symlink(dir_.Path() / "elsewhere", LockFile());
+    ProcessResult refused = Osprey({"/ACOM7"}, "");
+    EXPECT_EQ(refused.output,
+              "\nAn unknown error occurred!\nUpdate of firmware FAILED!\n\nPress Enter to exit.");
+    EXPECT_NE(refused.errors.find(LockFile().string() + " is not a lock file"), std::string::npos)
+        << refused.errors;
+    EXPECT_NE(refused.errors.find("unset KR470_LOCK_DIR"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "elsewhere"));  // nothing made through it
+    EXPECT_TRUE(std::filesystem::is_symlink(LockFile()));
+    EXPECT_TRUE(ReadText(Transcript()).empty());
+}
+
 TEST_F(SerialLineTest, OpenFailuresAreExplainedOnStandardError) {
     ProcessResult absent = Osprey({"/ACOM7"}, "");
     EXPECT_EQ(absent.output,

@@ -243,6 +243,10 @@ TEST_F(RunUpdateTest, TwoMissingModelsAreNoMatchButALoaderTakesAFileWithoutModel
     EXPECT_TRUE(committed_);
 }
 
+const std::string kRefusedAsNoRecord =
+    "Verifying code section of Update file.\nNon-SRecord in code section!\n"
+    "\nCorrupt Code section of INI file.\nNeed to get a new copy of update to continue!\n";
+
 TEST_F(RunUpdateTest, RecordsHoldingAnythingButHexDigitsNeverReachTheWire) {
     input_.magicChecksum = true;
     for (const std::string& damaged :
@@ -251,15 +255,34 @@ TEST_F(RunUpdateTest, RecordsHoldingAnythingButHexDigitsNeverReachTheWire) {
         fileText_ = kr470::BuildUpdateFile(input_);
         size_t s7 = fileText_.find("\r\nS7") + 2;
         fileText_.replace(s7, fileText_.find("\r\n", s7) - s7, damaged);
+        ::testing::internal::CaptureStderr();
         Result r = Run("y\n");
+        const std::string said = ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(r.status, 1) << damaged;
         EXPECT_TRUE(r.sent.empty()) << damaged;
-        EXPECT_TRUE(
-            r.output.ends_with("\nCorrupt Code section of INI file: line 8 is not an "
-                               "S-record of hex digits.\n"
-                               "Need to get a new copy of update to continue!\n"))
-            << r.output;
-        EXPECT_EQ(r.output.find("Code section OK."), std::string::npos) << r.output;
+        EXPECT_TRUE(r.output.ends_with(kRefusedAsNoRecord)) << r.output;
+        EXPECT_NE(said.find("Osprey: line 8 of [Code] is not an S-record"), std::string::npos)
+            << said;
+    }
+}
+
+// What the check itself refuses keeps the check's words on the screen; the
+// line's number goes to stderr only.
+TEST_F(RunUpdateTest, ABlankOrForeignLineGetsTheChecksOwnMessagesAndItsNumberOnStderr) {
+    for (const std::string& line :
+         {std::string(""), std::string("garbage"), std::string("; a comment"),
+          std::string(" S10500000102F7"), std::string("S1") + std::string(298, '0')}) {
+        fileText_ = kr470::BuildUpdateFile(input_);
+        const size_t second = fileText_.find("\r\n", fileText_.find("[Code]\r\n") + 8) + 2;
+        fileText_.insert(second, line + "\r\n");
+        ::testing::internal::CaptureStderr();
+        Result r = Run("y\n");
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.sent.empty());
+        EXPECT_TRUE(r.output.ends_with(kRefusedAsNoRecord)) << r.output;
+        EXPECT_EQ(r.output.find("line 2"), std::string::npos) << r.output;
+        EXPECT_NE(said.find("Osprey: line 2 of [Code] is "), std::string::npos) << said;
     }
 }
 

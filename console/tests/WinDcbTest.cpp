@@ -74,7 +74,9 @@ TEST(WinDcb, FramingCompareLooksAtRateSizeParityAndStopBitsOnly) {
     }
 }
 
-TEST(WinDcb, ModeTextsGoThroughTheSystemParser) {
+// Wine's parser refuses a bare rate and Windows' takes texts Linux does not:
+// the profile's text goes through the Linux build's parser here too.
+TEST(WinDcb, ModeTextsMeanWhatTheyMeanOnLinux) {
     struct Case {
         const char* text;
         uint32_t baud;
@@ -84,7 +86,8 @@ TEST(WinDcb, ModeTextsGoThroughTheSystemParser) {
     };
     for (const Case& c : {Case{"9600,N,8,1", 9600, kNoParity, 8, kOneStopBit},
                           Case{"57600,e,7,2", 57600, kEvenParity, 7, kTwoStopBits},
-                          Case{"1200,O,5,1.5", 1200, kOddParity, 5, kOne5StopBits}}) {
+                          Case{"1200,O,5,1.5", 1200, kOddParity, 5, kOne5StopBits},
+                          Case{"19200", 19200, kMarkParity, 8, kTwoStopBits}}) {
         LineSettings s = Unusual();
         ASSERT_TRUE(BuildLineSettings(c.text, s)) << c.text;
         EXPECT_EQ(s.baudRate, c.baud) << c.text;
@@ -92,9 +95,25 @@ TEST(WinDcb, ModeTextsGoThroughTheSystemParser) {
         EXPECT_EQ(s.byteSize, c.size) << c.text;
         EXPECT_EQ(s.stopBits, c.stop) << c.text;
     }
-    LineSettings kept = Unusual();
-    EXPECT_FALSE(BuildLineSettings("fast please", kept));
-    EXPECT_EQ(kept, Unusual());
+    for (const char* refused : {"fast please", "0", "0,N,8,1", "baud=9600 parity=N"}) {
+        LineSettings kept = Unusual();
+        EXPECT_FALSE(BuildLineSettings(refused, kept)) << refused;
+        EXPECT_EQ(kept, Unusual()) << refused;
+    }
+}
+
+// Wine's driver takes a rate of 0; the Linux build refuses it, and so does this one.
+TEST(WinPort, RatesLinuxCannotSetAreRefusedBeforeTheDriverIsAsked) {
+    for (uint32_t baud : {0u, 12000001u, 4294967295u}) {
+        WinPort port;  // not open: a driver asked would say the handle is invalid
+        LineSettings settings;
+        settings.baudRate = baud;
+        EXPECT_FALSE(port.ApplySettings(settings)) << baud;
+        EXPECT_EQ(port.LastErrorText(), SystemErrorText(ERROR_INVALID_PARAMETER)) << baud;
+    }
+    WinPort port;
+    EXPECT_FALSE(port.ApplySettings(LineSettings{}));
+    EXPECT_NE(port.LastErrorText(), SystemErrorText(ERROR_INVALID_PARAMETER));
 }
 
 TEST(WinPort, MissingPortIsRefusedAndNamedOnStderr) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "Printable.h"
 #include "RuntimeError.h"
 #include "WritePath.h"
 
@@ -116,7 +117,7 @@ void ConsoleWindow::Log(const std::string& text) {
         return;
     }
     // One write a line: the file is opened for appending, so lines never mix.
-    const std::string line = TimeStamp() + ' ' + text + '\n';
+    const std::string line = TimeStamp() + ' ' + Printable(text) + '\n';
     if (::write(log_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
         std::fprintf(stderr, "kr470-fleet: the log stops here: a line was not written\n");
         ::close(log_);

@@ -38,7 +38,8 @@ class ConsoleWindow final : public kestrel::WindowServices,
     int Maximum() const override { return maximum_; }
     void SetValue(int value) override;
 
-    // Writes a line of the tool's own to the log.
+    // Writes a line to the log, its control bytes made '?' (an address or a
+    // reply may carry any).
     void Log(const std::string& text);
     bool LogOpen() const { return log_ >= 0; }
 

@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace fleet {
@@ -31,7 +32,9 @@ const char* const kUsageText =
     "  the tool on the plan is the go-ahead. Any other question is answered no.\n"
     "\n"
     "How it runs:\n"
-    "  -j, --jobs N              N updates at once (default: one per distinct port or host)\n"
+    "  -j, --jobs N              N updates at once (default: one per distinct port or\n"
+    "                            host, at most 64); when the system refuses a thread,\n"
+    "                            the updates run on those it gave (none: one at a time)\n"
     "      --reply-timeout-ms N  how long to wait for each reply (default: the\n"
     "                            procedure's 12000)\n"
     "      --log-dir DIR         one log file per instrument in DIR (default ./fleet-logs)\n"
@@ -39,10 +42,12 @@ const char* const kUsageText =
     "                            anything starts; a symbolic link at FILE is replaced,\n"
     "                            never written through)\n"
     "\n"
-    "Progress is one line per instrument, redrawn in place on a terminal; when standard\n"
-    "output is no terminal it is one JSON object a line and the table goes to standard\n"
-    "error. Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops every update between two records,\n"
-    "never commits an interrupted pass and reports the instruments that may be left in\n"
+    "Progress is one line per instrument, redrawn in place on a terminal (what changed,\n"
+    "at most four times a second), a plain line at each change with TERM=dumb; when\n"
+    "standard output is no terminal it is one JSON object a line and the table goes to\n"
+    "standard error. Control bytes in the logs and the table are written as '?'.\n"
+    "Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops every update between two records, never\n"
+    "commits an interrupted pass and reports the instruments that may be left in\n"
     "download mode (they may then identify as a loader; the same update run again\n"
     "recovers them, or after switching one off and on if it reports a wrong start\n"
     "token); a second one ends the tool at once. A signal the parent ignores (nohup)\n"
@@ -173,6 +178,10 @@ bool CheckInput(const FleetOptions& options, std::string& error) {
 }
 
 }  // namespace
+
+size_t JobsToRun(const FleetOptions& options, size_t distinctHosts) {
+    return options.jobs != 0 ? options.jobs : std::min(distinctHosts, kDefaultJobsCap);
+}
 
 bool ParseOptions(int argc, char** argv, FleetOptions& options, std::string& error) {
     optind = 1;

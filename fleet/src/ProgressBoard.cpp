@@ -2,13 +2,14 @@
 
 #include <array>
 #include <cstdio>
+#include <string_view>
 
 #include "JsonLine.h"
+#include "Printable.h"
 
 namespace fleet {
 namespace {
 
-constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr size_t kAddressWidth = 36;
 
 std::string Fitted(const std::string& text, size_t width) {
@@ -20,9 +21,17 @@ std::string Fitted(const std::string& text, size_t width) {
 
 }  // namespace
 
+ProgressBoard::Mode BoardModeFor(bool onTerminal, const char* term) {
+    if (!onTerminal) {
+        return ProgressBoard::Mode::kJsonLines;
+    }
+    const bool dumb = term == nullptr || *term == '\0' || std::string_view(term) == "dumb";
+    return dumb ? ProgressBoard::Mode::kPlainLines : ProgressBoard::Mode::kTerminal;
+}
+
 ProgressBoard::ProgressBoard(std::ostream& out, Mode mode,
-                             const std::vector<std::string>& addresses, BoardSize size)
-    : out_(out), mode_(mode), size_(size) {
+                             const std::vector<std::string>& addresses, BoardSize size, Clock clock)
+    : out_(out), mode_(mode), size_(size), clock_(std::move(clock)) {
     for (const std::string& address : addresses) {
         lines_.emplace_back().address = address;
     }
@@ -50,6 +59,13 @@ void ProgressBoard::SetProgress(size_t row, int pass, int lines, int maximum) {
     Changed(row, false);
 }
 
+void ProgressBoard::Refresh() {
+    std::lock_guard lock(mutex_);
+    if (mode_ == Mode::kTerminal && pending_) {
+        DrawIfDue();
+    }
+}
+
 void ProgressBoard::Finish() {
     std::lock_guard lock(mutex_);
     if (mode_ == Mode::kTerminal) {
@@ -59,23 +75,34 @@ void ProgressBoard::Finish() {
 }
 
 void ProgressBoard::Changed(size_t row, bool always) {
-    if (mode_ == Mode::kJsonLines) {
+    if (mode_ != Mode::kTerminal) {
         Line& line = lines_[row];
         int tenth = line.maximum > 0 ? line.lines * 10 / line.maximum : 0;
         if (always || tenth != line.tenth) {
             line.tenth = tenth;
-            WriteJson(line);
+            WriteLine(line);
         }
         return;
     }
-    auto now = std::chrono::steady_clock::now();
-    if (always || now - lastDraw_ >= kRedrawInterval) {
+    pending_ = true;
+    DrawIfDue();
+}
+
+void ProgressBoard::DrawIfDue() {
+    auto now = clock_();
+    if (shown_.empty() || now - lastDraw_ >= kRedrawInterval) {
         lastDraw_ = now;
         Draw();
     }
 }
 
-void ProgressBoard::WriteJson(const Line& line) {
+void ProgressBoard::WriteLine(const Line& line) {
+    if (mode_ == Mode::kPlainLines) {
+        std::string text = Text(line);
+        text.erase(text.find_last_not_of(' ') + 1);  // the padding is for a board, not a line
+        out_ << text << '\n' << std::flush;
+        return;
+    }
     osprey::JsonLine json;
     json.Add("address", line.address);
     json.Add("state", line.state);
@@ -86,7 +113,8 @@ void ProgressBoard::WriteJson(const Line& line) {
 }
 
 std::string ProgressBoard::Text(const Line& line) const {
-    std::string text = Fitted(line.address, kAddressWidth) + " " + Fitted(line.state, 12);
+    std::string text =
+        Fitted(Printable(line.address), kAddressWidth) + " " + Fitted(line.state, 12);
     if (line.maximum > 0) {
         std::array<char, 64> figures{};
         std::snprintf(figures.data(), figures.size(), " pass %d %6d/%-6d %3d%%", line.pass,
@@ -124,20 +152,46 @@ std::vector<std::string> ProgressBoard::Visible() const {
     return texts;
 }
 
-// Moves up over the board drawn last and writes every line again.
+// Rewrites only the rows whose text changed since the last draw, then puts
+// the cursor back below the board.
 void ProgressBoard::Draw() {
-    if (drawnLines_ > 0) {
-        out_ << "\x1b[" << drawnLines_ << "A";
-    }
     std::vector<std::string> texts = Visible();
     for (std::string& text : texts) {
         if (size_.columns > 1 && text.size() >= size_.columns) {
             text.resize(size_.columns - 1);  // a wrapped line would throw the redraw off
         }
-        out_ << "\r\x1b[K" << text << '\n';
     }
-    out_ << std::flush;
-    drawnLines_ = texts.size();
+    bool written = false;
+    for (size_t row = 0; row < texts.size(); ++row) {
+        if (row < shown_.size()) {
+            if (texts[row] != shown_[row]) {
+                MoveTo(row);
+                out_ << "\r\x1b[K" << texts[row];
+                shown_[row] = texts[row];
+                written = true;
+            }
+            continue;
+        }
+        MoveTo(shown_.size());  // a new row below the board
+        out_ << "\r\x1b[K" << texts[row] << '\n';
+        shown_.push_back(texts[row]);
+        cursorRow_ = shown_.size();
+        written = true;
+    }
+    if (written) {
+        MoveTo(shown_.size());
+        out_ << '\r' << std::flush;
+    }
+    pending_ = false;
+}
+
+void ProgressBoard::MoveTo(size_t row) {
+    if (row < cursorRow_) {
+        out_ << "\x1b[" << cursorRow_ - row << 'A';
+    } else if (row > cursorRow_) {
+        out_ << "\x1b[" << row - cursorRow_ << 'B';
+    }
+    cursorRow_ = row;
 }
 
 }  // namespace fleet

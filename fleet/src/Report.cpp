@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "JsonLine.h"
+#include "Printable.h"
 
 namespace fleet {
 namespace {
@@ -17,18 +18,6 @@ std::string Seconds(double seconds) {
     std::array<char, 32> text{};
     std::snprintf(text.data(), text.size(), "%.1f", seconds);
     return text.data();
-}
-
-// An instrument's or a message's text as the terminal shows it: a control byte
-// could move the cursor, clear the screen or break the table's rows.
-std::string Printable(std::string text) {
-    for (char& c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            c = '?';
-        }
-    }
-    return text;
 }
 
 Row TableRow(const JobReport& report) {

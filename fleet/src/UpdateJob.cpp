@@ -10,6 +10,7 @@
 #include "ConsoleWindow.h"
 #include "GuardedIO.h"
 #include "RuntimeError.h"
+#include "TextStream.h"
 #include "modGlobals.h"
 #include "modTimer.h"
 
@@ -86,6 +87,16 @@ void Classify(JobReport& report, int32_t result, const GuardedIO& io, const Cons
                              : "the update procedure ended with result " + std::to_string(result) +
                                    " without saying why";
     }
+}
+
+// Why the update file cannot be read as the procedure would read it, or "".
+std::string UnreadableFile(const std::string& path) {
+    try {
+        kestrel::TextStream::OpenTextFile(path);
+    } catch (const kestrel::RuntimeError& error) {
+        return error.Description();
+    }
+    return "";
 }
 
 // An update is only updated when the instrument comes back as the update
@@ -174,6 +185,16 @@ JobReport RunJob(const PlanRow& row, size_t index, const JobContext& context) {
     }
     window.Log(std::string(context.policy.dryRun ? "Dry run of " : "Update of ") + row.address +
                " with " + row.updateFile);
+    // A file that cannot be read is found before the instrument is opened.
+    if (std::string why = UnreadableFile(row.updateFile); !why.empty()) {
+        report.outcome = Outcome::kRefused;
+        report.message = why;
+        window.Log("Cannot read the update file: " + why);
+        window.Log("Result: refused (" + why + ")");
+        report.seconds = SecondsSince(start);
+        context.board.SetState(index, OutcomeName(report.outcome), true);
+        return report;
+    }
     ThreadSetup setup(window, context.policy.strictChecking, context.stop);
     context.board.SetState(index, "opening");
     std::unique_ptr<kestrel::InstrumentIO> opened;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
@@ -14,6 +15,7 @@
 #include "FleetRun.h"
 #include "HeldPorts.h"
 #include "PortKey.h"
+#include "Printable.h"
 #include "Report.h"
 
 namespace {
@@ -59,8 +61,9 @@ BoardSize TerminalSize() {
     return {size.ws_row, size.ws_col};
 }
 
+// A refusal may quote the plan: its control bytes are shown as '?'.
 int Refuse(const std::string& why) {
-    std::fprintf(stderr, "kr470-fleet: %s\n", why.c_str());
+    std::fprintf(stderr, "kr470-fleet: %s\n", Printable(why).c_str());
     return kUsage;
 }
 
@@ -140,9 +143,7 @@ int Report(const FleetOptions& options, const std::vector<JobReport>& reports, b
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     FleetOptions options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error)) {
@@ -167,12 +168,24 @@ int main(int argc, char** argv) {
     for (const PlanRow& row : rows) {
         addresses.push_back(row.address);
     }
-    ProgressBoard board(
-        std::cout, onTerminal ? ProgressBoard::Mode::kTerminal : ProgressBoard::Mode::kJsonLines,
-        addresses, TerminalSize());
+    ProgressBoard board(std::cout, BoardModeFor(onTerminal, std::getenv("TERM")), addresses,
+                        TerminalSize());
     std::unique_ptr<kestrel::IOFactory> factory = kestrel::CreateIOFactory();
-    const size_t jobs = options.jobs != 0 ? options.jobs : DistinctHosts(keys);
-    std::vector<JobReport> reports = RunFleet(rows, jobs, {options.policy, *factory, stop, board});
+    const size_t jobs = JobsToRun(options, DistinctHosts(keys));
+    std::vector<JobReport> reports =
+        RunFleet(rows, jobs, {options.policy, *factory, stop, board}, std::cerr);
     board.Finish();
     return Report(options, reports, stop.Requested(), onTerminal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Main(argc, argv);
+    } catch (const std::exception& error) {
+        // Only after the stack has unwound: every port opened is closed and put back.
+        std::fprintf(stderr, "kr470-fleet: %s\n", error.what());
+        return kSomeNotDone;
+    }
 }

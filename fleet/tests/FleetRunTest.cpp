@@ -16,6 +16,7 @@
 #include <memory>
 #include <sstream>
 
+#include "ObjcopyImage.h"
 #include "Process.h"
 #include "SharedFolder.h"
 #include "TempFile.h"
@@ -303,6 +304,54 @@ TEST_F(FleetRunTest, SecondCtrlCEndsAtOnceButPutsTheSerialPortsBack) {
     EXPECT_EQ(Count(Lines(Transcript(0)), "dlo:comp"), 0);
 }
 
+// A user at its process limit: the kernel refuses every new thread. The limit
+// binds no root process, so as root the tool runs as the user nobody.
+TEST_F(FleetRunTest, NoThreadToBeHadStillUpdatesEveryRowAndPutsThePortsBack) {
+    std::vector<std::string> limited = {"/usr/bin/prlimit", "--nproc=1"};
+    if (getuid() == 0) {
+        limited.insert(limited.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                         "--clear-groups", "--"});
+    }
+    if (access(limited.front().c_str(), X_OK) != 0) {
+        GTEST_SKIP() << limited.front() << " is not installed";
+    }
+    std::string first = Start(0, true);
+    std::string second = Start(1, true);
+    std::filesystem::path shared = dir_.Path() / "shared";  // what nobody may write
+    std::filesystem::create_directories(shared / "locks");
+    for (const auto& folder : {shared, shared / "locks"}) {
+        std::filesystem::permissions(folder, std::filesystem::perms::all);
+    }
+    if (getuid() == 0) {
+        for (const auto& simulator : simulators_) {
+            ASSERT_EQ(chown(simulator->FirstLine().c_str(), 65534, 65534), 0);
+        }
+    }
+    std::vector<std::string> environment = Environment();
+    environment.push_back("KR470_LOCK_DIR=" + (shared / "locks").string());
+    // A sanitizer build's leak check at exit needs a thread of its own, which the limit refuses.
+    environment.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
+    std::vector<std::string> argv = limited;
+    const std::string json = (shared / "report.json").string();
+    for (const std::string& word : Fleet({"-f", update_, "--json", json, first, second})) {
+        argv.push_back(word);
+    }
+    argv.back() = (shared / "logs").string();  // the log folder too
+    ProcessResult result = osprey::testing::RunProcess(argv, "", environment, dir_.Path());
+    StopSimulators();
+    if (Has(result.errors, "setpriv:") || Has(result.errors, "prlimit:")) {
+        GTEST_SKIP() << "no other user here: " << result.errors;
+    }
+
+    EXPECT_EQ(result.status, 0) << result.errors;  // no abort
+    EXPECT_TRUE(Has(result.errors, "0 of 2 update threads could be made")) << result.errors;
+    std::string report = FileText(json);
+    EXPECT_TRUE(Has(LineWith(report, first), "\"result\":\"updated\"")) << report;
+    EXPECT_TRUE(Has(LineWith(report, second), "\"result\":\"updated\"")) << report;
+    EXPECT_TRUE(std::filesystem::is_empty(shared / "locks"));  // both ports given back
+    EXPECT_EQ(Count(Lines(Transcript(1)), "dlo:comp"), 1);
+}
+
 TEST_F(FleetRunTest, TwoRowsOnOnePortAreRefusedBeforeAnythingStarts) {
     std::string serial = Start(0, true);
     std::string tcp = Start(1, false);
@@ -335,6 +384,48 @@ TEST_F(FleetRunTest, DryRunSendsOnlyTheIdentification) {
                     "\"result\":\"ready\""));
     EXPECT_TRUE(Has(LineWith(result.output, "\"address\":\"" + tcp + "\",\"update_file\""),
                     "\"result\":\"refused\",\"message\":\"This firmware update is not intended"));
+}
+
+// Update files made from objcopy images: the dry run finds the one without an
+// end record, the update ends each pass after the S8 or S9 record.
+TEST_F(FleetRunTest, ObjcopyImagesUpdateAndASectionWithoutEndRecordIsRefusedInTheDryRun) {
+    std::string plan;
+    std::vector<std::string> ends;
+    for (uint32_t address : {0x0u, 0x10000u}) {
+        input_.records = osprey::testing::ObjcopyImage(dir_, 2000, address);
+        ends.push_back(input_.records.back());
+        const std::string name = "image" + std::to_string(ends.size()) + ".INI";
+        dir_.Write(name, kr470::BuildUpdateFile(input_));
+        plan += Start(static_cast<int>(ends.size()) - 1, false, {"--new-revision", "1.05"}) + " " +
+                name + "\n";
+    }
+    input_.records.pop_back();
+    dir_.Write("no-end.INI", kr470::BuildUpdateFile(input_));
+    dir_.Write("lab.plan", plan);
+    dir_.Write("dry.plan", plan + Start(2, false) + " no-end.INI\n");
+
+    ProcessResult dry = Run({"--dry-run", "--plan", "dry.plan"});
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_TRUE(Has(LineWith(dry.output, "image1.INI"), "\"result\":\"ready\"")) << dry.output;
+    EXPECT_TRUE(Has(LineWith(dry.output, "image2.INI"), "\"result\":\"ready\"")) << dry.output;
+    EXPECT_TRUE(Has(LineWith(dry.output, "no-end.INI"),
+                    "\"result\":\"refused\",\"message\":\"The code section does not end with its "
+                    "end record (S7, S8 or S9)."))
+        << dry.output;
+
+    ProcessResult update = Run({"--plan", "lab.plan"});
+    StopSimulators();
+    EXPECT_EQ(update.status, 0) << update.output << update.errors;
+    for (int n : {0, 1}) {
+        std::vector<std::string> transcript = Lines(Transcript(n));
+        auto end = std::find(transcript.begin(), transcript.end(), "dlo? \"" + ends[n] + "\" ");
+        ASSERT_NE(end, transcript.end()) << ends[n];
+        ASSERT_NE(end + 1, transcript.end()) << ends[n];
+        EXPECT_EQ(*(end + 1), "*OPC?");
+        EXPECT_EQ(Count(transcript, "dlo? \"END\""), 0);
+        EXPECT_EQ(Count(transcript, "dlo:comp"), 1);
+    }
+    EXPECT_EQ(Lines(Transcript(2)), (std::vector<std::string>{"*IDN?"}));
 }
 
 TEST_F(FleetRunTest, JsonReportThatCannotBeWrittenIsRefusedBeforeAnythingStarts) {
@@ -417,6 +508,12 @@ TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.errors,
               "kr470-fleet: lab.plan:3: the quote opened in field 1 is never closed\n");
+    dir_.Write("lab.plan",
+               "ASRL1\x1b]0;owned\x07 KR470A_105.INI\nASRL1\x1b]0;owned\x07 KR470A_105.INI\n");
+    ProcessResult quoted = Run({"--plan", "lab.plan"});
+    EXPECT_EQ(quoted.status, 2);
+    EXPECT_EQ(quoted.errors.find('\x1b'), std::string::npos) << quoted.errors;
+    EXPECT_NE(quoted.errors.find("ASRL1?]0;owned?"), std::string::npos) << quoted.errors;
     ProcessResult usage = Run({"-f", "KR470A_105.INI"});
     EXPECT_EQ(usage.status, 2);
     EXPECT_TRUE(Has(usage.errors, "--update-file needs at least one address"));

@@ -30,6 +30,14 @@ TEST(OptionsTest, DefaultsAreTheSafeAnswers) {
     EXPECT_EQ(options.addresses, (std::vector<std::string>{"ASRL1", "ASRL2"}));
 }
 
+TEST(OptionsTest, DefaultJobsAreOnePerHostUpToSixtyFour) {
+    FleetOptions options;
+    EXPECT_EQ(JobsToRun(options, 3), 3u);
+    EXPECT_EQ(JobsToRun(options, 1000), 64u);  // not a thread for each of 1000 hosts
+    options.jobs = 200;
+    EXPECT_EQ(JobsToRun(options, 1000), 200u);  // asked for: taken as it is
+}
+
 TEST(OptionsTest, PolicyFlagsAndSettingsAreTaken) {
     FleetOptions options;
     std::string error;

@@ -56,8 +56,10 @@ class OneInstrument : public kestrel::IOFactory {
     int stopAtRecord = 0;                                    // 0: never
     StopSignal* stop = nullptr;
     std::vector<std::string> sent;  // by the last instrument opened
+    int opened = 0;
 
     std::unique_ptr<kestrel::InstrumentIO> OpenInstrument(const std::string&) override {
+        ++opened;
         sent.clear();
         auto io = std::make_unique<StoppingIO>(options, kind, *stop, stopAtRecord, sent);
         io->replies = replies;
@@ -82,7 +84,9 @@ class UpdateJobTest : public ::testing::Test {
     ~UpdateJobTest() override { unsetenv("KESTREL_WAIT_LIMIT_MS"); }
 
     JobReport Run(const std::string& expectedSerial = "") {
-        std::string file = dir_.Write("update.ini", kr470::BuildUpdateFile(input_));
+        return RunWith(dir_.Write("update.ini", kr470::BuildUpdateFile(input_)), expectedSerial);
+    }
+    JobReport RunWith(const std::string& file, const std::string& expectedSerial = "") {
         ProgressBoard board(progress_, ProgressBoard::Mode::kJsonLines,
                             {"TCPIP0::lab::5025::SOCKET"});
         PlanRow row{"TCPIP0::lab::5025::SOCKET", file, expectedSerial, "plan:1"};
@@ -108,6 +112,22 @@ class UpdateJobTest : public ::testing::Test {
     OneInstrument factory_;
     std::ostringstream progress_;
 };
+
+TEST_F(UpdateJobTest, UpdateFileThatCannotBeReadIsRefusedBeforeTheInstrumentIsOpened) {
+    const std::string missing = (dir_.Path() / "missing.ini").string();
+    const std::string folder = dir_.Path().string();
+    for (const std::string& file : {missing, folder}) {
+        JobReport report = RunWith(file);
+        EXPECT_EQ(report.outcome, Outcome::kRefused) << file;
+        EXPECT_NE(report.message.find(file), std::string::npos) << report.message;
+        EXPECT_EQ(factory_.opened, 0) << file;
+        EXPECT_FALSE(report.identificationBefore) << file;
+        EXPECT_NE(Log(report).find("Result: refused"), std::string::npos) << file;
+    }
+    EXPECT_EQ(RunWith(dir_.Write("update.ini", kr470::BuildUpdateFile(input_))).outcome,
+              Outcome::kUpdated);
+    EXPECT_EQ(factory_.opened, 1);
+}
 
 TEST_F(UpdateJobTest, CleanUpdateIsReportedWithBothIdentificationsAndLogged) {
     JobReport report = Run("SN470001");
@@ -293,6 +313,20 @@ TEST_F(UpdateJobTest, WrongModelIsRefusedNotFailed) {
     JobReport report = Run();
     EXPECT_EQ(report.outcome, Outcome::kRefused);
     EXPECT_NE(report.message.find("not intended for this instrument"), std::string::npos);
+}
+
+TEST_F(UpdateJobTest, ControlBytesFromThePlanAndTheInstrumentNeverReachTheLog) {
+    factory_.options.identification = "Velmora,KR470A,SN470001,\x1b[2J1.05-2.10-0.9";
+    std::string file = dir_.Write("update.ini", kr470::BuildUpdateFile(input_));
+    const std::string address = "TCPIP0::\x1b]0;owned\x07lab::5025::SOCKET";
+    ProgressBoard board(progress_, ProgressBoard::Mode::kJsonLines, {address});
+    JobReport report = RunJob({address, file, "", "plan:1"}, 0, {policy_, factory_, stop_, board});
+    std::string log = Log(report);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.find('\x1b'), std::string::npos) << log;
+    EXPECT_EQ(log.find('\x07'), std::string::npos);
+    EXPECT_NE(log.find("Update of TCPIP0::?]0;owned?lab::5025::SOCKET with "), std::string::npos)
+        << log;
 }
 
 TEST(SerialOfTest, TakesTheThirdFieldTrimmed) {

@@ -1,5 +1,6 @@
 // Serial ports: "ASRL<n>" (device and settings from its [ASRL<n>] section,
-// else /dev/ttyS<n-1> at 9600,N,8,1) or "ASRL/dev/..." by device path.
+// else /dev/ttyS<n-1> at 9600,N,8,1) or "ASRL/dev/..." by device path, its
+// settings from the section [ASRL/dev/...] or [/dev/...].
 #include <cstdlib>
 
 #include "Address.h"
@@ -18,7 +19,11 @@ std::unique_ptr<Transport> OpenAsrlAddress(const BusRequest& request, BusFailure
             device = "/dev/ttyS" + std::to_string(std::atoi(port.c_str()) - 1);
     } else if (port.starts_with("/")) {
         device = port;  // a device path, its case as written
-        section = Upper(device);
+        // The address's own form names the section; the bare path is read as well.
+        section = "ASRL" + Upper(device);
+        if (request.config.find(section) == request.config.end()) {
+            section = Upper(device);
+        }
     } else {
         failure = BusFailure::kBadAddress;
         return nullptr;

@@ -16,6 +16,8 @@ class SerialTransport : public Transport {
             why = device + ": " + std::strerror(failure.error);
             if (failure.holder > 0) {
                 why += " (held by PID " + std::to_string(failure.holder) + ")";
+            } else if (failure.lockRefused) {
+                why += " (no lock file in the folder KR470_LOCK_DIR names)";
             }
             return false;
         }

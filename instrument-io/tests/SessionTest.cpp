@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "InstrumentSession.h"
+#include "PseudoTerminal.h"
 #include "TempFile.h"
 
 namespace kio {
@@ -164,6 +166,65 @@ TEST_F(SessionTest, ConfigurationCommentsEndValuesAndStrayLinesAreSaid) {
     EXPECT_NE(said.find(path + ":5: warning: unknown key \"baud\""), std::string::npos) << said;
     EXPECT_NE(said.find(path + ":6: warning: neither"), std::string::npos) << said;
     EXPECT_EQ(ConfiguredAddresses(), (std::vector<std::string>{"GPIB0::10", "ASRL7::INSTR"}));
+}
+
+TEST_F(SessionTest, TheNullDeviceIsAnEmptyConfiguration) {
+    setenv("KIO_CONFIG", "/dev/null", 1);
+    // A listening socket of the test's own; the kernel completes the connection.
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(ConfiguredAddresses().empty());
+    Result result;
+    EXPECT_TRUE(Session::Open(
+        "TCPIP0::127.0.0.1::" + std::to_string(ntohs(address.sin_port)) + "::SOCKET", result))
+        << result.message;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    close(listener);
+}
+
+TEST_F(SessionTest, ASerialDevicesSectionIsFoundByItsAddressAndByItsPath) {
+    serialio::testing::LockFolder locks;
+    serialio::testing::PseudoTerminal line;
+    for (const std::string& header : {"[ASRL" + line.Path() + "]", "[" + line.Path() + "]"}) {
+        std::ofstream(dir_.Path() / "kio.ini") << header << "\nsettings = 115200,N,8,1\n";
+        Result result;
+        std::unique_ptr<Session> session = Session::Open("ASRL" + line.Path() + "::INSTR", result);
+        ASSERT_TRUE(session) << header << ": " << result.message;
+        termios taken{};
+        ASSERT_EQ(tcgetattr(line.Keeper(), &taken), 0);
+        EXPECT_EQ(cfgetospeed(&taken), B115200) << header;
+    }
+}
+
+TEST_F(SessionTest, ASectionThatNamesNoPortOrBusIsSaidOnce) {
+    const std::string path = (dir_.Path() / "kio.ini").string();
+    std::ofstream(path) << "[ttyUSB0]\n"
+                           "settings = 115200,N,8,1\n"
+                           "handshake = RTS_CTS\n"
+                           "[ASRL3]\ndevice = /dev/kr470-absent\n"
+                           "[ASRL/dev/ttyUSB1]\nsettings = 57600\n"
+                           "[/dev/ttyUSB2]\nsettings = 57600\n"
+                           "[gpib0]\nscan = 1\n"
+                           "[tcpip]\nvxi11_hosts = lab\n"
+                           "[tcpip::scope.lab]\nvxi11_port = 9009\n"
+                           "[Aliases]\nGPIB0::3 = ASRL3\n"
+                           "[COM3]\ndevice = /dev/ttyUSB0\n";
+    testing::internal::CaptureStderr();
+    ConfiguredAddresses();
+    const std::string said = testing::internal::GetCapturedStderr();
+    const std::string noPort =
+        "] names no port or bus (ASRL<n>, ASRL/dev/..., GPIB<n>, tcpip, tcpip::HOST or aliases); "
+        "ignored\n";
+    EXPECT_EQ(said, path + ":2: warning: section [ttyUSB0" + noPort + path +
+                        ":19: warning: section [COM3" + noPort)
+        << said;
 }
 
 TEST_F(SessionTest, ANamedConfigurationThatIsAbsentIsSaid) {

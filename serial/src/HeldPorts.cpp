@@ -7,6 +7,8 @@
 #include <array>
 #include <atomic>
 
+#include "LockFile.h"
+
 namespace serialio {
 namespace {
 
@@ -58,7 +60,7 @@ void ReleaseHeldPortsNow() {
         ioctl(fd, TIOCNXCL);
         ::close(fd);
         if (port.lockPath[0] != '\0') {
-            ::unlink(port.lockPath.data());
+            ReleaseLock(port.lockPath.data());
         }
     }
 }

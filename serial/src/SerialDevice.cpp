@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "HeldPorts.h"
 #include "LockFile.h"
@@ -149,7 +150,20 @@ bool SerialDevice::AcquireLock(const std::string& path, OpenFailure& why) {
         why.holder = lock.holder;
         return false;
     }
-    lockPath_ = lock.path;  // empty when the folder refused it: go on without
+    if (lock.status == LockStatus::kFailed) {
+        // Said, whatever follows: a port without its lock file is open to
+        // programs that trust lock files. A folder the user named is binding.
+        const bool named = LockDirectoryNamed();
+        std::fprintf(stderr, "%s: no lock file for %s: %s%s\n", program_invocation_short_name,
+                     path.c_str(), lock.problem.c_str(),
+                     named ? "; the port is not opened (KR470_LOCK_DIR names the folder)" : "");
+        if (named) {
+            why.error = lock.error;
+            why.lockRefused = true;
+            return false;
+        }
+    }
+    lockPath_ = lock.path;  // empty when no lock could be made: go on without
     return true;
 }
 
@@ -222,6 +236,13 @@ void SerialDevice::SetModemLines(Handshake mode) {
     ioctl(fd_, lines.raiseDtr ? TIOCMBIS : TIOCMBIC, &dtr);
     if (lines.lowerRts) {
         ioctl(fd_, TIOCMBIC, &rts);
+    }
+}
+
+void SerialDevice::RaiseModemLines() {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (fd_ >= 0) {
+        ioctl(fd_, TIOCMBIS, &lines);  // a device without modem lines answers ENOTTY: fine
     }
 }
 
@@ -415,7 +436,7 @@ void SerialDevice::Close() {
 
 void SerialDevice::ReleaseLock() {
     if (!lockPath_.empty()) {
-        ::unlink(lockPath_.c_str());
+        serialio::ReleaseLock(lockPath_.c_str());
         lockPath_.clear();
     }
 }

@@ -23,6 +23,9 @@ namespace serialio {
 struct OpenFailure {
     int error = 0;     // errno; EBUSY when another program holds the port
     pid_t holder = 0;  // the PID named by a live lock file
+    // No lock file could be made in the folder KR470_LOCK_DIR names (said on
+    // standard error); `error` is why.
+    bool lockRefused = false;
 };
 
 enum class IoState { kOk, kTimedOut, kFailed };
@@ -54,6 +57,9 @@ class SerialDevice {
     // Waits up to waitMs for bytes, then returns what is there. kFailed on a
     // hang-up or when the driver counted a line error during the read.
     Transfer Read(std::span<char> into, uint32_t waitMs);
+    // Raises DTR and RTS as an open does, for a caller with no handshake that
+    // talks to a device which may wait for either (a port finder's probe).
+    void RaiseModemLines();
     // The error flags gathered since the last call.
     uint32_t TakeErrorFlags();
     // Abandons pending output and input.

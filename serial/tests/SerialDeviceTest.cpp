@@ -128,6 +128,33 @@ TEST_F(SerialDeviceTest, LockOfAnotherLiveProgramIsHonoured) {
     ExpectSameState(before_, StateOf(pty_.Keeper()));
 }
 
+TEST_F(SerialDeviceTest, LockThatCannotBeMadeInTheNamedFolderRefusesThePortAndSaysWhy) {
+    setenv("KR470_LOCK_DIR", (lock_.Path() + "/missing").c_str(), 1);
+    ::testing::internal::CaptureStderr();
+    SerialDevice device;
+    OpenFailure why;
+    EXPECT_FALSE(device.Open(pty_.Path(), why));
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(why.lockRefused);
+    EXPECT_EQ(why.error, ENOENT);
+    EXPECT_NE(said.find("no lock file for " + pty_.Path() + ": cannot make a lock file in " +
+                        lock_.Path() + "/missing"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("the port is not opened"), std::string::npos);
+    EXPECT_FALSE(Exclusive(pty_.Keeper()));
+    ExpectSameState(before_, StateOf(pty_.Keeper()));
+}
+
+TEST_F(SerialDeviceTest, CloseLeavesALockThatNoLongerNamesThisProcess) {
+    SerialDevice device;
+    OpenFailure why;
+    ASSERT_TRUE(device.Open(pty_.Path(), why));
+    std::ofstream(LockPath()) << "  " << getppid() << "\n";  // replaced by another opener
+    device.Close();
+    EXPECT_TRUE(std::filesystem::exists(LockPath()));
+}
+
 TEST_F(SerialDeviceTest, OutputBacklogStaysWithinTheTransmitQueue) {
     SerialDevice device;
     ASSERT_TRUE(OpenAt(device, 9600));

@@ -1,5 +1,6 @@
 #include "UpdateFileBuilder.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -145,6 +146,15 @@ std::vector<std::string> CheckUpdateFile(const std::string& text) {
     }
     if (!ended) {
         problems.push_back("[Code] has no END line");
+    }
+    // The plug-in's pass ends after the first end record: it must be the last line.
+    auto endRecord = std::find_if(records.begin(), records.end(), [](const std::string& line) {
+        return osprey::IsEndRecord(line);
+    });
+    if (endRecord == records.end() || endRecord + 1 != records.end()) {
+        problems.push_back(
+            "[Code] does not end with its end record (S7, S8 or S9): the plug-in's download "
+            "pass ends after the first one");
     }
     CodeFigures f = Figures(records);
     auto number = [&](const char* sec, const char* key) {

@@ -1,17 +1,16 @@
 #include "IdnProbe.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 #include <utility>
+
+#include "SerialDevice.h"
 
 namespace kr470 {
 namespace {
@@ -32,41 +31,43 @@ bool SpeedOf(int baud, speed_t& speed) {
     return false;
 }
 
-bool Configure(int fd, const LineSettings& s) {
-    termios tio{};
-    speed_t speed{};
-    if (tcgetattr(fd, &tio) != 0 || !SpeedOf(s.baud, speed)) {
-        return false;
+std::string Refusal(const serialio::OpenFailure& why) {
+    if (why.error == EBUSY) {
+        return why.holder > 0 ? "busy: held by PID " + std::to_string(why.holder)
+                              : "busy: another program has the port open";
     }
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= s.dataBits == 7 ? CS7 : CS8;
-    tio.c_cflag |= s.parity != 'N' ? PARENB : 0;
-    tio.c_cflag |= s.parity == 'O' ? PARODD : 0;
-    tio.c_cflag |= s.stopBits == 2 ? CSTOPB : 0;
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    return tcsetattr(fd, TCSANOW, &tio) == 0 && tcflush(fd, TCIOFLUSH) == 0;
+    if (why.lockRefused) {
+        return "no lock file in the folder KR470_LOCK_DIR names";
+    }
+    return std::string("cannot open: ") + std::strerror(why.error);
+}
+
+serialio::LineConfig ConfigOf(const LineSettings& s) {
+    serialio::LineConfig config;
+    config.baud = static_cast<uint32_t>(s.baud);
+    config.parity = s.parity;
+    config.dataBits = static_cast<uint8_t>(s.dataBits);
+    config.stopBits = static_cast<uint8_t>(s.stopBits);
+    config.handshake = serialio::Handshake::kNone;
+    return config;
 }
 
 // Reads up to the first LF, or until the deadline. A CR before it is dropped.
-ProbeResult ReadReply(int fd, int timeoutMs) {
+ProbeResult ReadReply(serialio::SerialDevice& port, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string line;
     std::array<char, 256> chunk{};
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd pfd{fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+        if (left.count() <= 0) {
             return {false, "no answer within " + std::to_string(timeoutMs) + " ms"};
         }
-        ssize_t n = read(fd, chunk.data(), chunk.size());
-        if (n <= 0 && errno != EAGAIN && errno != EINTR) {
+        serialio::Transfer read = port.Read(chunk, static_cast<uint32_t>(left.count()));
+        if (read.state == serialio::IoState::kFailed) {
             return {false, "the line dropped"};
         }
-        line.append(chunk.data(), n > 0 ? static_cast<size_t>(n) : 0);
+        line.append(chunk.data(), read.count);
         if (size_t lf = line.find('\n'); lf != std::string::npos) {
             line.resize(lf);
             if (!line.empty() && line.back() == '\r')
@@ -103,22 +104,22 @@ bool ParseLineSettings(const std::string& text, LineSettings& settings) {
 
 ProbeResult AskIdentification(const std::string& device, const LineSettings& settings,
                               int timeoutMs) {
-    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return {false, std::string("cannot open: ") + std::strerror(errno)};
+    // Opened as every other program of ours opens a port: its lock file, flock
+    // and exclusive mode, so a running update is never interrupted.
+    serialio::SerialDevice port;
+    serialio::OpenFailure why;
+    if (!port.Open(device, why)) {
+        return {false, Refusal(why)};
     }
-    ProbeResult result;
-    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
-        result = {false, "in use"};
-    } else if (!Configure(fd, settings)) {
-        result = {false, "cannot set the line to these settings"};
-    } else if (write(fd, "*IDN?\n", 6) != 6) {
-        result = {false, std::string("cannot write: ") + std::strerror(errno)};
-    } else {
-        result = ReadReply(fd, timeoutMs);
+    if (!port.Configure(ConfigOf(settings)) || !port.Purge()) {
+        return {false, "cannot set the line to these settings"};
     }
-    close(fd);
-    return result;
+    port.RaiseModemLines();  // as the open left them: an instrument may wait for DTR
+    constexpr std::string_view kQuery = "*IDN?\n";
+    if (port.Write(kQuery, static_cast<uint32_t>(timeoutMs)).state != serialio::IoState::kOk) {
+        return {false, std::string("cannot write: ") + std::strerror(port.LastError())};
+    }
+    return ReadReply(port, timeoutMs);
 }
 
 }  // namespace kr470

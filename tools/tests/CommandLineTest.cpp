@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ObjcopyImage.h"
 #include "Process.h"
 #include "TempFile.h"
 
@@ -129,6 +130,30 @@ TEST(CommandLine, SimulatorTranscriptIsNeverWrittenThroughALinkOrToAFifo) {
     }
     std::ifstream in(victim);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+}
+
+TEST(CommandLine, CheckTakesAnObjcopyImageAndRefusesOneWithoutItsEndRecord) {
+    osprey::testing::TempDir dir;
+    std::vector<std::string> image = osprey::testing::ObjcopyImage(dir, 300, 0x10000);
+    ASSERT_EQ(image.back().substr(0, 2), "S8");
+    std::string srec;
+    for (const std::string& line : image) {
+        srec += line + "\n";
+    }
+    const std::string mk = MKUPDATE_PATH, folder = dir.Path().string();
+    dir.Write("s8.srec", srec);
+    dir.Write("none.srec", srec.substr(0, srec.rfind("S8")));
+    const std::string built = " --revision 1.05 -o " + folder;
+    EXPECT_EQ(Shell(mk + " build --srec " + folder + "/s8.srec" + built + "/s8.ini").status, 0);
+    ProcessResult check = Shell(mk + " check " + folder + "/s8.ini");
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.output, folder + "/s8.ini: OK\n");
+
+    ProcessResult refused = Shell(mk + " build --srec " + folder + "/none.srec" + built + "/x");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("does not end with its end record (S7, S8 or S9)"),
+              std::string::npos)
+        << refused.output;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -189,7 +190,30 @@ TEST(PortsSection, AppendsOnlyToARegularFileAndNeverThroughAPlantedLink) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious\n");
 }
 
+// The probe takes each port's lock: in a folder of the test's own, put back after.
+class OwnLockFolder {
+  public:
+    OwnLockFolder() {
+        fs::create_directory(Path());
+        if (const char* before = std::getenv("KR470_LOCK_DIR"); before != nullptr)
+            before_ = before;
+        setenv("KR470_LOCK_DIR", Path().c_str(), 1);
+    }
+    ~OwnLockFolder() {
+        if (before_.empty())
+            unsetenv("KR470_LOCK_DIR");
+        else
+            setenv("KR470_LOCK_DIR", before_.c_str(), 1);
+    }
+    fs::path Path() const { return dir_.Path() / "locks"; }
+
+  private:
+    TempDir dir_;
+    std::string before_;
+};
+
 TEST(IdnProbe, AsksTheSimulatorAndGivesUpOnASilentOneAtTheTimeOut) {
+    OwnLockFolder locks;
     LineSettings line;
     ASSERT_TRUE(ParseLineSettings("115200,e,7,2", line));
     EXPECT_EQ(line.baud, 115200);
@@ -207,6 +231,21 @@ TEST(IdnProbe, AsksTheSimulatorAndGivesUpOnASilentOneAtTheTimeOut) {
     EXPECT_FALSE(reply.answered);
     EXPECT_EQ(reply.text, "no answer within 50 ms");
     EXPECT_FALSE(AskIdentification("/nonexistent/tty", LineSettings{}, 50).answered);
+}
+
+TEST(IdnProbe, PortWhoseLockNamesALiveProgramIsNeverWrittenTo) {
+    OwnLockFolder locks;
+    const std::string transcript = (locks.Path().parent_path() / "transcript.txt").string();
+    Simulator instrument({SIMULATOR_PATH, "--transcript", transcript});
+    const std::string pty = instrument.FirstLine();
+    std::ofstream((locks.Path() / ("LCK..pts_" + pty.substr(pty.rfind('/') + 1))).string())
+        << "  " << getppid() << "\n";  // an update under way, as root or not
+    ProbeResult reply = AskIdentification(pty, LineSettings{}, 200);
+    instrument.Stop();
+    EXPECT_FALSE(reply.answered);
+    EXPECT_EQ(reply.text, "busy: held by PID " + std::to_string(getppid()));
+    std::ifstream sent(transcript);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sent), {}), "");  // no "*IDN?" got through
 }
 
 TEST(PortScan, UdevAndTheSysfsWalkFindTheSamePortsHere) {

@@ -3,6 +3,7 @@
 
 #include "Instrument.h"
 #include "LineInput.h"
+#include "ObjcopyImage.h"
 #include "SRecord.h"
 #include "UpdateFileBuilder.h"
 
@@ -181,4 +182,35 @@ TEST(UpdateFileBuilder, ImagesBeyond65535RecordsCountThemInAnS6Record) {
     input.records = image;
     input.revision = "1.05";
     EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)), std::vector<std::string>{});
+}
+
+TEST(UpdateFileBuilder, ObjcopyImagesCheckCleanAndASectionNotEndingWithItsEndRecordIsAProblem) {
+    const std::string kNotEnded =
+        "[Code] does not end with its end record (S7, S8 or S9): the plug-in's download pass "
+        "ends after the first one";
+    osprey::testing::TempDir dir;
+    for (uint32_t address : {0x0u, 0x10000u, 0x1000000u}) {  // S1/S9, S2/S8, S3/S7
+        kr470::UpdateFileInput input;
+        input.records = osprey::testing::ObjcopyImage(dir, 300, address);
+        ASSERT_EQ(input.records.size(), 21u) << address;  // S0, 19 data records, the end record
+        input.revision = "1.05";
+        EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)), std::vector<std::string>{})
+            << input.records.back();
+
+        const std::string end = input.records.back();
+        input.records.pop_back();
+        EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)),
+                  std::vector<std::string>{kNotEnded})
+            << address;
+        // A record after the end record: the plug-in's pass would leave it out.
+        input.records.push_back(end);
+        input.records.push_back(input.records[1]);
+        EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)),
+                  std::vector<std::string>{kNotEnded})
+            << address;
+        input.records.push_back(end);  // ... even when another end record follows them
+        EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)),
+                  std::vector<std::string>{kNotEnded})
+            << address;
+    }
 }

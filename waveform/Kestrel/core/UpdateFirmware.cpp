@@ -239,23 +239,22 @@ class FirmwareUpdate {
         return PassOutcome::kRepeat;
     }
 
-    // Sends [Code] from its first line up to and including the S7 line,
-    // counting the data records. False when the pass cannot go on (reported).
+    // Sends [Code] from its first line up to and including the end record
+    // (S7, S8 or S9), counting the data records. False when the pass cannot
+    // go on (reported).
     bool SendCodeSection(int32_t& records) {
         int32_t lines = 0;
         for (bool endOfRecords = false; !endOfRecords;) {
             if (static_cast<size_t>(lines) == codeLines_.size()) {
-                // A section without its S7 line: END is not a record to send.
-                Tell(std::string("The code section ends without an S7 record.") + kCrLf +
-                         "Update file may be corrupt!",
-                     Icon::kCritical);
+                // The check refuses such a section; END is never a record to send.
+                Tell(kNoEndRecordText, Icon::kCritical);
                 return false;
             }
             const std::string& line = codeLines_[static_cast<size_t>(lines)];
             if (!SendRecord(line, lines)) {
                 return false;
             }
-            endOfRecords = StartsWith(line, "S7");
+            endOfRecords = IsEndRecord(line);
             if (StartsWith(line, "S1") || StartsWith(line, "S2") || StartsWith(line, "S3")) {
                 ++records;
             }

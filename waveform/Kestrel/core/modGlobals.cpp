@@ -155,11 +155,21 @@ int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, Messag
     } else if (sum != stored) {
         return Fail("Code Section check sum does not match!");
     }
+    // A pass ends after the first end record: it must be the section's last
+    // line, the one Osprey sends last, or records would be left out.
+    auto endRecord = std::find_if(lines.begin(), lines.end(), IsEndRecord);
+    if (endRecord == lines.end() || endRecord + 1 != lines.end()) {
+        return Fail(kNoEndRecordText);
+    }
     AddAndBreathe(messages, {"Record count and CheckSum match!", "Code section OK."});
     if (checkedLines != nullptr) {
         *checkedLines = std::move(lines);
     }
     return 0;
+}
+
+bool IsEndRecord(const std::string& line) {
+    return line.size() >= 2 && line[0] == 'S' && line[1] >= '7' && line[1] <= '9';
 }
 
 void ClearInstrumentErrors(InstrumentIO& io) {

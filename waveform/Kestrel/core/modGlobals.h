@@ -39,12 +39,20 @@ int32_t GetIniValue(StreamVariable& stream, const std::string& section, const st
 int32_t SplitText(const std::string& text, const std::string& delimiter,
                   std::vector<std::string>& target);
 // A record line is "S", its type digit and hex digits; any other line that
-// begins with "S" is refused like a line that is no record at all. The lines
-// checked (all before "END") go into `checkedLines` when it is given, so that
-// what is sent is exactly what was checked.
+// begins with "S" is refused like a line that is no record at all. A section
+// that passes every other test but does not end with its one end record (S7,
+// S8 or S9), after which a download pass ends, is refused too. The lines checked (all before "END")
+// go into `checkedLines` when it is given, so that what is sent is exactly
+// what was checked.
 int16_t CheckCodeSection(StreamVariable& stream, int32_t expectedRecords, MessageList& messages,
                          std::vector<std::string>* checkedLines = nullptr);
 void ClearInstrumentErrors(InstrumentIO& io);
+
+// True for the lines that end a download pass: "S7", "S8" or "S9" records.
+bool IsEndRecord(const std::string& line);
+inline constexpr const char* kNoEndRecordText =
+    "The code section does not end with its end record (S7, S8 or S9).\r\n"
+    "Update file may be corrupt!";
 void ShowDescription(const std::string& path);
 
 // The results of UpdateFirmware.

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "Fakes.h"
+#include "ObjcopyImage.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
 #include "modGlobals.h"
@@ -329,15 +330,18 @@ TEST_F(UpdateFirmwareTest, FileProblemsStopBeforeAnyDownloadCommand) {
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Non-SRecord in code section!"});
     EXPECT_FALSE(SentAnyDownloadCommand());
 
-    // A section without its S7 line stops at END instead of sending it.
+    // A section without any end record is refused before anything is sent.
     std::erase_if(input_.records, [](const std::string& r) { return r.rfind("S7", 0) == 0; });
     text_.clear();
     window_ = FakeWindow();
     Answer({Answer::kYes});
     EXPECT_EQ(Run(), kUpdateFailed);
-    EXPECT_EQ(window_.boxes.back().text,
-              "The code section ends without an S7 record.\r\nUpdate file may be corrupt!");
-    EXPECT_EQ(io_->sent.back(), "dlo \"" + input_.records.back() + "\" ");
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                              "The code section does not end with its end record (S7, S8 or "
+                              "S9).\r\nUpdate file may be corrupt!"});
+    EXPECT_EQ(window_.boxes.back().icon, Icon::kCritical);
+    EXPECT_FALSE(SentAnyDownloadCommand());
+    EXPECT_EQ(window_.lines.back(), "Verifying code section of Update file.");
     EXPECT_EQ(std::count(io_->sent.begin(), io_->sent.end(), "dlo \"END\" "), 0);
 }
 
@@ -377,6 +381,30 @@ TEST_F(UpdateFirmwareTest, TwoMissingModelsAreNoMatchButALoaderTakesAFileWithout
     window_ = FakeWindow();
     EXPECT_EQ(Run(), kUpdateCommitted);
     EXPECT_EQ(window_.lines[1], "Loader firmware running ...");
+}
+
+TEST_F(UpdateFirmwareTest, ObjcopyImagesEndTheirPassAfterTheS9OrS8Record) {
+    for (uint32_t address : {0x0u, 0x10000u}) {
+        input_.records = osprey::testing::ObjcopyImage(dir_, 1000, address);
+        const std::string end = input_.records.back();
+        ASSERT_EQ(end[1], address == 0 ? '9' : '8');
+        options_.newRevision = "1.05";  // objcopy's S0 header names the file, not a revision
+        window_ = FakeWindow();
+        Answer({Answer::kYes});
+        ASSERT_EQ(Run(), kUpdateCommitted) << end;
+        EXPECT_TRUE(io_->instrument.Committed());
+        // S0, 63 data records and the end record, once; then the checks.
+        std::vector<std::string> records;
+        std::copy_if(io_->sent.begin(), io_->sent.end(), std::back_inserter(records),
+                     IsRecordCommand);
+        EXPECT_EQ(records.size(), 65u) << end;
+        EXPECT_EQ(records.back(), "dlo \"" + end + "\" ");
+        auto last = std::find(io_->sent.begin(), io_->sent.end(), records.back());
+        ASSERT_NE(last, io_->sent.end());
+        ASSERT_NE(last + 1, io_->sent.end());
+        EXPECT_EQ(*(last + 1), "*OPC?");
+        EXPECT_EQ(window_.boxes.back().text.rfind("Firmware update completed successfully", 0), 0u);
+    }
 }
 
 TEST_F(UpdateFirmwareTest, RecordsHoldingAnythingButHexDigitsNeverReachTheWire) {

@@ -81,9 +81,16 @@ TEST_F(ModGlobalsTest, WorkedExampleAndMagicValue) {
                   "Magic number check sum in INI file.  No check done!", "Calculated CheckSum=1313",
                   "Record count and CheckSum match!", "Code section OK."}));
     EXPECT_TRUE(window_.boxes.empty());
+    // Any end record closes the image: S8 after S2 data, S7 after S3.
+    EXPECT_EQ(Check("S10500000102F7\nS804000000FB\nEND\n", 1, "-1"), 0);
+    EXPECT_EQ(Check("S10500000102F7\nS70500000000FA\nEND\n", 1, "-1"), 0);
+    EXPECT_TRUE(window_.boxes.empty());
 }
 
 TEST_F(ModGlobalsTest, EveryFailureIsABoxAndEndsTheCheck) {
+    const std::string kNotEnded =
+        "The code section does not end with its end record (S7, S8 or S9).\r\n"
+        "Update file may be corrupt!";
     struct Case {
         std::string code;
         int32_t expected;
@@ -94,7 +101,12 @@ TEST_F(ModGlobalsTest, EveryFailureIsABoxAndEndsTheCheck) {
          {Case{"S10500000102F7\nEND \n", 1, "745", "Non-SRecord in code section!"},
           Case{"S10500000102F7\nS10500000102F7\nEND\n", 1, "1490",
                "Not enough SRecords in code section."},
-          Case{"S10500000102F7\nEND\n", 1, "746", "Code Section check sum does not match!"}}) {
+          Case{"S10500000102F7\nEND\n", 1, "746", "Code Section check sum does not match!"},
+          // Passes the checks above, but a pass would never reach its end.
+          Case{"S10500000102F7\nEND\n", 1, "745", kNotEnded},
+          // A record after the end record would never be sent.
+          Case{"S9030000FC\nS10500000102F7\nEND\n", 1, "1313", kNotEnded},
+          Case{"S9030000FC\nS9030000FC\nEND\n", 0, "1136", kNotEnded}}) {
         window_.boxes.clear();
         EXPECT_EQ(Check(c.code, c.expected, c.checksum), 1);
         ASSERT_EQ(window_.boxes.size(), 1u);
