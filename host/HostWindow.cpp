@@ -82,7 +82,13 @@ bool HostWindow::CreateComponent(const QString& name) {
     component_.Reset();
     HRESULT result = kcom::CreateInstance(name.toStdString(), IID_IDispatch, component_.Out());
     if (FAILED(result)) {
-        Report("Could not create " + name + ": " + QString::fromStdString(DescribeResult(result)));
+        QString advice;
+        if (result == CO_E_CLASSSTRING || result == REGDB_E_CLASSNOTREG)
+            advice = ". It is not registered in " + QString::fromStdString(kcom::RegistryPath()) +
+                     ": register its library with \"Register library...\" (libKestrel.so.1) "
+                     "or with kestrel-host --register LIBRARY";
+        Report("Could not create " + name + ": " + QString::fromStdString(DescribeResult(result)) +
+               advice);
         getWaveform_->setEnabled(false);
         return false;
     }

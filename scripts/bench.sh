@@ -21,6 +21,9 @@
 #      and the tool's CPU time per instrument
 #  10. line use of Osprey.exe (the Windows build) under Wine at 57600 and 115200 baud
 #      (goal >= 0.97), on COM5 of a fresh Wine prefix mapped to the simulator's line
+#  11. a host closing the finder mid-search (a silent "++" controller's board and 4
+#      silent socket instruments): the finder's close (goal <= 100 ms) and the process's
+#      end after its last window closed (goal <= 2 s)
 # Exits 1 when a figure misses its goal. A loaded machine can miss them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -369,6 +372,21 @@ echo "   alone: line use $alone (runs: $(listed "$work/alone.txt")); 16 at once:
   "(all: $(listed "$work/fleet-use.txt")): ratio $share: $(verdict "$share" '>=' 0.97)"
 echo "   kr470-fleet CPU $cpu s over wall $wall s: $(awk -v c="${cpu:-0}" 'BEGIN { printf "%.3f", c / 16 }')" \
   "s per instrument"
+
+echo "11. A host closing the finder mid-search, median of $runs runs" \
+  "(goals: finder <= 100 ms, process end <= 2 s)"
+: >"$work/close.txt"
+: >"$work/exit.txt"
+for _ in $(seq "$runs"); do
+  mkdir -p "$work/host" && rm -rf "${work:?}/host/"*
+  "$b/bench/bench-host-exit" "$b/waveform/Kestrel/libKestrel.so" "$work/host" >"$work/host.txt" 2>/dev/null
+  ended=$(cut -d' ' -f1 /proc/uptime)
+  sed -n 's/finder closed in \([0-9.]*\) ms/\1/p' "$work/host.txt" >>"$work/close.txt"
+  awk -v e="$ended" '/windows closed at/ { printf "%.2f\n", e - $4 }' "$work/host.txt" >>"$work/exit.txt"
+done
+close=$(median <"$work/close.txt") ended=$(median <"$work/exit.txt")
+echo "   finder closed in $close ms: $(verdict "$close" '<=' 100); process ended $ended s after" \
+  "its windows: $(verdict "$ended" '<=' 2) (runs: $(listed "$work/exit.txt"))"
 
 echo "10. Line use of Osprey.exe under Wine, normal mode, median of $runs runs (goal >= 0.97)"
 cross_build -DKR470_TESTS=OFF

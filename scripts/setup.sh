@@ -14,7 +14,9 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   # the VXI-11 client: the RPC library and rpcgen
   libtirpc-dev rpcsvc-proto
   # Osprey for Windows: the cross compiler, and Wine to run it (scripts/windows.sh)
-  g++-mingw-w64-x86-64-posix wine wine64)
+  g++-mingw-w64-x86-64-posix wine wine64
+  # comma-decimal locales for the tests that run an update under them
+  locales)
 [[ ${1:-} == demo ]] && packages=("${demo_packages[@]}")
 missing=()
 for p in "${packages[@]}"; do
@@ -33,4 +35,21 @@ if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+
+# The locales those tests switch to, generated only when missing.
+wanted_locales=(de_DE.UTF-8 fr_FR.UTF-8)
+to_generate=()
+for l in "${wanted_locales[@]}"; do
+  locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || to_generate+=("$l")
+done
+if [[ ${1:-} != demo ]] && ((${#to_generate[@]})); then
+  sudo_cmd=()
+  [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+  for l in "${to_generate[@]}"; do
+    "${sudo_cmd[@]}" sed -i "s/^# *\(${l//./\\.} UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${l//./\\.} UTF-8" /etc/locale.gen || echo "$l UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+  done
+  echo "Generating locales: ${to_generate[*]}"
+  "${sudo_cmd[@]}" locale-gen
 fi

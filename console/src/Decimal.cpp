@@ -1,15 +1,16 @@
 #include "Decimal.h"
 
-#include <cctype>
-#include <cstdlib>
+#include <charconv>
+#include <cmath>
 #include <limits>
 #include <string>
 
 namespace osprey {
 namespace {
 
+// The blanks of the "C" locale, whatever locale the process runs in.
 bool IsBlank(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -67,11 +68,19 @@ double DecimalNumber(std::string_view text) {
             ++i;
         }
     }
-    std::string digits(text.substr(start, i - start));
+    std::string_view digits = text.substr(start, i - start);
     if (digits.empty() || digits == ".") {
         return 0.0;
     }
-    double value = std::strtod(digits.c_str(), nullptr);
+    // Read with the point as the decimal separator whatever the locale says.
+    double value = 0.0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value,
+                                        std::chars_format::fixed);
+    if (error == std::errc::result_out_of_range) {
+        // No exponent here, so only a long run of integer digits is too large;
+        // anything else too far from 1 is too small.
+        value = digits.find_first_of("123456789") < digits.find('.') ? HUGE_VAL : 0.0;
+    }
     return negative ? -value : value;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "CommaLocale.h"
 #include "ConsoleCapture.h"
 #include "FakePort.h"
 #include "Instrument.h"
@@ -114,6 +115,17 @@ TEST_F(RunUpdateTest, EqualOrLowerRevisionAsksFirstAndNoSendsNothing) {
     EXPECT_EQ(yes.status, 0);
     EXPECT_TRUE(yes.saw("Continue with update? (Y/N) _\b"));
     EXPECT_TRUE(yes.saw("\nDo you want to Continue"));
+}
+
+TEST_F(RunUpdateTest, ACommaDecimalLocaleStillReads105AsNewerThan104) {
+    for (const std::string& name : testing::kCommaLocales) {
+        testing::CommaLocale locale(name);
+        ASSERT_TRUE(locale.Active()) << name << " is missing: run scripts/setup.sh";
+        Result r = Run("y\n");
+        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_FALSE(r.saw("greater than or equal")) << name;
+        EXPECT_TRUE(r.saw("\nDo you want to Continue with update? (Y/N) _\b")) << name;
+    }
 }
 
 TEST_F(RunUpdateTest, ModelMismatchOrShortIdentificationRefusesBeforeAnyCommand) {

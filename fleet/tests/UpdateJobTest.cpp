@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "CommaLocale.h"
 #include "Fakes.h"
 #include "GuardedIO.h"
 #include "Report.h"
@@ -200,6 +201,18 @@ TEST_F(UpdateJobTest, RevisionQuestionsFollowThePolicy) {
     EXPECT_EQ(newer.message, "the instrument's revision is newer than the update's");
     policy_.yesOlderUpdate = true;
     EXPECT_EQ(Run().outcome, Outcome::kUpdated);
+}
+
+TEST_F(UpdateJobTest, ACommaDecimalLocaleStillTellsANewerInstrumentFromTheSameRevision) {
+    factory_.options.identification = "Velmora,KR470A,SN470001,1.06-2.10-0.9";
+    policy_.yesSameRevision = true;  // but not a downgrade
+    for (const std::string& name : osprey::testing::kCommaLocales) {
+        osprey::testing::CommaLocale locale(name);
+        ASSERT_TRUE(locale.Active()) << name << " is missing: run scripts/setup.sh";
+        JobReport newer = Run();
+        EXPECT_EQ(newer.outcome, Outcome::kRefused) << name;
+        EXPECT_EQ(newer.message, "the instrument's revision is newer than the update's") << name;
+    }
 }
 
 TEST_F(UpdateJobTest, FailedPassIsRepeatedOnlyAsOftenAsAllowed) {

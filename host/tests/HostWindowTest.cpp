@@ -31,7 +31,13 @@ class HostWindowTest : public ::testing::Test {
 
 TEST_F(HostWindowTest, RegistersCreatesAndOpensTheComponentsWindow) {
     EXPECT_FALSE(window_.CreateComponent("Kestrel.CWaveform"));  // not registered yet
-    EXPECT_NE(Child<QLabel>("lblStatus")->text().indexOf("0x800401F3"), -1);
+    const QString said = Child<QLabel>("lblStatus")->text();
+    EXPECT_NE(said.indexOf("0x800401F3"), -1);
+    // Not only the code: what is wrong and how to put it right.
+    EXPECT_NE(
+        said.indexOf("It is not registered in " + QString::fromStdString(kcom::RegistryPath())), -1)
+        << said.toStdString();
+    EXPECT_NE(said.indexOf("kestrel-host --register LIBRARY"), -1);
 
     window_.RegisterLibrary(KESTREL_LIBRARY);
     auto* list = Child<QListWidget>("lstComponents");

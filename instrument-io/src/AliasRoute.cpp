@@ -53,9 +53,13 @@ std::string NoRouteMessage(std::string_view address, const std::string& routed) 
     std::string reached = Canonical(routed) == Canonical(address)
                               ? ""
                               : " (reached from " + std::string(address) + " through an alias)";
+    // Only a GPIB address lacks a route: its board has no controller either.
+    const std::string board = routed.substr(0, routed.find("::"));
     return "No route to " + routed + reached + ": add a line \"" + routed +
            " = TCPIP0::host::port::SOCKET\" (or an ASRL address) to the [aliases] section of " +
-           ConfigPath();
+           ConfigPath() + ", or a [" + (board.size() == 4 ? "GPIB0" : board) +
+           "] section with \"controller = ASRL/dev/ttyUSB0::INSTR\" (or a "
+           "TCPIP0::host::port::SOCKET address) naming the board's \"++\" controller";
 }
 
 }  // namespace kio

@@ -1,6 +1,7 @@
 #include "GpibScan.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include "Address.h"
@@ -35,9 +36,10 @@ void AddUnlessListed(const std::string& address, std::vector<std::string>& addre
 }  // namespace
 
 int GpibAddressNumber(const std::string& text) {
-    if (!AllDigits(text) || text.size() > 2)
+    int value = -1;
+    if (!AllDigits(text) || text.size() > 2 ||
+        std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc())
         return -1;
-    int value = std::stoi(text);
     return value <= kHighestGpibAddress ? value : -1;
 }
 
@@ -65,7 +67,8 @@ bool ParseScanList(std::string_view text, std::vector<int>& addresses, std::stri
     return true;
 }
 
-void AppendScannedGpibAddresses(const Config& config, std::vector<std::string>& addresses) {
+void AppendScannedGpibAddresses(const Config& config, std::vector<std::string>& addresses,
+                                std::vector<std::string>* problems) {
     for (const auto& [section, keys] : config) {
         if (!section.starts_with("GPIB") || !AllDigits(section.substr(4)) ||
             Lookup(config, section, "CONTROLLER").empty())
@@ -73,8 +76,11 @@ void AppendScannedGpibAddresses(const Config& config, std::vector<std::string>& 
         std::vector<int> scanned;
         std::string problem;
         if (!ParseScanList(Lookup(config, section, "SCAN"), scanned, problem)) {
-            std::fprintf(stderr, "%s: [%s] scan: %s; nothing scanned\n", ConfigPath().c_str(),
-                         section.c_str(), problem.c_str());
+            const std::string said =
+                ConfigPath() + ": [" + section + "] scan: " + problem + "; nothing scanned";
+            std::fprintf(stderr, "%s\n", said.c_str());
+            if (problems != nullptr)
+                problems->push_back(said);
         }
         for (int address : scanned)
             AddUnlessListed(section + "::" + std::to_string(address) + "::INSTR", addresses);

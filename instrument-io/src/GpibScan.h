@@ -22,7 +22,9 @@ int GpibAddressNumber(const std::string& text);
 bool ParseScanList(std::string_view text, std::vector<int>& addresses, std::string& problem);
 
 // "GPIB<n>::<address>::INSTR" for each address scanned on each board that has
-// a controller. A scan list that cannot be read is said on stderr and scans nothing.
-void AppendScannedGpibAddresses(const Config& config, std::vector<std::string>& addresses);
+// a controller. A scan list that cannot be read is said on stderr, and in
+// `problems` when given, and scans nothing.
+void AppendScannedGpibAddresses(const Config& config, std::vector<std::string>& addresses,
+                                std::vector<std::string>* problems = nullptr);
 
 }  // namespace kio

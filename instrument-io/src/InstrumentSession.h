@@ -83,7 +83,8 @@ class Session {
 std::string ConfigPath();
 
 // The addresses the configuration names: its aliases, its ASRL<n> sections,
-// its VXI-11 hosts and the instruments its GPIB boards' scan lists name.
-std::vector<std::string> ConfiguredAddresses();
+// its VXI-11 hosts and the instruments its GPIB boards' scan lists name. What
+// keeps a scan list from being read goes into `problems` when given.
+std::vector<std::string> ConfiguredAddresses(std::vector<std::string>* problems = nullptr);
 
 }  // namespace kio

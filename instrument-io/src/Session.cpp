@@ -14,7 +14,7 @@
 
 namespace kio {
 
-std::vector<std::string> ConfiguredAddresses() {
+std::vector<std::string> ConfiguredAddresses(std::vector<std::string>* problems) {
     std::vector<std::string> addresses;
     Config config;
     std::string problem;
@@ -27,7 +27,7 @@ std::vector<std::string> ConfiguredAddresses() {
         if (entry.first.starts_with("ASRL") && AllDigits(entry.first.substr(4)))
             addresses.push_back(entry.first + "::INSTR");
     }
-    AppendScannedGpibAddresses(config, addresses);
+    AppendScannedGpibAddresses(config, addresses, problems);
     for (std::string& lan : Vxi11HostAddresses(config))
         addresses.push_back(std::move(lan));
     return addresses;

@@ -96,7 +96,9 @@ TEST_F(OpenThroughTheTable, EachKindOfFailureKeepsItsStatusAndText) {
               "No route to GPIB0::7 (reached from INSTR1 through an alias): add a "
               "line \"GPIB0::7 = TCPIP0::host::port::SOCKET\" (or an ASRL "
               "address) to the [aliases] section of " +
-                  config);
+                  config +
+                  ", or a [GPIB0] section with \"controller = ASRL/dev/ttyUSB0::INSTR\" (or a "
+                  "TCPIP0::host::port::SOCKET address) naming the board's \"++\" controller");
 
     result = Open("ASRL9::INSTR");
     EXPECT_EQ(result.status, Status::kNotFound);

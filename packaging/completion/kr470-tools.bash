@@ -93,7 +93,7 @@ _kr470_host() {
         --register|--unregister) _kr470_files -X '!*.so*' -- "$cur"
             _kr470_reply_more -d -- "$cur"; return ;;
     esac
-    _kr470_reply -W '--register --unregister --list' -- "$cur"
+    _kr470_reply -W '--register --unregister --list --help --version' -- "$cur"
 }
 
 # Osprey's options are letters after an optional / or -; /F takes a file.

@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include "DisplayProbe.h"
+#include "HostProcessState.h"
 #include "frmSetup.h"
 
 namespace kestrel {
@@ -24,10 +25,18 @@ HRESULT ShowWindowForHost() {
     } else {
         if (!DisplayAvailable())
             return E_FAIL;
+        // The application sets the process's locale from the user's settings
+        // (and may touch signals and the environment); the host gets its
+        // process back as it was, once made and again after the window.
+        const HostProcessState hostState;
         static int argc = 1;
         static char name[] = "Kestrel";
         static char* argv[] = {name, nullptr};
         createdApplication = new QApplication(argc, argv);
+        hostState.Restore();
+        const bool shown = ShowSetupWindow(nullptr);
+        hostState.Restore();
+        return shown ? S_OK : E_FAIL;
     }
     return ShowSetupWindow(nullptr) ? S_OK : E_FAIL;
 }

@@ -57,6 +57,29 @@ class DeferredIO final : public InstrumentIO {
     std::unique_ptr<InstrumentIO> io_;
 };
 
+// The board ("GPIB0") of an instrument address behind a GPIB controller, or "".
+std::string GpibBoardOf(const std::string& address) {
+    const std::string lower = Lower(address);
+    if (!StartsWith(lower, "gpib"))
+        return "";
+    const size_t separator = lower.find("::");
+    if (separator == std::string::npos)
+        return "";
+    const std::string number = lower.substr(4, separator - 4);
+    if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return "";
+    return "GPIB" + (number.empty() ? std::string("0") : number);
+}
+
+// The model (field 1 of the reply) and whether the criteria list it.
+void Identify(ProbeResult& result, const KeyedCollection* models) {
+    std::vector<std::string> fields;
+    SplitText(result.identification, ",", fields);
+    if (fields.size() > 1)
+        result.model = fields[1];
+    result.supported = models != nullptr && !result.model.empty() && models->Contains(result.model);
+}
+
 }  // namespace
 
 void KeyedCollection::Add(const std::string& item, const std::string& key) {
@@ -74,8 +97,8 @@ bool KeyedCollection::Contains(const std::string& item) const {
                        [&](const auto& entry) { return entry.second == item; });
 }
 
-std::vector<std::string> CandidateAddresses(const std::filesystem::path& dev,
-                                            const std::filesystem::path& sysTty) {
+std::vector<std::string> SerialPortAddresses(const std::filesystem::path& dev,
+                                             const std::filesystem::path& sysTty) {
     std::vector<std::string> devices;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(dev, error)) {
@@ -91,28 +114,94 @@ std::vector<std::string> CandidateAddresses(const std::filesystem::path& dev,
     std::vector<std::string> addresses;
     for (const std::string& device : devices)
         AddOnce(addresses, "ASRL" + device + "::INSTR");
-    for (const std::string& configured : kio::ConfiguredAddresses())
-        AddOnce(addresses, configured);
     return addresses;
 }
 
+SearchList FindSearchList(const std::filesystem::path& dev, const std::filesystem::path& sysTty) {
+    SearchList list;
+    for (const std::string& configured : kio::ConfiguredAddresses(&list.problems))
+        AddOnce(list.asked, configured);
+    for (const std::string& port : SerialPortAddresses(dev, sysTty)) {
+        if (std::find(list.asked.begin(), list.asked.end(), port) == list.asked.end())
+            list.listed.push_back(port);
+    }
+    return list;
+}
+
+std::vector<std::vector<size_t>> ProbeJobs(const std::vector<std::string>& addresses) {
+    std::vector<std::vector<size_t>> jobs;
+    std::vector<std::pair<std::string, size_t>> boards;  // board, its job
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        const std::string board = GpibBoardOf(addresses[i]);
+        if (board.empty()) {
+            jobs.push_back({i});
+            continue;
+        }
+        auto found = std::find_if(boards.begin(), boards.end(),
+                                  [&](const auto& entry) { return entry.first == board; });
+        if (found != boards.end()) {
+            jobs[found->second].push_back(i);
+        } else {
+            boards.emplace_back(board, jobs.size());
+            jobs.push_back({i});
+        }
+    }
+    return jobs;
+}
+
 ProbeResult ProbeInstrument(IOFactory& factory, const std::string& address, int32_t timeoutMs,
-                            const KeyedCollection* models) {
+                            const KeyedCollection* models, const StillWanted& wanted) {
     ProbeResult result;
     try {
         std::unique_ptr<InstrumentIO> io = factory.OpenInstrumentWithin(address, timeoutMs);
+        if (wanted && !wanted())
+            return result;
         io->SetTimeout(timeoutMs);
         result.identification = io->SendQuery("*IDN?");
     } catch (const RuntimeError& error) {
         result.error = error.Description();
         return result;
     }
-    std::vector<std::string> fields;
-    SplitText(result.identification, ",", fields);
-    if (fields.size() > 1)
-        result.model = fields[1];
-    result.supported = models != nullptr && !result.model.empty() && models->Contains(result.model);
+    Identify(result, models);
     return result;
+}
+
+void ProbeInTurn(IOFactory& factory, const std::vector<std::string>& addresses,
+                 int32_t openTimeoutMs, const KeyedCollection* models, const StillWanted& wanted,
+                 const std::function<void(size_t, const ProbeResult&)>& report) {
+    // Held until the next address is open, so the controller's connection
+    // serves every round instead of being opened for each.
+    std::unique_ptr<InstrumentIO> last;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        if (wanted && !wanted())
+            return;
+        ProbeResult result;
+        bool controllerGone = false;
+        try {
+            std::unique_ptr<InstrumentIO> io =
+                factory.OpenInstrumentWithin(addresses[i], openTimeoutMs);
+            last = std::move(io);
+            if (wanted && !wanted())
+                return;
+            last->SetTimeout(kGpibRoundTimeoutMs);
+            result.identification = last->SendQuery("*IDN?");
+            Identify(result, models);
+        } catch (const ReplyTimeout& error) {
+            result.error = error.Description();
+        } catch (const RuntimeError& error) {
+            result.error = error.Description();
+            controllerGone = true;
+        }
+        report(i, result);
+        if (controllerGone) {
+            for (size_t rest = i + 1; rest < addresses.size(); ++rest) {
+                ProbeResult skipped;
+                skipped.error = "not asked: " + addresses[i] + " failed";
+                report(rest, skipped);
+            }
+            return;
+        }
+    }
 }
 
 std::shared_ptr<InstrumentIO> MakeDeferredIO(std::shared_ptr<IOFactory> factory,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -36,9 +37,27 @@ struct SearchCriteria {
 };
 
 // Serial devices present under `dev` (real UARTs only among ttyS*, judged by
-// `sysTty`), then the addresses the I/O configuration names. Each once.
-std::vector<std::string> CandidateAddresses(const std::filesystem::path& dev = "/dev",
-                                            const std::filesystem::path& sysTty = "/sys/class/tty");
+// `sysTty`), as ASRL addresses, sorted.
+std::vector<std::string> SerialPortAddresses(
+    const std::filesystem::path& dev = "/dev",
+    const std::filesystem::path& sysTty = "/sys/class/tty");
+
+// What a search shows: the addresses the user configured, which it asks who
+// they are; the serial ports merely present, which it lists without sending
+// them anything; and what kept part of the configuration from being read.
+struct SearchList {
+    std::vector<std::string> asked;
+    std::vector<std::string> listed;
+    std::vector<std::string> problems;
+};
+SearchList FindSearchList(const std::filesystem::path& dev = "/dev",
+                          const std::filesystem::path& sysTty = "/sys/class/tty");
+
+// The addresses to ask as jobs of their own: the instruments of one GPIB
+// board (all behind one controller, which takes one exchange at a time) form
+// one job, in their order; every other address is a job alone. Indexes into
+// `addresses`.
+std::vector<std::vector<size_t>> ProbeJobs(const std::vector<std::string>& addresses);
 
 struct ProbeResult {
     std::string identification;  // the "*IDN?" reply, or empty
@@ -47,10 +66,29 @@ struct ProbeResult {
     bool supported = false;      // the model is in the criteria's model list
 };
 
+// Whether the search that started a probe still wants its answers; a probe
+// asks before each step and stops when not.
+using StillWanted = std::function<bool()>;
+
 // Opens the address within `timeoutMs`, asks "*IDN?" within `timeoutMs`
 // and closes it again.
 ProbeResult ProbeInstrument(IOFactory& factory, const std::string& address, int32_t timeoutMs,
-                            const KeyedCollection* models);
+                            const KeyedCollection* models, const StillWanted& wanted = {});
+
+// How long one address behind a GPIB controller has to answer "*IDN?" in a
+// scan: an instrument there answers within milliseconds, and a scan of all
+// 31 addresses must stay within a few seconds.
+inline constexpr int32_t kGpibRoundTimeoutMs = 100;
+
+// Asks the addresses of one GPIB board in turn, each opened within
+// `openTimeoutMs` and given kGpibRoundTimeoutMs to answer, keeping the
+// controller's connection open from one to the next; `report` gets each
+// address's index and result. An address that does not answer is passed
+// over; any other failure means the controller itself is gone, and the
+// addresses after it are reported not asked.
+void ProbeInTurn(IOFactory& factory, const std::vector<std::string>& addresses,
+                 int32_t openTimeoutMs, const KeyedCollection* models, const StillWanted& wanted,
+                 const std::function<void(size_t, const ProbeResult&)>& report);
 
 // An I/O object for an address that opens the connection on its first use,
 // so that a pick in the finder does not hold the port the update needs.

@@ -10,9 +10,10 @@ namespace {
 constexpr int kIoErrorNumber = 440;
 
 void Check(const kio::Result& result) {
-    if (!result.ok()) {
+    if (result.status == kio::Status::kTimeout)
+        throw ReplyTimeout(kIoErrorNumber, result.message);
+    if (!result.ok())
         throw RuntimeError(kIoErrorNumber, result.message);
-    }
 }
 
 class SessionIO final : public InstrumentIO {

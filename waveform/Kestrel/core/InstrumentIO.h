@@ -8,7 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "RuntimeError.h"
+
 namespace kestrel {
+
+// A reply that did not come within the time-out, while the connection still
+// works: the same error to a procedure's handler, but a finder can tell an
+// address where no one answers from a bus that is gone.
+class ReplyTimeout : public RuntimeError {
+  public:
+    using RuntimeError::RuntimeError;
+};
 
 class InstrumentIO {
   public:

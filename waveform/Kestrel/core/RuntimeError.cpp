@@ -1,5 +1,7 @@
 #include "RuntimeError.h"
 
+#include <locale.h>
+#include <stdlib.h>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -47,6 +49,13 @@ bool IsDecimalNumber(std::string_view number) {
     return at == number.size();
 }
 
+// The "C" locale, so that a number reads with its point as the decimal
+// separator whatever locale the host or the toolkit put the process in.
+locale_t ClassicLocale() {
+    static const locale_t classic = newlocale(LC_ALL_MASK, "C", locale_t{});
+    return classic;
+}
+
 }  // namespace
 
 double ToDouble(const std::string& text) {
@@ -59,7 +68,7 @@ double ToDouble(const std::string& text) {
     if (!IsDecimalNumber(number)) {
         throw RuntimeError::TypeMismatch();
     }
-    double value = std::strtod(number.c_str(), nullptr);
+    double value = strtod_l(number.c_str(), nullptr, ClassicLocale());
     if (!std::isfinite(value)) {
         throw RuntimeError::Overflow();
     }

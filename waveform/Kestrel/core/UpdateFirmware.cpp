@@ -1,4 +1,5 @@
 // modGlobals' update procedure: the whole firmware update as the plug-in runs it.
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -175,7 +176,8 @@ class FirmwareUpdate {
         startingCount_ = ToLong(Field(Split(io_.SendQuery("dlo:stat?"), ","), 0));
         repeat_ = false;
         progress_.SetMinimum(0);
-        progress_.SetMaximum(expectedRecords_);
+        // A bar with no range shows a busy animation instead of the pass.
+        progress_.SetMaximum(std::max(expectedRecords_, int32_t{1}));
         progress_.SetValue(0);
         records_ = 0;
         if (!SendCodeSection(records_)) {
@@ -244,6 +246,16 @@ class FirmwareUpdate {
     // go on (reported).
     bool SendCodeSection(int32_t& records) {
         int32_t lines = 0;
+        // However the pass ends (done, refused, cut short by an error), the
+        // bar shows the lines sent, not the last multiple of 100.
+        struct ShowLinesSent {
+            ProgressBar& bar;
+            const int32_t& lines;
+            ~ShowLinesSent() {
+                if (lines % kProgressStep != 0)
+                    bar.SetValue(lines);
+            }
+        } showLinesSent{progress_, lines};
         for (bool endOfRecords = false; !endOfRecords;) {
             if (static_cast<size_t>(lines) == codeLines_.size()) {
                 // The check refuses such a section; END is never a record to send.
@@ -264,9 +276,6 @@ class FirmwareUpdate {
                 Window().Breathe();
             }
         }
-        // The bar ends the pass full, not at the last multiple of 100.
-        if (lines % kProgressStep != 0)
-            progress_.SetValue(lines);
         return true;
     }
 

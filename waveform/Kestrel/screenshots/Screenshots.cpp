@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     // The same two candidates on every machine: the instrument behind the
     // default address, and a loopback port where nobody answers.
     kestrel::VlmDiscovery::SetCandidateSource([] {
-        return std::vector<std::string>{"GPIB0::10", "TCPIP0::127.0.0.1::1::SOCKET"};
+        return kestrel::SearchList{{"GPIB0::10", "TCPIP0::127.0.0.1::1::SOCKET"}, {}, {}};
     });
 
     host::HostWindow host;

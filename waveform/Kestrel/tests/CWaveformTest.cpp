@@ -13,9 +13,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <thread>
 
 #include "Activation.h"
@@ -440,9 +444,37 @@ void ActOnSetupWindow() {
     });
 }
 
-TEST_F(ComponentTest, GetWaveformShowsTheWindowAfreshEachTimeAndLeavesItsArguments) {
+// What a host without a toolkit sees of its own process.
+struct HostView {
+    std::string locale;
+    double parsed;
+    std::string printed;
+    void (*sigpipe)(int);
+    std::string lang;
+    bool operator==(const HostView&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const HostView& view) {
+        return out << view.locale << ", strtod " << view.parsed << ", printf " << view.printed
+                   << ", SIGPIPE " << reinterpret_cast<void*>(view.sigpipe) << ", LANG "
+                   << view.lang;
+    }
+};
+HostView LookAtTheHost() {
+    char printed[16];
+    std::snprintf(printed, sizeof printed, "%.2f", 1.05);
+    struct sigaction pipe {};
+    sigaction(SIGPIPE, nullptr, &pipe);
+    return {std::setlocale(LC_ALL, nullptr), std::strtod("1.05", nullptr), printed, pipe.sa_handler,
+            std::getenv("LANG")};
+}
+
+TEST_F(ComponentTest, GetWaveformShowsTheWindowAfreshEachTimeAndLeavesItsArgumentsAndTheHost) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ASSERT_EQ(QCoreApplication::instance(), nullptr);
+    // A German desk: the toolkit would take its comma for the whole process.
+    setenv("LANG", "de_DE.UTF-8", 1);
+    signal(SIGPIPE, SIG_IGN);
+    const HostView before = LookAtTheHost();
+    EXPECT_EQ(before.printed, "1.05");
     qAddPreRoutine(ActOnSetupWindow);
     nextAction = [](QWidget* window) {
         window->findChild<QLineEdit*>("txtAddress")->setText("ASRL5::INSTR");
@@ -452,6 +484,8 @@ TEST_F(ComponentTest, GetWaveformShowsTheWindowAfreshEachTimeAndLeavesItsArgumen
     double wTime = 2.5;
     ASSERT_EQ(waveform_->getWaveform(&wform, &wTime), S_OK);
     ASSERT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
+    EXPECT_EQ(LookAtTheHost(), before);
+    EXPECT_EQ(std::strtod("1.05", nullptr), 1.05);
     EXPECT_EQ(wform.vt, VT_I4);
     EXPECT_EQ(wform.lVal, 5);
     EXPECT_EQ(wTime, 2.5);

@@ -1,10 +1,14 @@
 // Whole updates over GPIB through the simulator's "++" controller face, on a
 // pseudo-terminal and on TCP, and the failures the plug-in must report.
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <future>
 
 #include "Discovery.h"
@@ -181,7 +185,9 @@ TEST_F(GpibEndToEndTest, AddressesAreCheckedAndAnAliasStillWins) {
     EXPECT_EQ(FailedUpdate("GPIB1::10"),
               "No route to GPIB1::10: add a line \"GPIB1::10 = TCPIP0::host::port::SOCKET\" (or an "
               "ASRL address) to the [aliases] section of " +
-                  (dir_.Path() / "kio.ini").string());
+                  (dir_.Path() / "kio.ini").string() +
+                  ", or a [GPIB1] section with \"controller = ASRL/dev/ttyUSB0::INSTR\" (or a "
+                  "TCPIP0::host::port::SOCKET address) naming the board's \"++\" controller");
     window_.boxes.clear();
     Configure("GPIB0::1::INSTR");
     EXPECT_EQ(FailedUpdate("GPIB0::10"),
@@ -201,7 +207,7 @@ TEST_F(GpibEndToEndTest, AddressesAreCheckedAndAnAliasStillWins) {
 TEST_F(GpibEndToEndTest, TheFinderAsksTheScannedAddressesOverOneSharedController) {
     std::unique_ptr<Simulator> simulator =
         StartController(Face::kPty, {"--gpib-address", "10"}, "9-11");
-    std::vector<std::string> candidates = CandidateAddresses(dir_.Path() / "no-dev");
+    std::vector<std::string> candidates = FindSearchList(dir_.Path() / "no-dev").asked;
     EXPECT_EQ(candidates, (std::vector<std::string>{"GPIB0::9::INSTR", "GPIB0::10::INSTR",
                                                     "GPIB0::11::INSTR"}));
     // Probes run at once, as the finder's do; the serial controller is opened once.
@@ -223,6 +229,83 @@ TEST_F(GpibEndToEndTest, TheFinderAsksTheScannedAddressesOverOneSharedController
     EXPECT_EQ(TranscriptLines(), (std::vector<std::string>{"*IDN?"}));
 }
 
+// The finder's search as the control runs it: one job for the board, one for
+// each other address, all at once.
+std::vector<ProbeResult> SearchLikeTheFinder(const std::vector<std::string>& candidates) {
+    std::shared_ptr<IOFactory> factory = CreateIOFactory();
+    std::vector<ProbeResult> results(candidates.size());
+    std::vector<std::future<void>> jobs;
+    for (const std::vector<size_t>& job : ProbeJobs(candidates)) {
+        jobs.push_back(std::async(std::launch::async, [&, job] {
+            std::vector<std::string> addresses;
+            for (size_t index : job)
+                addresses.push_back(candidates[index]);
+            if (job.size() == 1) {
+                results[job[0]] = ProbeInstrument(*factory, addresses[0], 1500, nullptr);
+                return;
+            }
+            ProbeInTurn(*factory, addresses, 1500, nullptr, {},
+                        [&](size_t at, const ProbeResult& result) { results[job[at]] = result; });
+        }));
+    }
+    for (auto& job : jobs)
+        job.get();
+    return results;
+}
+
+TEST_F(GpibEndToEndTest, AWholeBoardScanRunsBesideTheOtherBusesAndFindsEveryInstrument) {
+    std::unique_ptr<Simulator> controller =
+        StartController(Face::kTcp, {"--gpib-address", "10"}, "0-30");
+    Simulator lan({SIMULATOR_PATH, "--vxi11", "0"});
+    Simulator socket({SIMULATOR_PATH, "--tcp", "0"});
+    {
+        std::ofstream config(dir_.Path() / "kio.ini", std::ios::app);
+        config << "[tcpip]\nvxi11_hosts = 127.0.0.1\nvxi11_port = " << lan.FirstLine().substr(6)
+               << "\n[aliases]\nINSTR1 = TCPIP0::127.0.0.1::" << socket.FirstLine().substr(4)
+               << "::SOCKET\n";
+    }
+    SearchList list = FindSearchList(dir_.Path() / "no-dev", dir_.Path() / "no-sys");
+    ASSERT_EQ(list.asked.size(), 33u);
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<ProbeResult> results = SearchLikeTheFinder(list.asked);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // Measured, not asserted: the design's bound is a few seconds.
+    std::printf("search of %zu addresses (31 behind one controller): %.2f s\n", list.asked.size(),
+                seconds);
+    std::vector<std::string> found;
+    for (size_t i = 0; i < results.size(); ++i) {
+        if (!results[i].identification.empty())
+            found.push_back(list.asked[i]);
+        else
+            EXPECT_EQ(results[i].error.rfind("Timeout expired", 0), 0u) << results[i].error;
+    }
+    EXPECT_EQ(found,
+              (std::vector<std::string>{"INSTR1", "GPIB0::10::INSTR", "TCPIP0::127.0.0.1::INSTR"}));
+    controller->Stop();
+    EXPECT_EQ(TranscriptLines(), (std::vector<std::string>{"*IDN?"}));
+}
+
+TEST_F(GpibEndToEndTest, AScanGivesUpOnAControllerThatDoesNotAnswerAtItsFirstAddress) {
+    // A controller that takes the connection and never says anything.
+    int held = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(held, 4), 0);
+    ASSERT_EQ(getsockname(held, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    Configure("TCPIP0::127.0.0.1::" + std::to_string(ntohs(address.sin_port)) + "::SOCKET", "1-30");
+    std::vector<std::string> candidates = FindSearchList(dir_.Path() / "no-dev").asked;
+    ASSERT_EQ(candidates.size(), 30u);
+    std::vector<ProbeResult> results = SearchLikeTheFinder(candidates);
+    EXPECT_NE(results[0].error.find("does not answer"), std::string::npos) << results[0].error;
+    for (size_t i = 1; i < results.size(); ++i)
+        EXPECT_EQ(results[i].error, "not asked: GPIB0::1::INSTR failed") << i;
+    close(held);
+}
+
 TEST_F(GpibEndToEndTest, OnlyTheScanListsOfBoardsWithAControllerAreAsked) {
     Configure("TCPIP0::127.0.0.1::1::SOCKET", "3, 1",
               "[gpib1]\ncontroller = ASRL1::INSTR\nscan = 40\n"  // not an address
@@ -230,7 +313,7 @@ TEST_F(GpibEndToEndTest, OnlyTheScanListsOfBoardsWithAControllerAreAsked) {
               "[gpib3]\ncontroller = ASRL2::INSTR\n");           // no scan list
     const std::string path = (dir_.Path() / "kio.ini").string();
     ::testing::internal::CaptureStderr();
-    std::vector<std::string> candidates = CandidateAddresses(dir_.Path() / "no-dev");
+    std::vector<std::string> candidates = FindSearchList(dir_.Path() / "no-dev").asked;
     std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(candidates, (std::vector<std::string>{"GPIB0::3::INSTR", "GPIB0::1::INSTR"}));
     EXPECT_EQ(said, path +

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QSettings>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -73,6 +75,57 @@ TEST_F(SettingsStoreTest, ValuesWithSpecialCharactersComeBackAsStored) {
     std::ofstream(Path()) << "[Properties]\nIOAddress=\"a,b\"\nINIFile=C:\\\\fw\\\\x.ini\n";
     EXPECT_EQ(Get("IOAddress"), "a,b");
     EXPECT_EQ(Get("INIFile"), "C:\\fw\\x.ini");
+}
+
+// Values as a technician's store holds them: paths with '#', ';' and blanks,
+// quotes, backslashes, a leading '@', non-ASCII names.
+const std::vector<std::string> kAwkwardValues = {
+    "/home/u/fw #2/KR470A_105.INI",
+    "/home/u/fw#2/",
+    "C:\\Firmware\\KR470A #3; old\\",
+    "@home/fw.ini",
+    "@@twice",
+    "@",
+    " blank first",
+    "blank last ",
+    "  both  ",
+    "say \"hi\" ; then # not a comment",
+    "a;b,c=d",
+    "\\\\server\\share\\",
+    "/home/jürgen/Übersicht/固件.ini",
+    "# all of it",
+    "; all of it",
+    "tab\tin\x01"
+    "0",
+    "GPIB0::10::INSTR",
+    "",
+};
+
+TEST_F(SettingsStoreTest, EveryValueTheQtStoreWroteReadsBackAndSurvivesAnotherKeysSave) {
+    for (const std::string& value : kAwkwardValues) {
+        fs::remove(Path());
+        {
+            QSettings old(QString::fromStdString(Path()), QSettings::IniFormat);
+            old.setValue("Properties/INIFile", QString::fromStdString(value));
+            old.setValue("Properties/OpenDir", QString::fromStdString(value));
+        }
+        const std::string written = Read(Path());
+        EXPECT_EQ(Get("INIFile"), value) << written;
+        ASSERT_TRUE(Save("IOAddress", "GPIB0::10"));
+        EXPECT_EQ(Get("INIFile"), value) << Read(Path());
+        EXPECT_EQ(Get("OpenDir"), value) << Read(Path());
+        // And what the store writes itself comes back too.
+        ASSERT_TRUE(Save("OpenDir", value));
+        EXPECT_EQ(Get("OpenDir"), value) << Read(Path());
+    }
+}
+
+TEST_F(SettingsStoreTest, KeysDifferingInCaseReadAndWriteTheSameLine) {
+    std::ofstream(Path()) << "[Properties]\ninifile=/first.ini\nINIFile=/second.ini\n";
+    EXPECT_EQ(Get("INIFile"), "/first.ini");
+    ASSERT_TRUE(Save("INIFile", "/saved.ini"));
+    EXPECT_EQ(Get("INIFile"), "/saved.ini");
+    EXPECT_EQ(Read(Path()), "[Properties]\ninifile=/saved.ini\nINIFile=/second.ini\n");
 }
 
 TEST_F(SettingsStoreTest, AStoreThatIsALinkIsWrittenThroughToItsTarget) {

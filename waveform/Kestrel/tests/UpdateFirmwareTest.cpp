@@ -9,6 +9,7 @@
 #include <functional>
 #include <utility>
 
+#include "CommaLocale.h"
 #include "Fakes.h"
 #include "ObjcopyImage.h"
 #include "TempFile.h"
@@ -163,6 +164,17 @@ TEST_F(UpdateFirmwareTest, EqualRevisionWarnsThenConfirmsAndNoToEitherStopsBefor
     EXPECT_FALSE(io_->instrument.InDownloadMode());
 }
 
+TEST_F(UpdateFirmwareTest, ACommaDecimalLocaleStillReads105AsNewerThan104) {
+    for (const std::string& name : osprey::testing::kCommaLocales) {
+        osprey::testing::CommaLocale locale(name);
+        ASSERT_TRUE(locale.Active()) << name << " is missing: run scripts/setup.sh";
+        window_ = FakeWindow();
+        Answer({Answer::kYes});
+        EXPECT_EQ(Run(), kUpdateCommitted) << name;
+        EXPECT_EQ(BoxTexts().front(), kConfirmation) << name;
+    }
+}
+
 TEST_F(UpdateFirmwareTest, AnotherModelOrAnUpdateWithoutModelIsRefused) {
     Identify("KR480B", "1.04-0-0");
     EXPECT_EQ(Run(), kUpdateFailed);
@@ -208,6 +220,29 @@ TEST_F(UpdateFirmwareTest, StrictRecordsAreQueriedAndTheThirdRefusalFails) {
     EXPECT_EQ(window_.boxes[1].text, "Record 0 Failes to load\r\nUpdate file may be corrupt!");
     EXPECT_EQ(window_.boxes[1].icon, Icon::kCritical);
     EXPECT_EQ(io_->sent.back(), first);  // nothing after the refusal, not even the error queue
+}
+
+TEST_F(UpdateFirmwareTest, TheBarHasARangeWithoutRecordsAndShowsWhereAPassStopped) {
+    // Only the header and the end record: "Number of Srecs=0".
+    std::erase_if(input_.records, [](const std::string& r) {
+        return r.rfind("S0", 0) != 0 && r.rfind("S7", 0) != 0;
+    });
+    Answer({Answer::kYes});
+    ASSERT_EQ(Run(), kUpdateCommitted);
+    EXPECT_EQ(progress_.maximum, 1);  // 0 would make the bar a busy animation
+    EXPECT_EQ(progress_.positions, (std::vector<int>{0, 2}));
+
+    // Refused at the 150th line: the bar shows the 149 lines that went.
+    input_.records = kr470::GenerateImage(250 * 32, 5, "KR470A 1.05");
+    StrictChecking = 1;
+    options_.refuseLine = {{150, 3}};
+    window_ = FakeWindow();
+    progress_ = FakeProgress();
+    Answer({Answer::kYes});
+    EXPECT_EQ(Run(), kUpdateFailed);
+    EXPECT_EQ(window_.boxes.back().text,
+              "Record 149 Failes to load\r\nUpdate file may be corrupt!");
+    EXPECT_EQ(progress_.positions, (std::vector<int>{0, 100, 149}));
 }
 
 TEST_F(UpdateFirmwareTest, ErrorReplyMustBeginWithPlusZeroAsText) {

@@ -180,7 +180,7 @@ TEST_F(UpdateFirmwareVxi11Test, TheFinderListsTheConfiguredHostsAndAsksWhoTheyAr
         << "[tcpip]\nvxi11_hosts = 127.0.0.1, 127.0.0.2\n[tcpip::127.0.0.1]\nvxi11_port = " << port
         << "\n[tcpip::127.0.0.2]\nvxi11_port = " << port << "\n";
     const std::filesystem::path none = dir_.Path() / "none";
-    std::vector<std::string> candidates = CandidateAddresses(none, none);
+    std::vector<std::string> candidates = FindSearchList(none, none).asked;
     EXPECT_EQ(candidates,
               (std::vector<std::string>{"TCPIP0::127.0.0.1::INSTR", "TCPIP0::127.0.0.2::INSTR"}));
     std::unique_ptr<IOFactory> factory = CreateIOFactory();

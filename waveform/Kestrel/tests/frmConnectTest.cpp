@@ -2,18 +2,24 @@
 #include "frmConnect.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QTest>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 
 #include "Fakes.h"
@@ -100,6 +106,84 @@ class AnsweringFactory : public IOFactory {
     std::string reply_;
 };
 
+// An instrument behind an address, as a recording factory plays it.
+enum class Behaviour { kAnswers, kSilent, kGone };
+
+// Opens anything; each opening is recorded, with the reply time-out its
+// probe set. An address answers "*IDN?" with `reply`, times out, or fails as
+// a controller that is gone does. With `held`, the first opening waits until
+// Release() (at most 10 s).
+class RecordingFactory : public IOFactory {
+  public:
+    explicit RecordingFactory(std::map<std::string, Behaviour> behaviours = {}, bool held = false)
+        : behaviours_(std::move(behaviours)), held_(held) {}
+
+    std::unique_ptr<InstrumentIO> OpenInstrument(const std::string& address) override {
+        std::unique_lock lock(mutex_);
+        opened_.push_back(address);
+        changed_.notify_all();
+        changed_.wait_for(lock, std::chrono::seconds(10), [this] { return !held_; });
+        const auto found = behaviours_.find(address);
+        const Behaviour behaviour = found == behaviours_.end() ? Behaviour::kSilent : found->second;
+        if (behaviour == Behaviour::kGone)
+            throw RuntimeError(440, "the GPIB controller does not answer");
+        auto io = std::make_unique<Probed>(*this, behaviour);
+        return io;
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        held_ = false;
+        changed_.notify_all();
+    }
+    bool WaitForOpened(size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return opened_.size() >= count; });
+    }
+    std::vector<std::string> Opened() {
+        std::lock_guard lock(mutex_);
+        return opened_;
+    }
+    std::vector<int32_t> Timeouts() {
+        std::lock_guard lock(mutex_);
+        return timeouts_;
+    }
+    static constexpr const char* kReply = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
+
+  private:
+    class Probed : public testing::ScriptedIO {
+      public:
+        Probed(RecordingFactory& factory, Behaviour behaviour)
+            : factory_(factory), behaviour_(behaviour) {}
+        std::string SendQuery(const std::string&) override {
+            if (behaviour_ == Behaviour::kSilent)
+                throw ReplyTimeout(440, "Timeout expired before operation completed");
+            return kReply;
+        }
+        void SetTimeout(int32_t milliseconds) override {
+            std::lock_guard lock(factory_.mutex_);
+            factory_.timeouts_.push_back(milliseconds);
+        }
+
+      private:
+        RecordingFactory& factory_;
+        Behaviour behaviour_;
+    };
+    std::map<std::string, Behaviour> behaviours_;
+    bool held_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> opened_;
+    std::vector<int32_t> timeouts_;
+};
+
+std::vector<std::string> Board(int first, int last) {
+    std::vector<std::string> addresses;
+    for (int address = first; address <= last; ++address)
+        addresses.push_back("GPIB0::" + std::to_string(address) + "::INSTR");
+    return addresses;
+}
+
 // The height of `text` laid out as the list lays out a wrapped cell.
 int WrappedHeight(const QString& text, const QFont& font, int width) {
     QTextLayout layout(text, font);
@@ -137,7 +221,10 @@ class FrmConnectTest : public WindowTest {
         VlmDiscovery::SetFactoryMaker([factory] { return factory; });
     }
     void Candidates(std::vector<std::string> addresses) {
-        VlmDiscovery::SetCandidateSource([addresses] { return addresses; });
+        VlmDiscovery::SetCandidateSource([addresses] { return SearchList{addresses, {}, {}}; });
+    }
+    void Lists(SearchList list) {
+        VlmDiscovery::SetCandidateSource([list] { return list; });
     }
     static VlmDiscovery* DiscoveryOf(QWidget* finder) {
         return Child<VlmDiscovery>(finder, "VlmDiscovery");
@@ -360,7 +447,7 @@ TEST_F(FrmConnectTest, CloseReportsEachFailingStepAndStillHides) {
     EXPECT_FALSE(finder.Connected(address));
 }
 
-TEST_F(WindowTest, CandidatesAreRealSerialPortsThenConfiguredAddresses) {
+TEST_F(WindowTest, ASearchAsksTheConfiguredAddressesAndListsTheRealSerialPorts) {
     const std::filesystem::path dev = dir_.Path() / "dev", sys = dir_.Path() / "sys";
     std::filesystem::create_directories(dev / "serial/by-id");
     for (const char* name : {"ttyS0", "ttyS1", "ttyUSB0", "ttyACM0", "null", "serial/by-id/usb-A"})
@@ -372,11 +459,209 @@ TEST_F(WindowTest, CandidatesAreRealSerialPortsThenConfiguredAddresses) {
     std::ofstream(dir_.Path() / "kio.ini")
         << "[aliases]\ngpib0::10 = TCPIP0::127.0.0.1::5025::SOCKET\n[ASRL3]\ndevice = /dev/x\n";
     const std::string d = dev.string();
-    EXPECT_EQ(
-        CandidateAddresses(dev, sys),
-        (std::vector<std::string>{"ASRL" + d + "/serial/by-id/usb-A::INSTR",
-                                  "ASRL" + d + "/ttyACM0::INSTR", "ASRL" + d + "/ttyS1::INSTR",
-                                  "ASRL" + d + "/ttyUSB0::INSTR", "GPIB0::10", "ASRL3::INSTR"}));
+    // A search asks the configured ones and only lists the real ports present.
+    SearchList list = FindSearchList(dev, sys);
+    EXPECT_EQ(list.asked, (std::vector<std::string>{"GPIB0::10", "ASRL3::INSTR"}));
+    EXPECT_EQ(list.listed,
+              (std::vector<std::string>{
+                  "ASRL" + d + "/serial/by-id/usb-A::INSTR", "ASRL" + d + "/ttyACM0::INSTR",
+                  "ASRL" + d + "/ttyS1::INSTR", "ASRL" + d + "/ttyUSB0::INSTR"}));
+    EXPECT_TRUE(list.problems.empty());
+
+    std::ofstream(dir_.Path() / "kio.ini", std::ios::app)
+        << "[gpib1]\ncontroller = ASRL3::INSTR\nscan = 1-40\n";
+    ::testing::internal::CaptureStderr();
+    list = FindSearchList(dev, sys);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(list.problems.size(), 1u);
+    EXPECT_EQ(said, list.problems[0] + "\n");
+    EXPECT_NE(list.problems[0].find("[GPIB1] scan: \"1-40\""), std::string::npos);
+}
+
+TEST_F(FrmConnectTest, ClosingTheFinderMidSearchStopsItsProbesAtTheirNextStep) {
+    auto factory = std::make_shared<RecordingFactory>(std::map<std::string, Behaviour>{}, true);
+    UseFactory(factory);
+    Candidates(Board(1, 5));
+    frmConnect& finder = FinderWindow();
+    ASSERT_TRUE(factory->WaitForOpened(1));
+    std::chrono::steady_clock::time_point clicked;
+    WhenShown("frmConnect", [&](QWidget* window) {
+        clicked = std::chrono::steady_clock::now();
+        Child<QPushButton>(window, "cmdClose")->click();
+    });
+    finder.ShowModal(nullptr);
+    // Measured, not asserted: closing does not wait for the probe under way.
+    std::printf(
+        "closing the finder mid-search: %.1f ms\n",
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - clicked)
+            .count());
+    EXPECT_FALSE(DiscoveryOf(&finder)->Searching());
+    EXPECT_EQ(Cell(DiscoveryOf(&finder), 1, VlmDiscovery::kReply), "stopped");
+    // The probe under way ends at its next step: once the finder is gone and
+    // the probe has let go of the factory, nothing else was opened.
+    UnloadFinderWindow();
+    VlmDiscovery::SetFactoryMaker({});
+    factory->Release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return factory.use_count() == 1; }, 10000));
+    EXPECT_EQ(factory->Opened(), std::vector<std::string>{"GPIB0::1::INSTR"});
+}
+
+TEST_F(FrmConnectTest, ABoardIsAskedInQuickRoundsAlongsideTheOtherBuses) {
+    const std::string lan = "TCPIP0::127.0.0.1::5025::SOCKET";
+    auto factory = std::make_shared<RecordingFactory>(std::map<std::string, Behaviour>{
+        {"GPIB0::10::INSTR", Behaviour::kAnswers}, {lan, Behaviour::kAnswers}});
+    UseFactory(factory);
+    std::vector<std::string> candidates = Board(0, 30);
+    candidates.push_back(lan);
+    Candidates(candidates);
+    VlmDiscovery* discovery = DiscoveryOf(&FinderWindow());
+    ASSERT_TRUE(WaitForSearch(discovery));
+    EXPECT_EQ(Cell(discovery, 10, VlmDiscovery::kSupported), "yes");
+    EXPECT_EQ(Cell(discovery, 31, VlmDiscovery::kSupported), "yes");
+    EXPECT_EQ(Cell(discovery, 30, VlmDiscovery::kReply),
+              "Timeout expired before operation completed");
+    // The board's 31 addresses one after another with the short time-out, the
+    // socket on its own with the probe's.
+    std::vector<std::string> opened = factory->Opened();
+    std::erase(opened, lan);
+    EXPECT_EQ(opened, Board(0, 30));
+    std::vector<int32_t> timeouts = factory->Timeouts();
+    EXPECT_EQ(std::count(timeouts.begin(), timeouts.end(), kGpibRoundTimeoutMs), 31);
+    EXPECT_EQ(std::count(timeouts.begin(), timeouts.end(), VlmDiscovery::kProbeTimeoutMs), 1);
+}
+
+TEST_F(FrmConnectTest, ASearchAsksOnlyWhatIsConfiguredAndListsThePortsItFound) {
+    auto factory = std::make_shared<RecordingFactory>();
+    UseFactory(factory);
+    Lists(SearchList{{"ASRL3::INSTR"},
+                     {"ASRL/dev/ttyS0::INSTR", "ASRL/dev/ttyUSB0::INSTR"},
+                     {"kio.ini: [GPIB0] scan: \"40\" is neither an address nor a range"}});
+    frmConnect& finder = FinderWindow();
+    VlmDiscovery* discovery = DiscoveryOf(&finder);
+    ASSERT_TRUE(WaitForSearch(discovery));
+    EXPECT_EQ(factory->Opened(), std::vector<std::string>{"ASRL3::INSTR"});
+    EXPECT_TRUE(Cell(discovery, 1, VlmDiscovery::kReply).startsWith("not asked"));
+    EXPECT_TRUE(Cell(discovery, 2, VlmDiscovery::kReply).startsWith("not asked"));
+    // The bad scan list is said in the window, not only on stderr.
+    auto* problems = Child<QLabel>(discovery, "lblProblems");
+    EXPECT_FALSE(problems->isHidden());
+    EXPECT_TRUE(problems->text().contains("scan: \"40\""));
+    // A listed port, picked, is ready to be asked with Add.
+    auto* list = Child<QTreeWidget>(discovery, "lstInstruments");
+    list->topLevelItem(2)->setSelected(true);
+    EXPECT_EQ(Child<QLineEdit>(discovery, "txtProbeAddress")->text(), "ASRL/dev/ttyUSB0::INSTR");
+    Child<QPushButton>(discovery, "cmdAdd")->click();
+    ASSERT_TRUE(WaitForSearch(discovery));
+    EXPECT_EQ(factory->Opened().back(), "ASRL/dev/ttyUSB0::INSTR");
+
+    // A new search replaces the rows, and a mended configuration clears the problem.
+    Candidates(std::vector<std::string>{"ASRL4::INSTR"});
+    discovery->Search();
+    ASSERT_TRUE(WaitForSearch(discovery));
+    EXPECT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(Cell(discovery, 0, VlmDiscovery::kAddress), "ASRL4::INSTR");
+    EXPECT_TRUE(problems->isHidden());
+}
+
+TEST_F(FrmConnectTest, AHugeReplyIsShownAndTippedCutAndCopiedWhole) {
+    const std::string reply = "Velmora,KR470A,SN470001," + std::string(1 << 20, 'x');
+    VlmDiscovery::SetFactoryMaker([reply] { return std::make_shared<AnsweringFactory>(reply); });
+    Candidates(std::vector<std::string>{"TCPIP0::127.0.0.1::5025::SOCKET"});
+    frmConnect& finder = FinderWindow();
+    finder.show();
+    VlmDiscovery* discovery = DiscoveryOf(&finder);
+    ASSERT_TRUE(WaitForSearch(discovery));
+    QCoreApplication::processEvents();
+    const QString shown = Cell(discovery, 0, VlmDiscovery::kReply);
+    EXPECT_EQ(shown.size(), VlmDiscovery::kShownReplyCharacters);
+    EXPECT_TRUE(shown.endsWith(QString::fromUtf8("\u2026")));
+    EXPECT_TRUE(shown.startsWith("Velmora,KR470A,SN470001,xxx"));
+    auto* list = Child<QTreeWidget>(discovery, "lstInstruments");
+    // The tooltip: a screenful in lines, laid out as fast as a short one; the
+    // whole reply is one Copy away.
+    const QString tooltip = list->topLevelItem(0)->toolTip(VlmDiscovery::kReply);
+    EXPECT_TRUE(tooltip.startsWith(QString::fromStdString(reply.substr(0, 100)) + "\n"));
+    EXPECT_TRUE(tooltip.endsWith("(4000 of " + QString::number(reply.size()) +
+                                 " characters; Ctrl+C copies the whole reply)"));
+    const auto before = std::chrono::steady_clock::now();
+    QToolTip::showText(QPoint(10, 10), tooltip, list);
+    QCoreApplication::processEvents();
+    std::printf("the tooltip of a 1 MiB reply showed in %.1f ms\n",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before)
+                    .count());
+    QToolTip::hideText();
+    list->topLevelItem(0)->setSelected(true);
+    list->setFocus();
+    QTest::keySequence(list, QKeySequence::Copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), reply);
+    EXPECT_EQ(Cell(discovery, 0, VlmDiscovery::kSupported), "yes");
+    // A reply that fits is shown whole.
+    EXPECT_EQ(VlmDiscovery::ShownReply("short"), "short");
+    finder.hide();
+}
+
+TEST_F(FrmConnectTest, TheFinderGrowsWithItsListAsFarAsTheScreenAllows) {
+    VlmDiscovery::SetFactoryMaker(
+        [] { return std::make_shared<AnsweringFactory>(RecordingFactory::kReply); });
+    std::vector<std::string> many;
+    for (int i = 1; i <= 8; ++i)
+        many.push_back("ASRL" + std::to_string(i) + "::INSTR");
+    Candidates(many);
+    frmConnect& finder = FinderWindow();
+    finder.show();
+    const int designed = finder.minimumHeight();
+    VlmDiscovery* discovery = DiscoveryOf(&finder);
+    ASSERT_TRUE(WaitForSearch(discovery));
+    QCoreApplication::processEvents();
+    EXPECT_NE(finder.minimumSize(), finder.maximumSize());  // not a fixed size
+    EXPECT_GT(finder.height(), designed);
+    auto* list = Child<QTreeWidget>(discovery, "lstInstruments");
+    const QRect last = list->visualItemRect(list->topLevelItem(7));
+    EXPECT_LE(last.bottom(), list->viewport()->height());  // every row shows
+    auto* close = Child<QPushButton>(&finder, "cmdClose");
+    EXPECT_LE(close->geometry().bottom(), finder.height());
+    EXPECT_GE(close->geometry().top(), discovery->geometry().bottom());
+
+    // Many more rows than fit: as tall as the screen's free area, no taller.
+    for (int i = 9; i <= 60; ++i)
+        many.push_back("ASRL" + std::to_string(i) + "::INSTR");
+    Candidates(many);
+    discovery->Search();
+    ASSERT_TRUE(WaitForSearch(discovery));
+    QCoreApplication::processEvents();
+    EXPECT_LE(finder.frameGeometry().height(), finder.screen()->availableGeometry().height());
+    finder.hide();
+}
+
+TEST(ProbeJobs, OneJobForEachGpibBoardAndOneForEveryOtherAddress) {
+    const std::vector<std::string> addresses = {"GPIB0::1::INSTR", "TCPIP0::h::5025::SOCKET",
+                                                "GPIB1::4::INSTR", "gpib0::2::INSTR",
+                                                "GPIB::3",         "ASRL1::INSTR",
+                                                "GPIBX::5"};
+    EXPECT_EQ(ProbeJobs(addresses),
+              (std::vector<std::vector<size_t>>{{0, 3, 4}, {1}, {2}, {5}, {6}}));
+}
+
+TEST(ProbeInTurn, AControllerThatIsGoneEndsTheRoundsAtItsFirstAddress) {
+    RecordingFactory gone({{"GPIB0::1::INSTR", Behaviour::kGone}});
+    std::vector<std::pair<size_t, ProbeResult>> reported;
+    ProbeInTurn(
+        gone, Board(1, 30), 1500, nullptr, {},
+        [&](size_t index, const ProbeResult& result) { reported.emplace_back(index, result); });
+    EXPECT_EQ(gone.Opened(), std::vector<std::string>{"GPIB0::1::INSTR"});
+    ASSERT_EQ(reported.size(), 30u);
+    EXPECT_EQ(reported[0].second.error, "the GPIB controller does not answer");
+    EXPECT_EQ(reported[29].first, 29u);
+    EXPECT_EQ(reported[29].second.error, "not asked: GPIB0::1::INSTR failed");
+
+    // Asked no more once the search no longer wants answers.
+    RecordingFactory silent;
+    int answered = 0;
+    ProbeInTurn(
+        silent, Board(1, 30), 1500, nullptr, [&] { return silent.Opened().size() < 3; },
+        [&](size_t, const ProbeResult&) { ++answered; });
+    EXPECT_EQ(silent.Opened().size(), 3u);
+    EXPECT_EQ(answered, 2);  // the third was opened when the search went: not asked
 }
 
 TEST(KeyedCollection, AKeyIsTakenOnceIgnoringCase) {

@@ -135,6 +135,15 @@ TEST_F(FrmSetupTest, UnreadableStoreLeavesTheDesignedTexts) {
         Click(w, "cmdCancel");
     });
     EXPECT_TRUE(std::filesystem::is_directory(SettingsFilePath(kSettingsApplication)));
+    // Said once, with why, rather than the user's changes silently dropped.
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text,
+              "Settings cannot be saved: " + SettingsFilePath(kSettingsApplication) +
+                  " is a directory, not a regular file.\r\nThe address and update "
+                  "file shown are not the stored ones, and changes made here are "
+                  "not kept.");
+    EXPECT_EQ(boxes_[0].icon, Icon::kExclamation);
+    EXPECT_EQ(boxes_[0].title, "Firmware Update");
 }
 
 TEST_F(FrmSetupTest, AStoreUnreadableAtLoadIsNeverWrittenByThatWindow) {
@@ -155,6 +164,9 @@ TEST_F(FrmSetupTest, AStoreUnreadableAtLoadIsNeverWrittenByThatWindow) {
             Click(w, "cmdCancel");
         });
         EXPECT_EQ(contents(), garbled);
+        ASSERT_EQ(boxes_.size(), showing + 1u);
+        EXPECT_NE(boxes_.back().text.find(path + ", line 1 is neither a [section] header"),
+                  std::string::npos);
     }
     // Mended while the window shows: still not written by a window that loaded
     // without it, so the designed texts cannot replace what the user stored.
@@ -192,7 +204,7 @@ TEST_F(FrmSetupTest, PickedFileGoesIntoBothBoxesAndACancelChangesNothing) {
 }
 
 TEST_F(FrmSetupTest, FinderPickIsCopiedIntoBothAddressBoxesAndNoPickChangesNothing) {
-    VlmDiscovery::SetCandidateSource([] { return std::vector<std::string>{}; });
+    VlmDiscovery::SetCandidateSource([] { return SearchList{}; });
     Open([&](QWidget* w) {
         WhenShown("frmConnect", [](QWidget* finder) { Click(finder, "cmdClose"); });
         Click(w, "cmdConnect");
@@ -214,7 +226,7 @@ TEST_F(FrmSetupTest, FinderPickIsCopiedIntoBothAddressBoxesAndNoPickChangesNothi
 }
 
 TEST_F(FrmSetupTest, EachFinderShowingStartsWithoutAPick) {
-    VlmDiscovery::SetCandidateSource([] { return std::vector<std::string>{}; });
+    VlmDiscovery::SetCandidateSource([] { return SearchList{}; });
     const std::string picked = "TCPIP0::127.0.0.1::1::SOCKET";
     auto closeWithoutPick = [](QWidget* finder) { Click(finder, "cmdClose"); };
     Open([&](QWidget* w) {

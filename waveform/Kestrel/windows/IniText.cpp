@@ -1,5 +1,6 @@
 #include "IniText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -21,8 +22,38 @@ std::vector<Line> SplitLines(const std::string& text) {
     return lines;
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// Where a value's comment starts, or its size. The store writes '#' bare
+// ("/home/u/fw #2/a.ini") and always quotes a ';', so only a ';' after a blank
+// and outside quotes starts one; a backslash escapes the next character,
+// inside quotes or not.
+size_t ValueCommentStart(std::string_view value) {
+    bool quoted = false;
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\\')
+            ++i;
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ';' && (i == 0 || IsBlank(value[i - 1])))
+            return i;
+    }
+    return value.size();
+}
+
+// A line as the store reads it: headers, comment lines and blanks as every
+// file of ours has them; a value with the store's own comment rule.
 fileio::IniLine ParsedLine(const std::string& text, const Line& line) {
-    return fileio::ParseIniLine(std::string_view(text).substr(line.start, line.length));
+    const std::string_view raw = std::string_view(text).substr(line.start, line.length);
+    fileio::IniLine parsed = fileio::ParseIniLine(raw);
+    if (parsed.kind == fileio::IniLineKind::kValue) {
+        const std::string_view value = raw.substr(raw.find('=') + 1);
+        parsed.value = std::string(fileio::Trim(value.substr(0, ValueCommentStart(value))));
+    }
+    return parsed;
 }
 
 // The lines of `section`: from its header to the next header, or none.
@@ -89,7 +120,7 @@ unsigned DigitsValue(const std::string& raw, size_t& at, int base) {
 bool NeedsQuotes(const std::string& value) {
     if (value.empty())
         return false;
-    if (value.front() == ' ' || value.back() == ' ' || value.front() == '@')
+    if (value.front() == ' ' || value.back() == ' ')
         return true;
     for (unsigned char c : value) {
         if (c < 0x20 || c == 0x7F || c == '"' || c == '\\' || c == ';' || c == ',' || c == '=' ||
@@ -103,19 +134,7 @@ bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-}  // namespace
-
-bool IniTextWellFormed(const std::string& text) {
-    if (text.find('\0') != std::string::npos)
-        return false;
-    for (const Line& line : SplitLines(text)) {
-        if (ParsedLine(text, line).kind == fileio::IniLineKind::kMalformed)
-            return false;
-    }
-    return true;
-}
-
-std::string EncodeIniValue(const std::string& value) {
+std::string QuotedIfNeeded(const std::string& value) {
     if (!NeedsQuotes(value))
         return value;
     std::string encoded = "\"";
@@ -144,6 +163,31 @@ std::string EncodeIniValue(const std::string& value) {
     return encoded + "\"";
 }
 
+}  // namespace
+
+bool IniTextWellFormed(const std::string& text) {
+    return FirstIllFormedLine(text) == 0;
+}
+
+size_t FirstIllFormedLine(const std::string& text) {
+    const std::vector<Line> lines = SplitLines(text);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view line =
+            std::string_view(text).substr(lines[i].start, lines[i].length);
+        if (line.find('\0') != std::string_view::npos ||
+            ParsedLine(text, lines[i]).kind == fileio::IniLineKind::kMalformed)
+            return i + 1;
+    }
+    return 0;
+}
+
+std::string EncodeIniValue(const std::string& value) {
+    // A leading '@' marks a typed value in this format; a text starting with
+    // one has it doubled.
+    const std::string text = value.starts_with('@') ? "@" + value : value;
+    return QuotedIfNeeded(text);
+}
+
 std::string DecodeIniValue(const std::string& raw) {
     std::string value;
     const std::string text(fileio::Trim(raw));
@@ -165,6 +209,8 @@ std::string DecodeIniValue(const std::string& raw) {
             value += Unescaped(escape);
         }
     }
+    if (value.starts_with("@@"))
+        value.erase(0, 1);
     return value;
 }
 
@@ -175,8 +221,12 @@ std::map<std::string, std::string> IniSectionValues(const std::string& text,
     const SectionSpan span = FindSection(text, lines, section);
     for (size_t i = span.header + 1; span.found && i < span.end; ++i) {
         const fileio::IniLine line = ParsedLine(text, lines[i]);
+        // The first line of a key in any case, the one WithIniValue rewrites.
         if (line.kind == fileio::IniLineKind::kValue)
-            values.try_emplace(line.name, DecodeIniValue(line.value));
+            if (std::none_of(values.begin(), values.end(), [&](const auto& entry) {
+                    return fileio::SameIgnoringCase(entry.first, line.name);
+                }))
+                values.emplace(line.name, DecodeIniValue(line.value));
     }
     return values;
 }

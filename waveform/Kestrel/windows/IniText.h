@@ -1,8 +1,10 @@
 // The text of a settings file: "[Section]" lines, "key=value" lines, comment
-// lines beginning with ';' or '#', blank lines. Values are read and written in
-// the quoted, backslash-escaped form the store has always used, so files
-// written before stay readable. A change rewrites one line and keeps every
-// other line (comments included) as it was.
+// lines beginning with ';' or '#', blank lines; after a value, a blank and ';'
+// outside quotes start a comment, while '#' is part of the value. Values are
+// read and written in the quoted, backslash-escaped form the store has always
+// used (a text starting with '@' has it doubled), so files written before stay
+// readable. A change rewrites one line and keeps every other line (comments
+// included) as it was.
 #pragma once
 
 #include <map>
@@ -13,9 +15,12 @@ namespace kestrel {
 // False when a line is none of the kinds above, or the text holds a NUL: such
 // a file is not ours to read or rewrite.
 bool IniTextWellFormed(const std::string& text);
+// The first line (counted from 1) that makes it so, or 0 when there is none.
+size_t FirstIllFormedLine(const std::string& text);
 
 // The decoded values of one section, keys as written; sections and keys
-// match ignoring case, and the first of a repeated key counts.
+// match ignoring case, and the first line of a key counts (in any case: the
+// line WithIniValue rewrites).
 std::map<std::string, std::string> IniSectionValues(const std::string& text,
                                                     const std::string& section);
 

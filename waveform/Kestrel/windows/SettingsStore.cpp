@@ -19,16 +19,21 @@ std::string& FolderOverride() {
 // Far above the few short values the store holds.
 constexpr size_t kMaxStoreBytes = 1 << 20;
 
-// The store's text ("" when there is none yet), or nothing when it cannot be read.
-std::optional<std::string> StoreText(const std::string& application) {
+// The store's text ("" when there is none yet), or nothing when it cannot be
+// read, and then `problem` says why.
+std::optional<std::string> StoreText(const std::string& application, std::string& problem) {
     std::string text;
-    std::string problem;
-    const fileio::ReadStatus status =
-        fileio::ReadRegularFile(SettingsFilePath(application), kMaxStoreBytes, text, problem);
+    const std::string path = SettingsFilePath(application);
+    const fileio::ReadStatus status = fileio::ReadRegularFile(path, kMaxStoreBytes, text, problem);
     if (status == fileio::ReadStatus::kMissing)
         return "";
-    if (status != fileio::ReadStatus::kRead || !IniTextWellFormed(text))
+    if (status != fileio::ReadStatus::kRead)
         return std::nullopt;
+    if (const size_t line = FirstIllFormedLine(text); line != 0) {
+        problem = path + ", line " + std::to_string(line) +
+                  " is neither a [section] header, a key=value line nor a comment";
+        return std::nullopt;
+    }
     return text;
 }
 
@@ -49,10 +54,14 @@ std::string SettingsFilePath(const std::string& application) {
 }
 
 std::optional<std::map<std::string, std::string>> ReadSettingsSection(
-    const std::string& application, const std::string& section) {
-    std::optional<std::string> text = StoreText(application);
-    if (!text)
+    const std::string& application, const std::string& section, std::string* problem) {
+    std::string why;
+    std::optional<std::string> text = StoreText(application, why);
+    if (!text) {
+        if (problem != nullptr)
+            *problem = why;
         return std::nullopt;
+    }
     return IniSectionValues(*text, section);
 }
 
@@ -75,7 +84,8 @@ std::optional<std::string> GetSetting(const std::string& application, const std:
 
 bool SaveSetting(const std::string& application, const std::string& section, const std::string& key,
                  const std::string& value) {
-    std::optional<std::string> text = StoreText(application);
+    std::string problem;
+    std::optional<std::string> text = StoreText(application, problem);
     if (!text)
         return false;
     const std::string path = SettingsFilePath(application);

@@ -15,10 +15,10 @@ inline constexpr const char* kSettingsApplication = "Velmora\\WaveBench\\Firmwar
 inline constexpr const char* kSettingsSection = "Properties";
 
 // The values of one section, read once; nothing when the store cannot be
-// read (no regular file, no permission, too large, or not in INI layout).
-// An absent store reads as an empty section.
+// read (no regular file, no permission, too large, or not in INI layout), and
+// then `problem`, when given, says why. An absent store reads as an empty section.
 std::optional<std::map<std::string, std::string>> ReadSettingsSection(
-    const std::string& application, const std::string& section);
+    const std::string& application, const std::string& section, std::string* problem = nullptr);
 // The value under `key` in a section read above, matched ignoring case as the
 // store does; `fallback` when absent.
 std::string SettingOr(const std::map<std::string, std::string>& values, const std::string& key,

@@ -1,10 +1,13 @@
 #include "VlmDiscovery.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <atomic>
@@ -16,10 +19,14 @@
 namespace kestrel {
 namespace {
 
-std::function<std::vector<std::string>()>& CandidateSource() {
-    static std::function<std::vector<std::string>()> source;
+std::function<SearchList()>& CandidateSource() {
+    static std::function<SearchList()> source;
     return source;
 }
+
+// What a port found present but not configured shows instead of a reply.
+constexpr const char* kNotAsked =
+    "not asked: not in the I/O configuration (type it and press Add to ask it)";
 
 std::function<std::shared_ptr<IOFactory>()>& FactoryMaker() {
     static std::function<std::shared_ptr<IOFactory>()> maker;
@@ -67,7 +74,7 @@ struct VlmDiscovery::Mailbox {
     VlmDiscovery* control;
 };
 
-void VlmDiscovery::SetCandidateSource(std::function<std::vector<std::string>()> source) {
+void VlmDiscovery::SetCandidateSource(std::function<SearchList()> source) {
     CandidateSource() = std::move(source);
 }
 
@@ -82,6 +89,10 @@ VlmDiscovery::VlmDiscovery(QWidget* parent)
 
     supported_ = new QLabel(this);
     supported_->setObjectName("lblSupported");
+    problems_ = new QLabel(this);
+    problems_->setObjectName("lblProblems");
+    problems_->setWordWrap(true);
+    problems_->hide();
     list_ = new QTreeWidget(this);
     list_->setObjectName("lstInstruments");
     list_->setHeaderLabels({"Address", "Model", "Supported", "Reply"});
@@ -125,6 +136,7 @@ VlmDiscovery::VlmDiscovery(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(supported_);
+    layout->addWidget(problems_);
     layout->addWidget(list_, 1);
     layout->addLayout(typed);
     layout->addLayout(buttons);
@@ -137,8 +149,18 @@ VlmDiscovery::VlmDiscovery(QWidget* parent)
     QObject::connect(stop_, &QPushButton::clicked, this, [this] { StopSearch(); });
     QObject::connect(connect_, &QPushButton::clicked, this, [this] { ConnectSelected(); });
     QObject::connect(disconnect_, &QPushButton::clicked, this, [this] { Disconnect(); });
-    QObject::connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
+    QObject::connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] {
+        // A port that was not asked: its address ready to ask with Add.
+        if (QTreeWidgetItem* item = SelectedItem(); item && item->text(kReply) == kNotAsked)
+            address_->setText(item->text(kAddress));
+        UpdateButtons();
+    });
     QObject::connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { ConnectSelected(); });
+    auto* copy = new QShortcut(QKeySequence::Copy, list_);
+    QObject::connect(copy, &QShortcut::activated, this, [this] {
+        if (const QString reply = SelectedReply(); !reply.isEmpty())
+            QGuiApplication::clipboard()->setText(reply);
+    });
     ShowSupportedModels();
     UpdateButtons();
 }
@@ -205,15 +227,35 @@ int VlmDiscovery::RowOf(const std::string& address, bool create) {
 }
 
 void VlmDiscovery::Search() {
-    std::vector<std::string> candidates =
-        CandidateSource() ? CandidateSource()() : CandidateAddresses();
+    SearchList candidates = CandidateSource() ? CandidateSource()() : FindSearchList();
     ++mailbox_->generation;
     pending_ = 0;
-    for (const std::string& address : candidates)
+    list_->clear();
+    for (const std::string& address : candidates.asked)
         RowOf(address, true);
-    for (int row = 0; row < list_->topLevelItemCount(); ++row)
-        Probe(row);
+    for (const std::string& address : candidates.listed) {
+        const int row = RowOf(address, true);
+        list_->topLevelItem(row)->setText(kReply, kNotAsked);
+        list_->topLevelItem(row)->setToolTip(kReply, kNotAsked);
+    }
+    QStringList problems;
+    for (const std::string& problem : candidates.problems)
+        problems << Text(problem);
+    problems_->setText(problems.join("\n"));
+    problems_->setVisible(!problems.isEmpty());
+    for (const std::vector<size_t>& job : ProbeJobs(candidates.asked)) {
+        std::vector<int> rows;
+        for (size_t index : job)
+            rows.push_back(RowOf(candidates.asked[index], false));
+        if (rows.size() == 1)
+            Probe(rows.front());
+        else
+            ProbeBoard(rows);
+    }
+    if (pending_ == 0)
+        status_->setText("Search done.");
     UpdateButtons();
+    AskGrowth();
 }
 
 void VlmDiscovery::StopSearch() {
@@ -238,24 +280,42 @@ void VlmDiscovery::AddAddress(const std::string& address) {
 }
 
 void VlmDiscovery::Probe(int row) {
-    QTreeWidgetItem* item = list_->topLevelItem(row);
-    item->setText(kModel, "");
-    item->setText(kSupported, "");
-    item->setText(kReply, "asking...");
-    ++pending_;
+    ProbeBoard({row});
+}
+
+// One job on the pool for the rows given: a single address alone, or the
+// instruments behind one GPIB controller in turn. Answers come back to this
+// thread through the event queue.
+void VlmDiscovery::ProbeBoard(const std::vector<int>& rows) {
+    std::vector<std::string> addresses;
+    for (int row : rows) {
+        QTreeWidgetItem* item = list_->topLevelItem(row);
+        item->setText(kModel, "");
+        item->setText(kSupported, "");
+        item->setText(kReply, "asking...");
+        addresses.push_back(item->text(kAddress).toStdString());
+    }
+    pending_ += static_cast<int>(rows.size());
     status_->setText("Asking each instrument who it is...");
     std::shared_ptr<KeyedCollection> models =
         criteria_ && criteria_->ModelList ? std::make_shared<KeyedCollection>(*criteria_->ModelList)
                                           : nullptr;
     const unsigned search = mailbox_->generation;
-    const std::string address = item->text(kAddress).toStdString();
-    // The answer comes back to this thread through the event queue.
     ProbePool::Shared().Submit(
-        [mailbox = mailbox_, factory = factory_, models, search, row, address] {
-            if (!mailbox->Wanted(search))
+        [mailbox = mailbox_, factory = factory_, models, search, rows, addresses] {
+            const StillWanted wanted = [&] { return mailbox->Wanted(search); };
+            if (!wanted())
                 return;
-            mailbox->Post(search, row,
-                          ProbeInstrument(*factory, address, kProbeTimeoutMs, models.get()));
+            if (addresses.size() == 1) {
+                ProbeResult result =
+                    ProbeInstrument(*factory, addresses[0], kProbeTimeoutMs, models.get(), wanted);
+                mailbox->Post(search, rows[0], result);
+                return;
+            }
+            ProbeInTurn(*factory, addresses, kProbeTimeoutMs, models.get(), wanted,
+                        [&](size_t index, const ProbeResult& result) {
+                            mailbox->Post(search, rows[index], result);
+                        });
         });
 }
 
@@ -265,19 +325,61 @@ void VlmDiscovery::ShowResult(unsigned generation, int row, const ProbeResult& r
     QTreeWidgetItem* item = list_->topLevelItem(row);
     item->setText(kModel, Text(result.model));
     item->setText(kSupported, result.supported ? "yes" : "");
-    item->setText(kReply, Text(result.error.empty() ? result.identification : result.error));
+    const QString reply = Text(result.error.empty() ? result.identification : result.error);
+    item->setText(kReply, ShownReply(reply));
+    item->setData(kReply, Qt::UserRole, reply);
     QFont font = item->font(kAddress);
     font.setBold(result.supported);
     for (int column = kAddress; column <= kReply; ++column) {
         item->setFont(column, font);
-        item->setToolTip(column, item->text(column));
+        item->setToolTip(column, column == kReply ? ReplyTooltip(reply) : item->text(column));
     }
     FitColumns();
+    AskGrowth();
     if (--pending_ <= 0) {
         pending_ = 0;
         status_->setText("Search done.");
     }
     UpdateButtons();
+}
+
+QString VlmDiscovery::ShownReply(const QString& reply) {
+    if (reply.size() <= kShownReplyCharacters)
+        return reply;
+    return reply.left(kShownReplyCharacters - 1) + QString::fromUtf8("\u2026");
+}
+
+QString VlmDiscovery::ReplyTooltip(const QString& reply) {
+    if (reply.size() <= kShownReplyCharacters)
+        return reply;
+    QStringList lines;
+    for (qsizetype at = 0; at < reply.size() && at < kTooltipCharacters;
+         at += kTooltipLineCharacters)
+        lines << reply.mid(at, kTooltipLineCharacters);
+    QString tooltip = lines.join("\n");
+    if (reply.size() > kTooltipCharacters)
+        tooltip += QString::fromUtf8("\u2026\n(%1 of %2 characters; Ctrl+C copies the whole reply)")
+                       .arg(kTooltipCharacters)
+                       .arg(reply.size());
+    return tooltip;
+}
+
+QString VlmDiscovery::SelectedReply() const {
+    QTreeWidgetItem* item = SelectedItem();
+    return item == nullptr ? QString() : item->data(kReply, Qt::UserRole).toString();
+}
+
+// How much taller the list would have to be to show every row.
+void VlmDiscovery::AskGrowth() {
+    if (!growRequest_)
+        return;
+    int wanted = list_->header()->isVisible() ? list_->header()->sizeHint().height() : 0;
+    for (int row = 0; row < list_->topLevelItemCount(); ++row)
+        wanted += list_->sizeHintForRow(row);
+    wanted += 2 * list_->frameWidth();
+    const int missing = wanted - list_->height();
+    if (missing > 0)
+        growRequest_(missing);
 }
 
 QTreeWidgetItem* VlmDiscovery::SelectedItem() const {

@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 
 #include "QtWindowServices.h"
 #include "RuntimeError.h"
@@ -54,7 +56,11 @@ frmConnect::frmConnect(QWidget* owner) : QDialog(owner) {
     cmdClose_->setAutoDefault(false);
     PlaceInTwips(cmdClose_, {6960, 3960, 1215, 495});
     cmdClose_->move(cmdClose_->x(), cmdClose_->y() + menuHeight);
-    setFixedSize(Twips(this, 8250), Twips(this, 4620) + menuHeight);
+    // The designed size is the least; the list may make the window taller.
+    designed_ = QSize(Twips(this, 8250), Twips(this, 4620) + menuHeight);
+    setMinimumSize(designed_);
+    resize(designed_);
+    discovery_->SetGrowRequest([this](int missing) { Grow(missing); });
     QObject::connect(cmdClose_, &QPushButton::clicked, this, [this] { Close(); });
     Load();
 }
@@ -82,8 +88,34 @@ void frmConnect::Load() {
     }
 }
 
+// Taller by `missing` pixels, as far as the screen's free area allows.
+void frmConnect::Grow(int missing) {
+    int most = height() + missing;
+    if (const QScreen* screen = this->screen()) {
+        const int frame = frameGeometry().height() - height();
+        most = std::max(height(), screen->availableGeometry().height() - frame);
+    }
+    resize(width(), std::min(height() + missing, most));
+}
+
+// The control and the "Close" button keep their designed margins.
+void frmConnect::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    const QSize extra = size() - designed_;
+    const int menuHeight = menu_->height();
+    menu_->resize(width(), menuHeight);
+    PlaceInTwips(discovery_, {120, 120, 8055, 3735});
+    discovery_->setGeometry(discovery_->x(), discovery_->y() + menuHeight,
+                            discovery_->width() + extra.width(),
+                            discovery_->height() + extra.height());
+    PlaceInTwips(cmdClose_, {6960, 3960, 1215, 495});
+    cmdClose_->move(cmdClose_->x() + extra.width(), cmdClose_->y() + menuHeight + extra.height());
+}
+
 // Every step reports its own failure and the next one still runs.
 void frmConnect::Close() {
+    if (discovery_->Searching())
+        discovery_->StopSearch();  // the update about to start must not wait behind probes
     std::shared_ptr<InstrumentIO> io;
     try {
         std::shared_ptr<SearchCriteria> criteria = discovery_->Criteria();
@@ -128,6 +160,8 @@ void frmConnect::ShowModal(QWidget* owner) {
 
 void frmConnect::reject() {
     unloading_ = true;
+    if (discovery_->Searching())
+        discovery_->StopSearch();
     QDialog::reject();
 }
 

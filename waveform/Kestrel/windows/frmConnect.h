@@ -2,7 +2,8 @@
 // instruments, and a "Close" button that takes the address of the instrument
 // the user connected to. It keeps its list while hidden between showings,
 // but each showing starts without a pick; closing it with the window's close
-// box unloads it.
+// box unloads it. Closing it either way stops a search under way. It opens at
+// its designed size and grows taller when the list needs it.
 #pragma once
 
 #include <QDialog>
@@ -40,10 +41,12 @@ class frmConnect : public QDialog {
     void reject() override;
     // Escape does nothing: only "Close" and the close box end a showing.
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void Load();
     void Close();
+    void Grow(int missing);
 
     std::string chosenAddress_;
     bool connected_ = false;
@@ -51,6 +54,7 @@ class frmConnect : public QDialog {
     VlmDiscovery* discovery_;
     QPushButton* cmdClose_;
     QMenuBar* menu_;
+    QSize designed_;
 };
 
 // The thread's finder, created (loaded) when first asked for.

@@ -173,10 +173,18 @@ void frmSetup::Load() {
     pbrUpdate_->hide();
     // Read once: a store that cannot be read leaves the designed texts, and
     // this window then never writes it (it would lose what the user stored).
-    if (auto stored = ReadSettingsSection(kSettingsApplication, kSettingsSection)) {
+    std::string problem;
+    if (auto stored = ReadSettingsSection(kSettingsApplication, kSettingsSection, &problem)) {
         storeReadable_ = true;
         SetText(txtAddress_, SettingOr(*stored, kAddressKey, kDefaultAddress));
         SetText(txtInputFile_, SettingOr(*stored, kFileKey, kDefaultFile));
+    } else {
+        // Said once a showing, so the user knows why nothing they set comes back.
+        ShowMessageBox(this,
+                       "Settings cannot be saved: " + problem +
+                           ".\r\nThe address and update file shown are not the stored ones, "
+                           "and changes made here are not kept.",
+                       Buttons::kOk, Icon::kExclamation, kBoxTitle);
     }
     txtConnectAddress_->setText(txtAddress_->text());
     txtFindFile_->setText(txtInputFile_->text());
