@@ -201,7 +201,7 @@ RegistryKeys ReadRegistry() {
 
 bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::string& error) {
     std::string path;
-    if (!fileio::ResolveLinks(RegistryPath(), path, error))
+    if (!fileio::PathToWrite(RegistryPath(), fileio::LinkUse::kWriteThrough, path, error))
         return false;
     // Nothing, not even the lock, is made beside a registry that is no file.
     if (struct stat info{}; ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
@@ -209,8 +209,8 @@ bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::strin
         ReadRegistryFile(path, unused, error);  // says what the file is instead
         return false;
     }
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    std::string ignored;  // a missing folder shows as the lock's failure
+    fileio::MakeFolders(std::filesystem::path(path).parent_path().string(), ignored);
     // One writer at a time: another registration must not be lost. The lock
     // sits beside the file itself, so a link to it locks the same file.
     int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -225,7 +225,8 @@ bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::strin
     if (ok) {
         RegistryKeys keys = file.keys;
         change(keys);
-        ok = fileio::WriteFileAtomically(path, RegistryWriter(keys).Write(file.lines), error);
+        ok = fileio::WriteFileAtomically(path, RegistryWriter(keys).Write(file.lines), error,
+                                         fileio::LinkUse::kReplaceLink);
     }
     close(lock);
     return ok;

@@ -8,12 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace fileio {
 namespace {
-
-constexpr int kMostLinkHops = 40;
 
 std::string Folder(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -49,33 +46,14 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-bool ResolveLinks(const std::string& path, std::string& target, std::string& problem) {
-    target = path;
-    for (int hop = 0; hop <= kMostLinkHops; ++hop) {
-        struct stat status {};
-        if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
-            return true;  // the end of the chain, existing or not
-        std::vector<char> link(static_cast<size_t>(status.st_size > 0 ? status.st_size : 255) + 2);
-        ssize_t n = ::readlink(target.c_str(), link.data(), link.size() - 1);
-        if (n < 0) {
-            problem = Failure("read the link", target);
-            return false;
-        }
-        std::string next(link.data(), static_cast<size_t>(n));
-        target = next.starts_with('/') ? next : Folder(target) + "/" + next;
-    }
-    problem = "too many levels of symbolic links at " + path;
-    return false;
-}
-
 bool WriteFileAtomically(const std::string& path, std::string_view text, std::string& problem,
-                         mode_t newFileMode) {
+                         LinkUse use, mode_t newFileMode) {
     std::string target;
-    if (!ResolveLinks(path, target, problem))
+    if (!PathToWrite(path, use, target, problem))
         return false;
     mode_t mode = newFileMode;
     struct stat status {};
-    if (::stat(target.c_str(), &status) == 0) {
+    if (::lstat(target.c_str(), &status) == 0 && !S_ISLNK(status.st_mode)) {
         if (!S_ISREG(status.st_mode)) {
             problem = target + " is not a regular file";
             return false;

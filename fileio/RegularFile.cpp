@@ -16,6 +16,8 @@ std::string TooLarge(const std::string& path, uint64_t maxBytes) {
     return path + " is larger than " + std::to_string(maxBytes) + " bytes";
 }
 
+}  // namespace
+
 const char* FileKind(mode_t mode) {
     if (S_ISDIR(mode))
         return "a directory";
@@ -29,8 +31,6 @@ const char* FileKind(mode_t mode) {
         return "a socket";
     return "not a regular file";
 }
-
-}  // namespace
 
 int OpenRegularFile(const std::string& path, uint64_t maxBytes, std::string& problem,
                     ReadStatus& status) {

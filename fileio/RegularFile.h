@@ -2,10 +2,15 @@
 // a directory is refused before a byte is read, and nothing blocks in open.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
 namespace fileio {
+
+// What a file that is not a regular one is, for messages: "a FIFO", "a directory".
+const char* FileKind(mode_t mode);
 
 enum class ReadStatus {
     kRead,        // the whole file is in `text`

@@ -25,10 +25,30 @@ for file in /usr/bin/Osprey /usr/bin/kr470-sim /usr/bin/kr470-mkupdate /usr/bin/
   /usr/share/man/man1/Osprey.1.gz /usr/share/man/man1/kr470-ports.1.gz \
   /usr/bin/kr470-fleet /usr/share/man/man1/kr470-fleet.1.gz \
   /usr/share/bash-completion/completions/kr470-sim /usr/lib/udev/rules.d/60-kr470-serial.rules \
+  /usr/share/bash-completion/completions/kr470-fleet \
+  /usr/share/bash-completion/completions/kestrel-host \
   /usr/share/doc/kr470-firmware-tools/copyright; do
   grep -qx -- "$file" "$work/list" || fail "the package lacks $file"
 done
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no shared-library dependencies"
+dpkg-deb -f "$deb" Description | grep -q kr470-fleet || fail "the description leaves out kr470-fleet"
+
+# postinst, with udevadm and the trigger command standing in: it triggers
+# again only the USB adapters its rule is for, never every tty.
+dpkg-deb -e "$deb" "$work/control"
+mkdir "$work/fakebin"
+printf '#!/bin/sh\necho "$*" >>"%s"\n' "$work/udevadm.calls" >"$work/fakebin/udevadm"
+printf '#!/bin/sh\nexit 0\n' >"$work/fakebin/activate-noawait"
+chmod +x "$work/fakebin/udevadm" "$work/fakebin/activate-noawait"
+# It acts only where udev runs (/run/udev): given one in a mount namespace of
+# its own where that is allowed (root), else skipped.
+postinst="mount -t tmpfs none /run && mkdir /run/udev && PATH=$work/fakebin:\$PATH"
+if unshare -m true 2>/dev/null; then
+  unshare -m sh -c "$postinst sh '$work/control/postinst' configure" || fail "postinst configure"
+  trigger=$(grep '^trigger' "$work/udevadm.calls") || fail "postinst triggers nothing"
+  [[ $trigger == *"--sysname-match=ttyUSB[0-9]*"*"--sysname-match=ttyACM[0-9]*"* ]] ||
+    fail "postinst triggers more than the USB adapters: $trigger"
+fi
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
@@ -44,7 +64,8 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
   [[ ! -s $work/page.err && -s $work/page.txt ]] || { cat "$work/page.err"; fail "$page renders badly"; }
 done
 completions=$root/usr/share/bash-completion/completions
-# complete WORDS... EXPECTED: the completion for the last word, as bash asks it.
+# complete WORDS... EXPECTED: the completion for the last word, as bash asks it
+# (several entries joined by "|").
 complete_words() {
   local expected=${*: -1} words=("${@:1:$#-1}")
   (
@@ -54,6 +75,7 @@ complete_words() {
     COMP_WORDS=("${words[@]}")
     COMP_CWORD=$((${#words[@]} - 1))
     "$(complete -p "${words[0]}" | sed 's/.*-F \([^ ]*\) .*/\1/')"
+    IFS='|'
     [[ "${COMPREPLY[*]}" == "$expected" ]] || { echo "got '${COMPREPLY[*]}'"; exit 1; }
   ) || fail "completion of ${words[*]}"
 }
@@ -61,6 +83,17 @@ complete_words kr470-sim --li --link
 complete_words kr470-mkupdate gen-image --by --bytes
 complete_words kr470-ports --ap --append
 complete_words Osprey /D /D
+complete_words kr470-fleet --pl --plan
+complete_words kestrel-host --li --list
+# File names are offered whole: no split at a blank, no pattern in brackets.
+mkdir "$work/names"
+touch "$work/names/KR470A 105.INI" "$work/names/x[1].ini" "$work/names/x1.ini"
+(
+  cd "$work/names"
+  complete_words Osprey /FKR '/FKR470A 105.INI'
+  complete_words kr470-fleet --plan 'x[' 'x[1].ini'
+  complete_words kr470-mkupdate check KR 'KR470A 105.INI'
+)
 
 # A host built against the installed headers and library through pkg-config.
 cat >"$work/host.cpp" <<'HOST'

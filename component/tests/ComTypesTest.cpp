@@ -12,6 +12,7 @@
 
 #include "Activation.h"
 #include "Registry.h"
+#include "SharedFolder.h"
 #include "TempFile.h"
 
 namespace kcom {
@@ -203,6 +204,20 @@ TEST_F(RegistryTest, ALinkIsWrittenThroughAndAPlantedTemporaryNameIsNeverFollowe
     CLSID clsid;
     EXPECT_EQ(CLSIDFromProgID("One.Class", &clsid), S_OK);
     EXPECT_EQ(ReadText(victim), "precious");
+}
+
+TEST_F(RegistryTest, AnotherUsersLinkInAStickyFolderIsNeverWrittenThrough) {
+    if (!osprey::testing::SharedFolder::CanActAsAnotherUser())
+        GTEST_SKIP() << "needs root to make another user's link";
+    osprey::testing::SharedFolder shared;
+    const std::filesystem::path victim = shared.Top() / "victim";
+    std::ofstream(victim) << "[Victim]\nName = precious\n";
+    setenv("KCOM_REGISTRY", shared.Link("registry.ini", victim).c_str(), 1);
+    EXPECT_EQ(RegisterServer(Server("One.Class", 1)), SELFREG_E_CLASS);
+    EXPECT_NE(LastRegistryError().find("another user's symbolic link"), std::string::npos)
+        << LastRegistryError();
+    EXPECT_EQ(ReadText(victim), "[Victim]\nName = precious\n");
+    EXPECT_FALSE(std::filesystem::exists(shared.Top() / "victim.lock"));
 }
 
 TEST_F(RegistryTest, CommentsAndTheOrderOfEntriesSurviveAWrite) {

@@ -19,12 +19,23 @@ void DiscardTypedAhead(FILE* input);
 // when it cannot be.
 int OpenLogDescriptor(const char* name, std::string& why);
 
+// Whether `name` is a regular file (not a link) with something in it, and
+// when it was last written.
+bool NonEmptyRegularFile(const char* name, std::time_t& written);
+
+// Renames `from` to `to` unless `to` exists. False with `why` ("exists" when
+// `to` is taken, else a short reason).
+bool RenameWithoutReplacing(const char* from, const char* to, std::string& why);
+
 // From the first log line on, a write past a file-size limit must fail (and be
 // reported) rather than end the run.
 void KeepRunningPastFileLimit();
 
-// A descriptor for appending whole lines to `path`, created when missing.
-int OpenAppendDescriptor(const char* path);
+// A descriptor for appending whole lines to `path`, created when missing:
+// only a regular file, never blocking, links taken by the tools' one rule
+// (fileio/WritePath.h) where the platform has them. -1 with `why` when it
+// cannot be opened.
+int OpenAppendDescriptor(const char* path, std::string& why);
 
 // The UTC calendar time of `when`.
 std::tm UtcTime(std::time_t when);

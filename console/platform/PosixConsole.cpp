@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include "ConsolePlatform.h"
 #include "HeldPorts.h"
 #include "PortsFile.h"
+#include "WritePath.h"
 
 namespace osprey {
 
@@ -21,35 +23,37 @@ void DiscardTypedAhead(FILE* input) {
 }
 
 int OpenLogDescriptor(const char* name, std::string& why) {
-    int fd =
-        ::open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        // ELOOP is the link O_NOFOLLOW refused; ENXIO a FIFO nobody reads.
-        why = errno == ELOOP   ? "it is a symbolic link"
-              : errno == ENXIO ? "it is not a regular file"
-                               : std::strerror(errno);
-        return -1;
-    }
+    return fileio::OpenForRewriting(name, why);
+}
+
+bool NonEmptyRegularFile(const char* name, std::time_t& written) {
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        why = "it is not a regular file";
-        ::close(fd);
-        return -1;
+    if (::lstat(name, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) {
+        return false;
     }
-    if (::ftruncate(fd, 0) != 0) {
-        why = std::strerror(errno);
-        ::close(fd);
-        return -1;
+    written = status.st_mtime;
+    return true;
+}
+
+bool RenameWithoutReplacing(const char* from, const char* to, std::string& why) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+        return true;
     }
-    return fd;
+    // A file system without the flag: a second name, then the first one dropped.
+    if ((errno == EINVAL || errno == ENOSYS) && ::link(from, to) == 0) {
+        ::unlink(from);
+        return true;
+    }
+    why = errno == EEXIST ? "exists" : std::strerror(errno);
+    return false;
 }
 
 void KeepRunningPastFileLimit() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-int OpenAppendDescriptor(const char* path) {
-    return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+int OpenAppendDescriptor(const char* path, std::string& why) {
+    return fileio::OpenForAppending(path, why);
 }
 
 std::tm UtcTime(std::time_t when) {

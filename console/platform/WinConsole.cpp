@@ -42,13 +42,43 @@ int OpenLogDescriptor(const char* name, std::string& why) {
     return fd;
 }
 
+bool NonEmptyRegularFile(const char* name, std::time_t& written) {
+    struct _stat64 status {};
+    if (::_stat64(name, &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG ||
+        status.st_size == 0) {
+        return false;
+    }
+    written = static_cast<std::time_t>(status.st_mtime);
+    return true;
+}
+
+bool RenameWithoutReplacing(const char* from, const char* to, std::string& why) {
+    if (MoveFileExA(from, to, 0)) {  // without MOVEFILE_REPLACE_EXISTING
+        return true;
+    }
+    const DWORD error = GetLastError();
+    why = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? "exists"
+                                                                      : "the system refused it";
+    return false;
+}
+
 void KeepRunningPastFileLimit() {
     // Windows has no file-size signal: a write past a limit fails by itself.
 }
 
-int OpenAppendDescriptor(const char* path) {
-    return ::_open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-                   _S_IREAD | _S_IWRITE);
+int OpenAppendDescriptor(const char* path, std::string& why) {
+    int fd = ::_open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                     _S_IREAD | _S_IWRITE);
+    struct _stat64 status {};
+    if (fd >= 0 && (::_fstat64(fd, &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)) {
+        ::_close(fd);
+        fd = -1;
+        errno = EINVAL;
+        why = "it is not a regular file";
+    } else if (fd < 0) {
+        why = std::strerror(errno);
+    }
+    return fd;
 }
 
 std::tm UtcTime(std::time_t when) {

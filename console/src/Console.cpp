@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdarg>
@@ -36,9 +37,42 @@ void RefuseLog(const std::string& why) {
                  why.c_str());
 }
 
+// The name an earlier run's log is kept under: "VlmFirmwareUpdate-" and the
+// UTC time it was last written, "-2" and on when that name is taken.
+std::string KeptLogName(std::time_t written, int attempt) {
+    std::tm utc = UtcTime(written);
+    std::array<char, 32> stamp{};
+    std::strftime(stamp.data(), stamp.size(), "%Y%m%d-%H%M%S", &utc);
+    std::string name = std::string("VlmFirmwareUpdate-") + stamp.data();
+    return name + (attempt > 1 ? "-" + std::to_string(attempt) : "") + ".log";
+}
+
+// A log an earlier run left is moved aside before this run's log is made, so
+// that running again (what the advice says) keeps it. Only a regular file
+// with something in it is moved; a name already there is never replaced.
+void KeepEarlierLog() {
+    std::time_t written = 0;
+    if (!NonEmptyRegularFile(kLogFileName, written)) {
+        return;
+    }
+    constexpr int kMostAttempts = 100;
+    std::string why;
+    for (int attempt = 1; attempt <= kMostAttempts; ++attempt) {
+        if (RenameWithoutReplacing(kLogFileName, KeptLogName(written, attempt).c_str(), why)) {
+            return;
+        }
+        if (why != "exists") {
+            break;
+        }
+    }
+    std::fprintf(stderr, "Osprey: cannot keep the earlier log file %s: %s; it is replaced.\n",
+                 kLogFileName, why.c_str());
+}
+
 // Opens the log as the platform allows (see OpenLogDescriptor). -1 when it
 // cannot be; that is said on stderr.
 int OpenLogFile() {
+    KeepEarlierLog();
     std::string why;
     int fd = OpenLogDescriptor(kLogFileName, why);
     if (fd < 0) {

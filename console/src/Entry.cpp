@@ -52,9 +52,11 @@ RunSettings ParseCommandLine(int argc, const char* const* argv) {
                 StartLogging();
                 break;
             case 'V':
+                RecordRunWithoutUpdate("version", settings.updateFile, settings.address);
                 PrintVersion();
                 std::exit(0);
             default:
+                RecordRunWithoutUpdate("usage", settings.updateFile, settings.address);
                 PrintUsage(programName);
         }
     }
@@ -100,6 +102,7 @@ void UpdateInstrument(const RunSettings& settings, std::unique_ptr<SerialLink>& 
     }
     link = std::make_unique<SerialLink>();
     link->Open(settings.address);
+    NoteLinkOpened(*link);
     PrintDurationEstimate(*link);
     size_t sent = 0;
     link->Write("SYST:REM", sent);
@@ -139,8 +142,12 @@ const char* LinkErrorMessage(int code) {
 
 int RunProgram(int argc, const char* const* argv) {
     InstallSignalExit();
+    if (!OpenResultFile()) {
+        return 1;  // refused before anything was started, as a usage error is
+    }
     RunSettings settings = ParseCommandLine(argc, argv);
     if (settings.describe) {
+        RecordRunWithoutUpdate("described", settings.updateFile, settings.address);
         PrintDescription(settings.updateFile.c_str());
     }
     BeginResultRecord(settings.updateFile, settings.address);

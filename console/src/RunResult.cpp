@@ -29,11 +29,11 @@ namespace {
 constexpr size_t kLongestMessage = 2000;
 
 struct RunRecord {
-    std::string path;
     std::string startTime;
     std::chrono::steady_clock::time_point started;
     std::string updateFile;
     std::string address;
+    std::optional<std::string> device;  // once the link is open
     std::optional<std::string> idnBefore;
     std::optional<std::string> idnAfter;
     int passes = 0;
@@ -146,7 +146,7 @@ std::string RecordLine(const RunRecord& r, const SerialLink* link, const char* r
     JsonLine line;
     line.Add("time", r.startTime);
     line.Add("port", r.address);
-    line.AddOrNull("device", DeviceOf(link));
+    line.AddOrNull("device", link ? DeviceOf(link) : r.device);
     line.Add("update_file", r.updateFile);
     line.AddOrNull("revision", UpdateRevision(r.updateFile));
     line.AddOrNull("idn_before", r.idnBefore);
@@ -168,20 +168,6 @@ std::string FinishedLine(const RunRecord& r, const SerialLink* link) {
     return RecordLine(r, link, result, message, seconds.count());
 }
 
-// One write with O_APPEND, so runs side by side never mix their lines.
-void Append(const std::string& path, const std::string& line) {
-    int fd = OpenAppendDescriptor(path.c_str());
-    ssize_t written = fd >= 0 ? write(fd, line.data(), line.size()) : -1;
-    int error = errno;
-    if (fd >= 0) {
-        close(fd);
-    }
-    if (written != static_cast<ssize_t>(line.size())) {
-        std::fprintf(stderr, "Osprey: cannot append the result to %s: %s\n", path.c_str(),
-                     std::strerror(error));
-    }
-}
-
 // The line a signal writes: prepared whenever the record changes, so the
 // handler only writes bytes. Two buffers, so it never sees a half-made one.
 struct PreparedLine {
@@ -190,7 +176,33 @@ struct PreparedLine {
 };
 std::array<PreparedLine, 2> prepared;
 std::atomic<int> preparedIndex{-1};
-int resultDescriptor = -1;
+int resultDescriptor = -1;  // OSPREY_RESULT, opened before the command line is read
+std::string resultPath;
+
+// One write with O_APPEND, so runs side by side never mix their lines; the
+// file is closed with it: a run has one line.
+void AppendAndClose(const std::string& line) {
+    if (resultDescriptor < 0) {
+        return;
+    }
+    ssize_t written = write(resultDescriptor, line.data(), line.size());
+    int error = errno;
+    close(resultDescriptor);
+    resultDescriptor = -1;
+    if (written != static_cast<ssize_t>(line.size())) {
+        std::fprintf(stderr, "Osprey: cannot append the result to %s: %s\n", resultPath.c_str(),
+                     written < 0 ? std::strerror(error) : "the line was cut short");
+    }
+}
+
+RunRecord NewRecord(const std::string& updateFile, const std::string& address) {
+    RunRecord record;
+    record.startTime = UtcNow();
+    record.started = std::chrono::steady_clock::now();
+    record.updateFile = updateFile;
+    record.address = address;
+    return record;
+}
 
 // What a signal at this point leaves behind.
 std::pair<const char*, const char*> InterruptedOutcome() {
@@ -232,25 +244,60 @@ void WriteInterruptedResult() {
     }
 }
 
-void BeginResultRecord(const std::string& updateFile, const std::string& address) {
+bool OpenResultFile() {
     const char* path = std::getenv("OSPREY_RESULT");
     if (path == nullptr || *path == '\0') {
+        return true;
+    }
+    resultPath = path;
+    std::string why;
+    resultDescriptor = OpenAppendDescriptor(path, why);
+    if (resultDescriptor < 0) {
+        std::fprintf(stderr,
+                     "Osprey: cannot append the result to OSPREY_RESULT=%s: %s; "
+                     "nothing was started.\n",
+                     path, why.c_str());
+        return false;
+    }
+    return true;
+}
+
+void RecordRunWithoutUpdate(const char* result, const std::string& updateFile,
+                            const std::string& address) {
+    if (resultDescriptor < 0) {
         return;
     }
-    auto record = std::make_unique<RunRecord>();
-    record->path = path;
-    record->startTime = UtcNow();
-    record->started = std::chrono::steady_clock::now();
-    record->updateFile = updateFile;
-    record->address = address;
+    RunRecord record = NewRecord(updateFile, address);
+    std::optional<std::string> message;
+    if (std::string_view(result) == "described") {
+        TextFile file;
+        if (!file.Open(updateFile.c_str())) {
+            result = "refused";
+            message = "Error:: Could not open INI file " + updateFile + ".";
+        }
+    }
+    AppendAndClose(RecordLine(record, nullptr, result, message, 0.0));
+}
+
+void BeginResultRecord(const std::string& updateFile, const std::string& address) {
+    if (resultDescriptor < 0) {
+        return;
+    }
+    auto record = std::make_unique<RunRecord>(NewRecord(updateFile, address));
     record->screen = Console().output;
     record->tap = std::make_unique<OutputTap>(record->screen, Watch);
     Record() = std::move(record);
     if (Record()->tap->Stream() != nullptr) {
         Console().output = Record()->tap->Stream();
     }
-    resultDescriptor = OpenAppendDescriptor(path);
     PrepareInterruptedLine();
+}
+
+void NoteLinkOpened(const SerialLink& link) {
+    if (Record()) {
+        Record()->device = DeviceOf(&link);
+        PrepareInterruptedLine();
+    }
 }
 
 void NoteIdentification(const char* reply) {
@@ -307,14 +354,9 @@ void FinishResultRecord(const SerialLink* link) {
         return;
     }
     preparedIndex.store(-1);  // from here the run's own line is written
-    if (resultDescriptor >= 0) {
-        close(resultDescriptor);
-        resultDescriptor = -1;
-    }
     std::fflush(Console().output);
     Console().output = Record()->screen;
-    std::string line = FinishedLine(*Record(), link);
-    Append(Record()->path, line);
+    AppendAndClose(FinishedLine(*Record(), link));
     Record().reset();
 }
 

@@ -1,6 +1,10 @@
-// The result record: with OSPREY_RESULT naming a file, each run that tries an
-// update appends one JSON line to it saying how the run ended, for scripts.
-// Nothing the user sees, the log file or the exit status changes with it.
+// The result record: with OSPREY_RESULT naming a file, each run that reads
+// its options appends exactly one JSON line to it saying how the run ended,
+// for scripts: a usage text, /V and /D end with a line of their own. The file
+// is opened before anything else is done, and a file that cannot be opened
+// for appending (not a regular file, a link another user planted, no
+// permission) refuses the run. Otherwise nothing the user sees, the log file
+// or the exit status changes with it.
 //
 // The entry and the procedure feed it through the calls below; each does
 // nothing while OSPREY_RESULT is unset.
@@ -13,8 +17,21 @@ namespace osprey {
 
 class SerialLink;
 
+// Before the command line is read: opens OSPREY_RESULT for appending. False,
+// said on stderr, when it is set and cannot be opened: the run must end.
+bool OpenResultFile();
+
+// For a run that ends without trying an update: "usage", "version",
+// "described" (or "refused" when /D's update file cannot be opened). Writes
+// the line at once; the run ends right after.
+void RecordRunWithoutUpdate(const char* result, const std::string& updateFile,
+                            const std::string& address);
+
 // At the start of a run that tries an update (after the command line).
 void BeginResultRecord(const std::string& updateFile, const std::string& address);
+
+// The port the link opened, so that even a run ended by a signal names it.
+void NoteLinkOpened(const SerialLink& link);
 
 // The "*IDN?" reply, before RunUpdate splits it.
 void NoteIdentification(const char* reply);

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <gtest/gtest.h>
 
@@ -163,6 +164,36 @@ TEST_F(LogFileTest, ALinkOrAFifoIsNeverLoggedTo) {
         EXPECT_FALSE(logEnabled);
         close(reader);  // and without one
     }
+}
+
+// Running again (what the advice says after a failure) must not lose the
+// failed run's log: it is kept under the time it was last written.
+TEST_F(LogFileTest, AnEarlierRunsLogIsKeptUnderTheTimeItWasWritten) {
+    ConsoleCapture capture;
+    const std::filesystem::path log = dir_.Path() / kLogFileName;
+    const utimbuf written{1796685332, 1796685332};  // 2026-12-07T23:15:32Z
+    for (const char* earlier : {"first run", "second run"}) {
+        std::ofstream(log) << earlier;
+        ASSERT_EQ(utime(log.c_str(), &written), 0);
+        StartLogging();
+        TeePrintf("this run");
+        StopLogging();
+        EXPECT_EQ(LogText(), "this run");
+    }
+    auto kept = [&](const char* name) {
+        std::ifstream in(dir_.Path() / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(kept("VlmFirmwareUpdate-20261207-231532.log"), "first run");
+    EXPECT_EQ(kept("VlmFirmwareUpdate-20261207-231532-2.log"), "second run");
+
+    // An empty log (a run that showed nothing, or /L twice) is not kept.
+    std::ofstream(log).close();
+    StartLogging();
+    StopLogging();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()),
+                            std::filesystem::directory_iterator()),
+              3);
 }
 
 TEST_F(LogFileTest, EverythingShownIsInTheLogAtOnce) {

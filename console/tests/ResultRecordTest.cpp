@@ -3,15 +3,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "Process.h"
+#include "SharedFolder.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
 
@@ -256,6 +260,87 @@ TEST_F(ResultRecordTest, TheScreenIsTheSameWithAndWithoutTheRecord) {
     }
 }
 
+// A wrapper reads the last line: a run that ends before an update (a usage
+// error, /H, /D, /V) must still leave a line of its own, never an older one.
+TEST_F(ResultRecordTest, EveryRunThatReadsItsOptionsAppendsExactlyOneLine) {
+    const std::vector<Case> cases = {
+        {"usage error", {}, {"/Q"}, "", "usage", 0, nullptr},
+        {"help", {}, {"/H"}, "", "usage", 0, nullptr},
+        {"missing argument", {}, {"/F"}, "", "usage", 0, nullptr},
+        {"description", {}, {"/FUPDATE.INI", "/D"}, "", "described", 0, nullptr},
+        {"description of no file",
+         {},
+         {"/Fmissing.ini", "/D"},
+         "",
+         "refused",
+         0,
+         "Error:: Could not open INI file missing.ini."},
+        {"version", {}, {"/V"}, "", "version", 0, nullptr},
+    };
+    const std::map<std::string, int> statuses = {
+        {"usage", 1}, {"described", 0}, {"refused", 1}, {"version", 0}};
+    std::ofstream(resultPath_) << R"({"result":"updated"})" << '\n';  // an earlier run's
+    size_t lines = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Run(c).status, statuses.at(c.result));
+        std::vector<json> records = Records();
+        ASSERT_EQ(records.size(), ++lines);
+        EXPECT_EQ(records.back()["result"], c.result);
+        EXPECT_EQ(records.back()["message"], c.message);
+        EXPECT_EQ(records.back()["passes"], 0);
+    }
+}
+
+// A result file that cannot take the line is refused before the port is
+// opened: a run whose result would be lost never starts.
+TEST_F(ResultRecordTest, AResultFileThatCannotBeAppendedIsRefusedBeforeThePort) {
+    const std::string fifo = (dir_.Path() / "result.fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("nowhere.jsonl", dir_.Path() / "dangling.jsonl");
+    std::vector<std::string> refused = {dir_.Path().string(), "/dev/full", fifo,
+                                        (dir_.Path() / "dangling.jsonl").string()};
+    if (geteuid() != 0) {
+        dir_.Write("read-only.jsonl", "");
+        std::filesystem::permissions(dir_.Path() / "read-only.jsonl",
+                                     std::filesystem::perms::owner_read);
+        refused.push_back((dir_.Path() / "read-only.jsonl").string());
+    }
+    for (const std::string& path : refused) {
+        SCOPED_TRACE(path);
+        resultPath_ = path;
+        // No answers: a refused run reads none, and writing them could meet a closed pipe.
+        ProcessResult r = Run({"", {}, {"/FUPDATE.INI", "/ACOM7"}, "", "", 0, nullptr});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.output, "");
+        EXPECT_NE(r.errors.find("Osprey: cannot append the result to OSPREY_RESULT=" + path),
+                  std::string::npos)
+            << r.errors;
+        EXPECT_NE(r.errors.find("nothing was started."), std::string::npos) << r.errors;
+        EXPECT_TRUE(TranscriptLines().empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "nowhere.jsonl"));
+}
+
+TEST_F(ResultRecordTest, AnotherUsersLinkInAStickyFolderIsNeverFollowed) {
+    if (!testing::SharedFolder::CanActAsAnotherUser())
+        GTEST_SKIP() << "needs root to make another user's link";
+    testing::SharedFolder shared;
+    const std::filesystem::path victim = shared.Top() / "victim";
+    std::ofstream(victim) << "victim's\n";
+    resultPath_ = shared.Link("result.jsonl", victim);
+    ProcessResult r = Run({"", {}, {"/FUPDATE.INI", "/ACOM7"}, "", "", 0, nullptr});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.errors.find("another user's symbolic link"), std::string::npos) << r.errors;
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "victim's\n");
+    // The folder's own user's link is followed, as the kernel does.
+    resultPath_ = shared.Link("own.jsonl", victim, 0);
+    EXPECT_EQ(Run({"", {}, {"/V"}, "", "", 0, nullptr}).status, 0);
+    std::ifstream again(victim);
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(again), {}).find("\"version\""),
+              std::string::npos);
+}
 // Polls (10 ms at a time, 10 s at most) until `reached` holds.
 bool WaitUntil(const std::function<bool()>& reached) {
     for (int tries = 0; tries < 1000; ++tries) {
@@ -336,6 +421,7 @@ TEST_F(ResultRecordTest, AnInterruptedRunIsRecordedAsFailed) {
     EXPECT_NE(records[0]["message"].get<std::string>().find("may now identify as a loader"),
               std::string::npos);
     EXPECT_EQ(records[0]["idn_before"], kIdn);
+    EXPECT_EQ(records[0]["device"], device_);
     EXPECT_NE(run.Errors().find("may now identify as a loader"), std::string::npos);
 }
 

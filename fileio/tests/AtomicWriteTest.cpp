@@ -1,4 +1,4 @@
-// Files replaced whole (through links, keeping permissions, never leaving
+// Files replaced whole (through links when asked, keeping permissions, never leaving
 // half a file or a temporary one) and read only when they are regular files
 // within their bound.
 #include "AtomicWrite.h"
@@ -33,7 +33,7 @@ TEST(AtomicWrite, ReplacesWholeKeepingPermissionsAndFollowingLinks) {
     const fs::path link = dir.Path() / "link.ini";
     fs::create_symlink("settings.ini", link);  // relative to the link's folder
     std::string error;
-    ASSERT_TRUE(WriteFileAtomically(link.string(), "new", error)) << error;
+    ASSERT_TRUE(WriteFileAtomically(link.string(), "new", error, LinkUse::kWriteThrough)) << error;
     EXPECT_EQ(Read(file), "new");
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0640));
@@ -42,11 +42,13 @@ TEST(AtomicWrite, ReplacesWholeKeepingPermissionsAndFollowingLinks) {
     // Links in a loop: an error, nothing written.
     fs::create_symlink("b", dir.Path() / "a");
     fs::create_symlink("a", dir.Path() / "b");
-    EXPECT_FALSE(WriteFileAtomically((dir.Path() / "a").string(), "x", error));
+    EXPECT_FALSE(
+        WriteFileAtomically((dir.Path() / "a").string(), "x", error, LinkUse::kWriteThrough));
     EXPECT_NE(error.find("symbolic links"), std::string::npos);
 
     // A folder that cannot take the temporary file: the old file stays whole.
-    EXPECT_FALSE(WriteFileAtomically((dir.Path() / "missing" / "f.ini").string(), "x", error));
+    EXPECT_FALSE(WriteFileAtomically((dir.Path() / "missing" / "f.ini").string(), "x", error,
+                                     LinkUse::kReplaceLink));
     EXPECT_EQ(Read(file), "new");
 }
 

@@ -1,12 +1,15 @@
 #include "ConsoleWindow.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
+#include <cstdio>
 
 #include "Printable.h"
 #include "RuntimeError.h"
+#include "WritePath.h"
 
 namespace fleet {
 namespace {
@@ -16,6 +19,7 @@ using kestrel::Buttons;
 constexpr const char* kRevisionQuestion =
     "Instrument version greater than or equal to update version!";
 constexpr const char* kGoAhead = "Do you want to continue with update? (Y/N)";
+constexpr const char* kErrorQueueQuestion = "Error occurred during upload.";
 
 bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
@@ -90,19 +94,58 @@ std::string OneLine(const std::string& text) {
 ConsoleWindow::ConsoleWindow(const Policy& policy, ProgressBoard& board, size_t row,
                              const std::string& logPath)
     : policy_(policy), board_(board), row_(row) {
-    if (!logPath.empty()) {
-        log_.open(logPath, std::ios::trunc);
+    if (logPath.empty()) {
+        return;
+    }
+    std::string problem;
+    log_ = fileio::OpenForAppending(logPath, problem);
+    if (log_ < 0) {
+        std::fprintf(stderr, "kr470-fleet: no log: %s\n", problem.c_str());
+        return;
+    }
+    Log("==== kr470-fleet run ====");
+}
+
+ConsoleWindow::~ConsoleWindow() {
+    if (log_ >= 0) {
+        ::close(log_);
     }
 }
 
 void ConsoleWindow::Log(const std::string& text) {
-    if (log_.is_open()) {
-        log_ << TimeStamp() << ' ' << Printable(text) << '\n' << std::flush;
+    if (log_ < 0) {
+        return;
+    }
+    // One write a line: the file is opened for appending, so lines never mix.
+    const std::string line = TimeStamp() + ' ' + Printable(text) + '\n';
+    if (::write(log_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+        std::fprintf(stderr, "kr470-fleet: the log stops here: a line was not written\n");
+        ::close(log_);
+        log_ = -1;
     }
 }
 
 void ConsoleWindow::AddLine(const std::string& text) {
+    lastLine_ = text;
     Log(text);
+}
+
+// Why the run ends when a question is answered no: the question's statement
+// without the question, and for the error queue the instrument's own entry.
+std::string ConsoleWindow::ReasonOf(const std::string& question) const {
+    std::string reason = OneLine(question);
+    for (const char* ask : {"Try download again? (Y/N)", "Try again? (Y/N)"}) {
+        if (EndsWith(reason, ask)) {
+            reason.erase(reason.size() - std::string(ask).size());
+        }
+    }
+    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '/')) {
+        reason.pop_back();
+    }
+    if (question.rfind(kErrorQueueQuestion, 0) == 0 && !lastLine_.empty()) {
+        reason += " The instrument's error queue: " + OneLine(lastLine_);
+    }
+    return reason;
 }
 
 kestrel::Answer ConsoleWindow::ShowMessage(const std::string& text, Buttons buttons, kestrel::Icon,
@@ -110,6 +153,9 @@ kestrel::Answer ConsoleWindow::ShowMessage(const std::string& text, Buttons butt
     kestrel::Answer answer = kestrel::Answer::kOk;
     if (buttons == Buttons::kYesNo || buttons == Buttons::kYesNoCancel) {
         answer = Answer(text);
+        if (answer != kestrel::Answer::kYes) {
+            lastNotice_ = ReasonOf(text);  // the run ends here: the report says why
+        }
     } else if (buttons == Buttons::kOkCancel) {
         answer = kestrel::Answer::kCancel;  // no such box is known: cancel is the safe answer
     } else {

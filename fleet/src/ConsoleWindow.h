@@ -3,7 +3,6 @@
 // instrument's log file, its progress bar drawn on the shared board.
 #pragma once
 
-#include <fstream>
 #include <string>
 
 #include "Policy.h"
@@ -19,9 +18,15 @@ class ConsoleWindow final : public kestrel::WindowServices,
                             public kestrel::MessageList,
                             public kestrel::ProgressBar {
   public:
-    // `logPath` empty: no log.
+    // `logPath` empty: no log. The log is appended to, so each run's log is
+    // kept: a run starts with a line "==== kr470-fleet run ====". It is opened
+    // as every file the tools write (a regular file, links by fileio's rule);
+    // one that cannot be opened is said on standard error.
     ConsoleWindow(const Policy& policy, ProgressBoard& board, size_t row,
                   const std::string& logPath);
+    ~ConsoleWindow();
+    ConsoleWindow(const ConsoleWindow&) = delete;
+    ConsoleWindow& operator=(const ConsoleWindow&) = delete;
 
     kestrel::Answer ShowMessage(const std::string& text, kestrel::Buttons buttons,
                                 kestrel::Icon icon, const std::string& title) override;
@@ -36,29 +41,33 @@ class ConsoleWindow final : public kestrel::WindowServices,
     // Writes a line to the log, its control bytes made '?' (an address or a
     // reply may carry any).
     void Log(const std::string& text);
-    bool LogOpen() const { return log_.is_open(); }
+    bool LogOpen() const { return log_ >= 0; }
 
     int Passes() const { return passes_; }
     RevisionQuestion RevisionAsked() const { return revisionAsked_; }
     bool RevisionDeclined() const { return revisionDeclined_; }
-    // The last box that told rather than asked, its lines joined by blanks.
+    // Why the procedure ended, for the report: the last box that told rather
+    // than asked, or the question answered no (a failure's reason), its lines
+    // joined by " / ".
     const std::string& LastNotice() const { return lastNotice_; }
 
   private:
     kestrel::Answer Answer(const std::string& text);
     kestrel::Answer AnswerRevision(const std::string& text);
     bool Retry();
+    std::string ReasonOf(const std::string& question) const;
 
     const Policy& policy_;
     ProgressBoard& board_;
     size_t row_;
-    std::ofstream log_;
+    int log_ = -1;
     int maximum_ = 0;
     int passes_ = 0;
     int retriesUsed_ = 0;
     RevisionQuestion revisionAsked_ = RevisionQuestion::kNone;
     bool revisionDeclined_ = false;
     std::string lastNotice_;
+    std::string lastLine_;  // the last line the procedure added to its list
 };
 
 // A box's text on one line: its line ends become " / " (empty lines dropped).

@@ -14,6 +14,8 @@ inline constexpr int kAllDone = 0;      // every instrument updated, current (or
 inline constexpr int kSomeNotDone = 1;  // at least one refused or failed
 inline constexpr int kUsage = 2;        // the command line or the plan was refused
 inline constexpr int kStoppedByRequest = 3;
+inline constexpr int kReportLost =
+    4;  // the updates ran, but the --json report could not be written
 
 // One row per instrument (address, identification before and after, result,
 // passes, seconds), then the messages and the instruments that may be left

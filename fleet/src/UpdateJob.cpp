@@ -79,6 +79,14 @@ void Classify(JobReport& report, int32_t result, const GuardedIO& io, const Cons
                               : "the instrument's revision is newer than the update's";
     }
     report.mayBeInDownloadMode = io.CurrentPhase() == Phase::kDownloading;
+    const bool done = report.outcome == Outcome::kUpdated || report.outcome == Outcome::kReady ||
+                      report.outcome == Outcome::kCurrent;
+    if (!done && report.message.empty()) {  // every failure's reason is in the report
+        report.message = report.outcome == Outcome::kStopped
+                             ? "stopped on request"
+                             : "the update procedure ended with result " + std::to_string(result) +
+                                   " without saying why";
+    }
 }
 
 // Why the update file cannot be read as the procedure would read it, or "".

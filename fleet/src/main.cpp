@@ -89,10 +89,9 @@ bool LoadPlan(const FleetOptions& options, std::vector<PlanRow>& rows, std::vect
 }
 
 bool MakeLogFolder(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) {
-        Refuse("cannot make the log folder " + folder + ": " + error.message());
+    std::string problem;
+    if (!fileio::MakeFolders(folder, problem)) {
+        Refuse("cannot make the log folder " + folder + ": " + problem);
         return false;
     }
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
@@ -103,31 +102,24 @@ bool MakeLogFolder(const std::string& folder) {
 }
 
 // The JSON report is checked before anything starts: found unwritable only at
-// the end, it would be lost after the updates had run. It never replaces the plan.
+// the end, it would be lost after the updates had run. It never replaces the
+// plan, and a link at its name is replaced, never written through.
 bool CheckJsonFile(const FleetOptions& options) {
-    std::string target, problem;
+    std::string problem;
     if (options.jsonFile.empty()) {
         return true;
     }
-    if (!fileio::ResolveLinks(options.jsonFile, target, problem)) {
+    std::error_code error;
+    if (!fileio::CheckReplaceable(options.jsonFile, fileio::LinkUse::kReplaceLink, problem)) {
         Refuse("the JSON report cannot be written: " + problem);
         return false;
     }
-    std::error_code error;
-    const auto status = std::filesystem::status(target, error);
-    std::filesystem::path folder = std::filesystem::path(target).parent_path();
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        problem = target + " is not a regular file";
-    } else if (!options.planFile.empty() &&
-               std::filesystem::equivalent(options.planFile, target, error)) {
-        problem = target + " is the plan file";
-    } else if (access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0) {
-        problem = "cannot write in the folder of " + target;
+    if (!options.planFile.empty() &&
+        std::filesystem::equivalent(options.planFile, options.jsonFile, error)) {
+        Refuse("the JSON report cannot be written: " + options.jsonFile + " is the plan file");
+        return false;
     }
-    if (!problem.empty()) {
-        Refuse("the JSON report cannot be written: " + problem);
-    }
-    return problem.empty();
+    return true;
 }
 
 int Report(const FleetOptions& options, const std::vector<JobReport>& reports, bool stopped,
@@ -143,8 +135,10 @@ int Report(const FleetOptions& options, const std::vector<JobReport>& reports, b
     }
     std::string problem;
     if (!options.jsonFile.empty() &&
-        !fileio::WriteFileAtomically(options.jsonFile, JsonReport(reports, status), problem)) {
+        !fileio::WriteFileAtomically(options.jsonFile, JsonReport(reports, status), problem,
+                                     fileio::LinkUse::kReplaceLink)) {
         std::fprintf(stderr, "kr470-fleet: the JSON report was not written: %s\n", problem.c_str());
+        return kReportLost;
     }
     return status;
 }

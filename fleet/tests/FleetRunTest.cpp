@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 
 #include "ObjcopyImage.h"
 #include "Process.h"
+#include "SharedFolder.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
 
@@ -524,6 +526,65 @@ TEST_F(FleetRunTest, JsonReportThatCannotBeWrittenIsRefusedBeforeAnythingStarts)
     StopSimulators();
     EXPECT_TRUE(Lines(Transcript(0)).empty());
     EXPECT_EQ(FileText((dir_.Path() / "lab.plan").string()), tcp + " KR470A_105.INI\n");
+}
+
+TEST_F(FleetRunTest, JsonReportReplacesALinkAtItsNameNeverWhatItNames) {
+    std::string tcp = Start(0, false);
+    std::ofstream(dir_.Path() / "kept.json") << "kept";
+    std::filesystem::create_symlink("kept.json", dir_.Path() / "report.json");
+    ProcessResult own = Run({"--update-file", update_, "--json", "report.json", tcp});
+    EXPECT_EQ(own.status, 0) << own.errors;
+    EXPECT_FALSE(std::filesystem::is_symlink(dir_.Path() / "report.json"));
+    EXPECT_TRUE(Has(FileText((dir_.Path() / "report.json").string()), "\"exit_status\":0"));
+    EXPECT_EQ(FileText((dir_.Path() / "kept.json").string()), "kept");
+
+    if (!osprey::testing::SharedFolder::CanActAsAnotherUser()) {
+        GTEST_SKIP() << "needs root to make another user's link";
+    }
+    osprey::testing::SharedFolder shared;
+    const std::filesystem::path victim = shared.Top() / "victim";
+    std::ofstream(victim) << "victim's";
+    for (const std::string& link : {shared.Link("report.json", victim),
+                                    shared.Link("dangling.json", shared.Top() / "made")}) {
+        ProcessResult planted = Run({"--update-file", update_, "--json", link, tcp});
+        EXPECT_EQ(planted.status, 0) << planted.errors;
+        EXPECT_FALSE(std::filesystem::is_symlink(link));
+        EXPECT_TRUE(Has(FileText(link), "\"exit_status\":0"));
+    }
+    EXPECT_EQ(FileText(victim.string()), "victim's");
+    EXPECT_FALSE(std::filesystem::exists(shared.Top() / "made"));
+}
+
+// Run by another user, a report another user owns in a sticky folder cannot
+// be renamed over: found before anything starts, not lost at the end.
+TEST_F(FleetRunTest, ReportThatCannotBeReplacedInAStickyFolderIsRefusedBeforeAnythingStarts) {
+    if (!osprey::testing::SharedFolder::CanActAsAnotherUser()) {
+        GTEST_SKIP() << "needs root to run as another user";
+    }
+    std::string tcp = Start(0, false);
+    osprey::testing::SharedFolder shared;
+    const std::string report = (shared.Path() / "report.json").string();
+    std::ofstream(report) << "root's report";
+    ::chmod(report.c_str(), 0666);
+    std::vector<std::string> argv = {"/usr/bin/setpriv",
+                                     "--reuid=65534",
+                                     "--regid=65534",
+                                     "--clear-groups",
+                                     FLEET_PATH,
+                                     "--update-file",
+                                     update_,
+                                     "--log-dir",
+                                     shared.Path().string(),
+                                     "--json",
+                                     report,
+                                     tcp};
+    ProcessResult r = osprey::testing::RunProcess(argv, "", Environment(), dir_.Path());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.errors, "the JSON report cannot be written")) << r.errors;
+    EXPECT_TRUE(Has(r.errors, "cannot be replaced")) << r.errors;
+    StopSimulators();
+    EXPECT_TRUE(Lines(Transcript(0)).empty());
+    EXPECT_EQ(FileText(report), "root's report");
 }
 
 TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {

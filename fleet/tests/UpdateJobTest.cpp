@@ -2,8 +2,10 @@
 // instrument in-process: the answers the policy gives, what the guard lets
 // through, and the result each ending is reported as.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -11,6 +13,7 @@
 #include "Fakes.h"
 #include "GuardedIO.h"
 #include "Report.h"
+#include "SharedFolder.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
 #include "UpdateJob.h"
@@ -225,6 +228,54 @@ TEST_F(UpdateJobTest, FailedPassIsRepeatedOnlyAsOftenAsAllowed) {
     EXPECT_EQ(repeated.outcome, Outcome::kUpdated);
     EXPECT_EQ(repeated.passes, 2);
     EXPECT_FALSE(repeated.mayBeInDownloadMode);
+}
+
+TEST_F(UpdateJobTest, ErrorQueueFailureGivesItsReasonInTheReport) {
+    factory_.options.errorsAfterPass.emplace(1, "-350,\"Queue overflow\"");
+    JobReport report = Run();
+    EXPECT_EQ(report.outcome, Outcome::kFailed);
+    EXPECT_EQ(
+        report.message,
+        "Error occurred during upload. The instrument's error queue: -350,\"Queue overflow\"");
+}
+
+TEST_F(UpdateJobTest, EachRunsLogIsKeptBehindARunHeader) {
+    JobReport first = Run();
+    factory_.options.errorsAfterPass.emplace(1, "-350,\"Queue overflow\"");
+    JobReport second = Run();
+    ASSERT_EQ(first.logFile, second.logFile);
+    std::string log = Log(second);
+    const size_t firstRun = log.find("==== kr470-fleet run ====");
+    const size_t updated = log.find("Result: updated");
+    const size_t secondRun = log.find("==== kr470-fleet run ====", firstRun + 1);
+    ASSERT_NE(secondRun, std::string::npos) << log;
+    EXPECT_LT(firstRun, updated);
+    EXPECT_LT(updated, secondRun);
+    EXPECT_NE(log.find("Result: failed", secondRun), std::string::npos);
+}
+
+TEST_F(UpdateJobTest, LogThatIsAFifoOrAnotherUsersLinkIsNotWritten) {
+    const std::string name = LogFileName(0, "TCPIP0::lab::5025::SOCKET");
+    ASSERT_EQ(mkfifo((dir_.Path() / name).c_str(), 0600), 0);
+    JobReport fifo = Run();  // without a reader: opening it must not block
+    EXPECT_EQ(fifo.outcome, Outcome::kUpdated);
+    EXPECT_EQ(fifo.logFile, "");
+
+    if (!osprey::testing::SharedFolder::CanActAsAnotherUser()) {
+        GTEST_SKIP() << "needs root to make another user's link";
+    }
+    osprey::testing::SharedFolder shared;
+    const std::filesystem::path victim = shared.Top() / "victim";
+    std::ofstream(victim) << "victim's";
+    shared.Link(name, victim);
+    policy_.logFolder = shared.Path().string();
+    JobReport linked = Run();
+    EXPECT_EQ(linked.outcome, Outcome::kUpdated);
+    EXPECT_EQ(linked.logFile, "");
+    std::ifstream in(victim);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "victim's");
 }
 
 TEST_F(UpdateJobTest, StopEndsThePassBetweenRecordsWithoutCommitting) {

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "AtomicWrite.h"
 #include "UpdateFileBuilder.h"
 
 namespace {
@@ -99,19 +100,14 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-// Writes beside the target and renames, so a reader never sees half a file.
+// Writes beside the target and renames, so a reader never sees half a file;
+// the temporary file's name is never one planted in advance, and a link at
+// the output's name is replaced, never written through.
 void WriteFile(const std::string& path, const std::string& text) {
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush()) {
-            std::fprintf(stderr, "kr470-mkupdate: cannot write %s\n", temporary.c_str());
-            std::exit(1);
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::perror("kr470-mkupdate: rename");
+    std::string problem;
+    if (!fileio::WriteFileAtomically(path, text, problem, fileio::LinkUse::kReplaceLink)) {
+        std::fprintf(stderr, "kr470-mkupdate: cannot write %s: %s\n", path.c_str(),
+                     problem.c_str());
         std::exit(1);
     }
 }

@@ -1,14 +1,21 @@
 #include "PortsSection.h"
 
+#include <unistd.h>
+
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "ConfigPath.h"
 #include "IniFile.h"
+#include "RegularFile.h"
 #include "TextRules.h"
+#include "WritePath.h"
 
 namespace kr470 {
+namespace {
+
+constexpr uint64_t kLargestPortsFile = 1 << 20;
+
+}  // namespace
 
 std::string PortsSection(int number, const std::string& device, const std::string& settings) {
     return "[COM" + std::to_string(number) + "]\ndevice = " + device + "\nsettings = " + settings +
@@ -32,26 +39,30 @@ bool HasPortSection(const std::string& fileText, int number) {
 }
 
 std::string AppendPortsSection(const std::string& path, int number, const std::string& section) {
+    // Opened first, as every file the tools write: a regular file, links by fileio's rule.
+    std::string problem;
+    fileio::MakeFolders(std::filesystem::path(path).parent_path().string(), problem);
+    int fd = fileio::OpenForAppending(path, problem);
+    if (fd < 0)
+        return "cannot write " + problem;
     std::string existing;
-    if (std::ifstream in(path, std::ios::binary); in) {
-        std::ostringstream text;
-        text << in.rdbuf();
-        existing = text.str();
+    if (fileio::ReadRegularFile(path, kLargestPortsFile, existing, problem) !=
+        fileio::ReadStatus::kRead) {
+        ::close(fd);
+        return "cannot read " + problem;
     }
-    if (HasPortSection(existing, number))
+    if (HasPortSection(existing, number)) {
+        ::close(fd);
         return path + " already has a section for COM" + std::to_string(number);
-    std::error_code error;
-    std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (!folder.empty())
-        std::filesystem::create_directories(folder, error);
-    std::ofstream out(path, std::ios::binary | std::ios::app);
+    }
     // A blank line between sections, and a line end before it if the file lacks one.
+    std::string text;
     if (!existing.empty())
-        out << (existing.back() == '\n' ? "\n" : "\n\n");
-    out << section;
-    if (!out.flush())
-        return "cannot write " + path;
-    return {};
+        text = existing.back() == '\n' ? "\n" : "\n\n";
+    text += section;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return written ? std::string() : "cannot write " + path;
 }
 
 }  // namespace kr470

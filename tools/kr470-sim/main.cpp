@@ -28,6 +28,7 @@
 #include "PlusPlusFace.h"
 #include "SimOptions.h"
 #include "Vxi11Server.h"
+#include "WritePath.h"
 
 namespace {
 
@@ -329,9 +330,17 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     std::ofstream transcript;
     if (!settings.transcriptPath.empty()) {
-        transcript.open(settings.transcriptPath, std::ios::trunc);
-        if (!transcript) {
-            std::fprintf(stderr, "kr470-sim: cannot write %s\n", settings.transcriptPath.c_str());
+        // Made (or emptied) by fileio's rule first: a regular file of ours at the
+        // name, which in a sticky folder nobody else can swap before it is reopened.
+        std::string why;
+        int fd = fileio::OpenForRewriting(settings.transcriptPath, why);
+        if (fd >= 0) {
+            close(fd);
+            transcript.open(settings.transcriptPath, std::ios::app);
+        }
+        if (!transcript.is_open()) {
+            std::fprintf(stderr, "kr470-sim: cannot write %s: %s\n",
+                         settings.transcriptPath.c_str(), why.c_str());
             return 1;
         }
     }

@@ -1,9 +1,14 @@
 // The tools' own command lines: --help on standard output with status 0,
 // --version, and an unknown option named in the error with status 2.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "ObjcopyImage.h"
 #include "Process.h"
+#include "TempFile.h"
 
 namespace kr470 {
 namespace {
@@ -87,6 +92,44 @@ TEST(CommandLine, MistakesAreNamedWithStatus2) {
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.output.find(named), std::string::npos) << r.output;
     }
+}
+
+// The output is written beside its name and renamed: the temporary file is
+// never a name someone could plant a link at, and a link at the output's
+// name is replaced rather than written through.
+TEST(CommandLine, MkupdateNeverWritesThroughAPlantedLink) {
+    osprey::testing::TempDir dir;
+    const std::filesystem::path victim = dir.Path() / "victim";
+    std::ofstream(victim) << "precious";
+    const std::string output = (dir.Path() / "image.srec").string();
+    std::filesystem::create_symlink(victim, output + ".tmp");
+    ProcessResult made =
+        RunProcess({MKUPDATE_PATH, "gen-image", "--bytes", "64", "--output", output}, "");
+    EXPECT_EQ(made.status, 0) << made.errors;
+    std::filesystem::create_symlink(victim, dir.Path() / "linked.srec");
+    ProcessResult linked = RunProcess({MKUPDATE_PATH, "gen-image", "--bytes", "64", "--output",
+                                       (dir.Path() / "linked.srec").string()},
+                                      "");
+    EXPECT_EQ(linked.status, 0) << linked.errors;
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.Path() / "linked.srec"));
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+}
+
+TEST(CommandLine, SimulatorTranscriptIsNeverWrittenThroughALinkOrToAFifo) {
+    osprey::testing::TempDir dir;
+    const std::filesystem::path victim = dir.Path() / "victim";
+    std::ofstream(victim) << "precious";
+    std::filesystem::create_symlink(victim, dir.Path() / "transcript.txt");
+    const std::string fifo = (dir.Path() / "transcript.fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {(dir.Path() / "transcript.txt").string(), fifo}) {
+        ProcessResult r = RunProcess({SIMULATOR_PATH, "--transcript", path}, "");
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_NE(r.errors.find("kr470-sim: cannot write " + path), std::string::npos) << r.errors;
+    }
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
 }
 
 TEST(CommandLine, CheckTakesAnObjcopyImageAndRefusesOneWithoutItsEndRecord) {

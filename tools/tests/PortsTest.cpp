@@ -1,6 +1,7 @@
 // The port finder over a made-up sysfs and /dev tree, its "*IDN?" probe on
 // the simulator's pseudo-terminal, and the ports-file section it writes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "PortScan.h"
 #include "PortsSection.h"
 #include "Process.h"
+#include "SharedFolder.h"
 #include "TempFile.h"
 
 namespace kr470 {
@@ -164,6 +166,28 @@ TEST(PortsSection, AppendsAfterWhatIsThereAndRefusesAPortAlreadyNamed) {
               "[com1]\ndevice = /dev/ttyUSB0\n\n[COM2]\ndevice = /dev/x\nsettings = 9600,N,8,1\n");
     EXPECT_TRUE(HasPortSection(" [ASRL4] \n", 4));
     EXPECT_FALSE(HasPortSection("[COM14]\n", 4));
+}
+
+TEST(PortsSection, AppendsOnlyToARegularFileAndNeverThroughAPlantedLink) {
+    TempDir dir;
+    const std::string fifo = (dir.Path() / "ports.fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string section = PortsSection(2, "/dev/x", "9600,N,8,1");
+    EXPECT_NE(AppendPortsSection(fifo, 2, section).find("FIFO"), std::string::npos);  // no block
+    std::filesystem::create_symlink("made.ini", dir.Path() / "dangling.ini");
+    EXPECT_NE(AppendPortsSection((dir.Path() / "dangling.ini").string(), 2, section), "");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "made.ini"));
+
+    if (!osprey::testing::SharedFolder::CanActAsAnotherUser())
+        GTEST_SKIP() << "needs root to make another user's link";
+    osprey::testing::SharedFolder shared;
+    const std::filesystem::path victim = shared.Top() / "victim";
+    std::ofstream(victim) << "precious\n";
+    EXPECT_NE(AppendPortsSection(shared.Link("ports.ini", victim), 2, section)
+                  .find("another user's symbolic link"),
+              std::string::npos);
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious\n");
 }
 
 // The probe takes each port's lock: in a folder of the test's own, put back after.

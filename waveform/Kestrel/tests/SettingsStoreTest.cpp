@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QSettings>
 
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "IniText.h"
+#include "SharedFolder.h"
 #include "TempFile.h"
 
 namespace kestrel {
@@ -142,11 +144,26 @@ TEST_F(SettingsStoreTest, AStoreThatIsALinkIsWrittenThroughToItsTarget) {
                             fs::directory_iterator()),
               1);
 
-    // A link to nothing yet: the target is made, the link stays.
+    // A link to nothing: nothing is made through it; the store replaces the link.
     fs::remove(target);
     ASSERT_TRUE(Save("IOAddress", "GPIB0::12"));
-    EXPECT_TRUE(fs::is_symlink(Path()));
-    EXPECT_EQ(Read(target.string()), "[Properties]\nIOAddress=GPIB0::12\n");
+    EXPECT_FALSE(fs::is_symlink(Path()));
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(Read(Path()), "[Properties]\nIOAddress=GPIB0::12\n");
+}
+
+TEST_F(SettingsStoreTest, AnotherUsersLinkInAStickyFolderIsNeverWrittenThrough) {
+    if (!osprey::testing::SharedFolder::CanActAsAnotherUser())
+        GTEST_SKIP() << "needs root to make another user's link";
+    const fs::path folder = fs::path(Path()).parent_path();
+    ASSERT_EQ(::chmod(folder.c_str(), 01777), 0);
+    const fs::path victim = dir_.Path() / "victim.ini";
+    std::ofstream(victim) << "[Properties]\n";
+    fs::create_symlink(victim, Path());
+    ASSERT_EQ(::lchown(Path().c_str(), osprey::testing::kOtherUser, osprey::testing::kOtherUser),
+              0);
+    EXPECT_FALSE(Save("IOAddress", "GPIB0::11"));
+    EXPECT_EQ(Read(victim.string()), "[Properties]\n");
 }
 
 TEST_F(SettingsStoreTest, AStoreThatCannotBeReadIsNeverWritten) {

@@ -89,10 +89,11 @@ bool SaveSetting(const std::string& application, const std::string& section, con
     if (!text)
         return false;
     const std::string path = SettingsFilePath(application);
-    std::error_code ignored;  // a missing folder shows as the write's failure
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    std::string error;
-    return fileio::WriteFileAtomically(path, WithIniValue(*text, section, key, value), error);
+    std::string error;  // a missing folder shows as the write's failure
+    fileio::MakeFolders(std::filesystem::path(path).parent_path().string(), error);
+    // A link the user made to keep the store elsewhere stays a link.
+    return fileio::WriteFileAtomically(path, WithIniValue(*text, section, key, value), error,
+                                       fileio::LinkUse::kWriteThrough);
 }
 
 }  // namespace kestrel
