@@ -20,16 +20,22 @@ JobReport Failed(const PlanRow& row, const char* why) {
     return report;
 }
 
+// A row the job never reported on the board: its result is its last state there.
+JobReport Ended(size_t row, JobReport report, const JobContext& context) {
+    context.board.SetState(row, OutcomeName(report.outcome), true);
+    return report;
+}
+
 JobReport RunRow(const std::vector<PlanRow>& rows, size_t row, const JobContext& context) {
     if (context.stop.Requested()) {
-        return NotStarted(rows[row]);
+        return Ended(row, NotStarted(rows[row]), context);
     }
     try {
         return RunJob(rows[row], row, context);
     } catch (const std::exception& error) {
-        return Failed(rows[row], error.what());
+        return Ended(row, Failed(rows[row], error.what()), context);
     } catch (...) {
-        return Failed(rows[row], "the update ended with an unknown error");
+        return Ended(row, Failed(rows[row], "the update ended with an unknown error"), context);
     }
 }
 

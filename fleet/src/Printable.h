@@ -7,7 +7,8 @@
 
 namespace fleet {
 
-// The text with every control byte (below 0x20, and 0x7f) made '?'.
-std::string Printable(std::string text);
+// The text with every control byte (below 0x20, and 0x7f) made '?', and so
+// each C1 control written in UTF-8 (U+0080 to U+009F, CSI and OSC among them).
+std::string Printable(const std::string& text);
 
 }  // namespace fleet

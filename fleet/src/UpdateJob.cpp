@@ -10,6 +10,7 @@
 #include "ConsoleWindow.h"
 #include "GuardedIO.h"
 #include "RuntimeError.h"
+#include "Text.h"
 #include "TextStream.h"
 #include "modGlobals.h"
 #include "modTimer.h"
@@ -110,10 +111,13 @@ void ConfirmIdentification(JobReport& report, const std::string& updateFile) {
     if (!failure.empty()) {
         report.outcome = Outcome::kUnconfirmed;
         report.message = failure;
-        // Its loader still answers: the commit did not take.
+        // Its loader still answers (in any case, as the procedure judges it):
+        // the commit did not take.
         const std::string after = report.identificationAfter.value_or("");
-        const size_t model = after.find(',') + 1;
-        report.mayBeInDownloadMode = model > 0 && after.compare(model, 6, "loader") == 0;
+        const size_t comma = after.find(',');
+        report.mayBeInDownloadMode =
+            comma != std::string::npos &&
+            kestrel::StartsWithIgnoringCase(std::string_view(after).substr(comma + 1), "loader");
     }
 }
 

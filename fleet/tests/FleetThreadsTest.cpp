@@ -58,8 +58,8 @@ class FleetThreadsTest : public ::testing::Test {
         for (const std::string& address : addresses) {
             rows.push_back({address, update_, "", "plan"});
         }
-        std::ostringstream progress;
-        ProgressBoard board(progress, ProgressBoard::Mode::kJsonLines, addresses);
+        progress_.str("");
+        ProgressBoard board(progress_, ProgressBoard::Mode::kJsonLines, addresses);
         return RunFleet(rows, {}, jobs, {policy_, factory_, stop_, board}, notes_, maker);
     }
 
@@ -69,6 +69,7 @@ class FleetThreadsTest : public ::testing::Test {
     StopSignal stop_;
     SimulatedInstruments factory_;
     std::ostringstream notes_;
+    std::ostringstream progress_;
 };
 
 TEST_F(FleetThreadsTest, NoThreadAtAllRunsEveryRowOnTheCallingThread) {
@@ -101,6 +102,18 @@ TEST_F(FleetThreadsTest, ThreadsGivenAsAskedSayNothing) {
     EXPECT_EQ(reports[0].outcome, Outcome::kReady);
     EXPECT_EQ(reports[1].outcome, Outcome::kReady);
     EXPECT_EQ(notes_.str(), "");
+}
+
+// The board's last word on a row is its result, also for a job that threw
+// and for a row a stop kept from starting.
+TEST_F(FleetThreadsTest, EveryRowEndsOnTheBoardWithItsResult) {
+    Run({"a", "odd"}, 1, MakeThread);
+    EXPECT_NE(progress_.str().find(R"({"address":"odd","state":"failed")"), std::string::npos)
+        << progress_.str();
+    stop_.Request();
+    Run({"c"}, 1, MakeThread);
+    EXPECT_NE(progress_.str().find(R"({"address":"c","state":"stopped")"), std::string::npos)
+        << progress_.str();
 }
 
 }  // namespace

@@ -219,6 +219,19 @@ TEST(ReportTest, TableShowsNoControlBytesFromAnInstrument) {
     EXPECT_NE(table.find("V,KR470A,?]0;owned??[2J,1.04??X"), std::string::npos) << table;
 }
 
+// A terminal in UTF-8 takes U+009B as CSI and U+009D as OSC, as it takes ESC [ and ESC ].
+TEST(ReportTest, TableShowsNoEightBitControlsFromAnInstrument) {
+    JobReport hostile = Report("ASRL1::INSTR", Outcome::kFailed);
+    hostile.identificationBefore =
+        "V,KR470A \xce\xa9,\xc2\x9b"
+        "2J\xc2\x9d"
+        "0;owned\xc2\x9c,1.04";
+    std::string table = SummaryTable({hostile});
+    EXPECT_EQ(table.find("\xc2\x9b"), std::string::npos);
+    EXPECT_EQ(table.find("\xc2\x9d"), std::string::npos);
+    EXPECT_NE(table.find("V,KR470A \xce\xa9,?2J?0;owned?,1.04"), std::string::npos) << table;
+}
+
 TEST(ReportTest, JsonReportHasOneObjectPerInstrumentAndTheStatus) {
     JobReport current = Report("ASRL\"1", Outcome::kCurrent);
     current.message = "already at the update's revision";

@@ -176,6 +176,15 @@ TEST_F(UpdateJobTest, ALoaderAnsweringAfterTheCommitMayStillBeInDownloadMode) {
     EXPECT_TRUE(report.mayBeInDownloadMode);
 }
 
+// The procedure takes "LOADER" for its loader as well, so the advice must too.
+TEST_F(UpdateJobTest, ALoaderInCapitalsAfterTheCommitMayStillBeInDownloadMode) {
+    factory_.replies["*IDN?"] = {"Velmora,KR470A,SN470001,1.04-2.10-0.9",
+                                 "Velmora,LOADER KR470A,SN470001,0.00-2.10-0.9"};
+    JobReport report = Run();
+    EXPECT_EQ(report.outcome, Outcome::kUnconfirmed);
+    EXPECT_TRUE(report.mayBeInDownloadMode);
+}
+
 TEST_F(UpdateJobTest, NoIdentificationAfterTheCommitIsUnconfirmedNotFailed) {
     factory_.options.silentOn = {{"*IDN?", 2}};
     JobReport report = Run();

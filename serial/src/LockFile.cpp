@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <utility>
 
 namespace serialio {
@@ -48,25 +50,42 @@ bool OnlyBlanks(const char* text, size_t length) {
     return true;
 }
 
+bool IsLineEnd(char c) {
+    return c == '\n' || c == '\r';
+}
+
+// Only blanks and line ends from `at` on: what may follow an ASCII PID.
+bool OnlyPadding(const char* text, size_t at, size_t length) {
+    for (; at < length; ++at) {
+        if (!IsBlank(text[at]) && !IsLineEnd(text[at])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The PID in a lock file's first bytes: ASCII digits after any blanks, or a
-// binary int as old UUCP programs wrote it. 0 when it names none.
-// Async-signal-safe.
+// binary int as old UUCP programs wrote it. Four bytes that are not digits
+// and padding alone are a binary int, even when the first is a digit. 0 when
+// it names none. Async-signal-safe.
 pid_t PidInLock(const char* text, size_t length) {
     size_t at = 0;
     while (at < length && IsBlank(text[at])) {
         ++at;
     }
-    if (at < length && text[at] >= '0' && text[at] <= '9') {
-        long pid = 0;
-        for (; at < length && text[at] >= '0' && text[at] <= '9' && pid <= INT_MAX / 10; ++at) {
-            pid = pid * 10 + (text[at] - '0');
-        }
+    const size_t first = at;
+    long pid = 0;
+    for (; at < length && text[at] >= '0' && text[at] <= '9' && pid <= INT_MAX / 10; ++at) {
+        pid = pid * 10 + (text[at] - '0');
+    }
+    const bool binary = length == sizeof(int) && !OnlyPadding(text, at, length);
+    if (at > first && !binary) {
         return pid > 0 && pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
     }
-    if (length == sizeof(int)) {
-        int pid = 0;
-        std::memcpy(&pid, text, sizeof pid);
-        return pid > 0 ? pid : 0;
+    if (binary) {
+        int value = 0;
+        std::memcpy(&value, text, sizeof value);
+        return value > 0 ? value : 0;
     }
     return 0;
 }
@@ -85,6 +104,37 @@ ssize_t ReadLock(const char* path, std::array<char, 32>& text) {
 
 bool ProcessAlive(pid_t pid) {
     return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
+}
+
+// The lock paths this process has linked. A lock elsewhere that names this
+// process was written by an earlier one that had the same PID.
+class OwnLocks {
+  public:
+    void Add(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        paths_.insert(path);
+    }
+    bool Linked(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return paths_.count(path) != 0;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::set<std::string> paths_;
+};
+
+OwnLocks& OwnLockPaths() {
+    static OwnLocks locks;
+    return locks;
+}
+
+// A lock naming `pid` belongs to a process that still runs it.
+bool HolderLives(const std::string& path, pid_t pid) {
+    if (pid == getpid()) {
+        return OwnLockPaths().Linked(path);  // another opener in this process, or none
+    }
+    return ProcessAlive(pid);
 }
 
 bool WritableFolder(const std::string& path) {
@@ -164,7 +214,7 @@ Existing Judge(const std::string& path) {
     const size_t length = static_cast<size_t>(n);
     existing.holder = PidInLock(text.data(), length);
     if (existing.holder > 0) {
-        existing.found = ProcessAlive(existing.holder) ? Found::kLive : Found::kStale;
+        existing.found = HolderLives(path, existing.holder) ? Found::kLive : Found::kStale;
     } else {
         const bool young = time(nullptr) - opened.st_mtime < kYoungLockSeconds;
         existing.found =
@@ -245,6 +295,7 @@ LockOutcome TakeLock(std::string_view devicePath, const std::string& folder) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         const int error = LinkLock(folder, path);
         if (error == 0) {
+            OwnLockPaths().Add(path);
             return {LockStatus::kTaken, path, 0, 0, {}};
         }
         // A live holder counts even where we could not have written a lock ourselves.

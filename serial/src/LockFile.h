@@ -2,10 +2,12 @@
 // take them: "LCK..<device name>" in the lock folder, holding the owner's PID
 // as ten ASCII characters and a newline. The file is written whole under a
 // name of its own and linked into place, so no other process ever sees it
-// empty. A lock whose process is gone is stale and removed; one that names a
-// live process is honoured in any of the usual forms (ASCII with or without
-// leading blanks, or the PID as a binary int); one that is still empty but
-// was made a moment ago is taken for another opener still writing it.
+// empty. A lock whose process is gone is stale and removed, and so is one
+// that names this process at a path it never linked (an earlier process with
+// the same PID left it); one that names a live process is honoured in any of
+// the usual forms (ASCII with or without leading blanks, or the PID as a binary int);
+// one that is still empty but was made a moment ago is taken for another
+// opener still writing it.
 #pragma once
 
 #include <sys/types.h>

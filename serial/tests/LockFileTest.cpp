@@ -95,6 +95,84 @@ TEST(LockFileTest, LiveHolderIsHonouredInEveryUsualForm) {
     EXPECT_EQ(TakeLock("/dev/ttyS9", folder.Path()).holder, parent);
 }
 
+// A live child of this test, until `hold` is closed; pid -1 when none came.
+struct LiveChild {
+    pid_t pid = -1;
+    int hold = -1;
+};
+
+bool IsDigit(unsigned byte) {
+    return byte >= '0' && byte <= '9';
+}
+
+// A PID whose binary int begins with an ASCII digit and goes on with a byte
+// that is none ("9O\0\0" for 0x4f39).
+bool DigitLed(pid_t pid) {
+    const auto bits = static_cast<unsigned>(pid);
+    return IsDigit(bits & 0xffu) && !IsDigit((bits >> 8) & 0xffu);
+}
+
+LiveChild StartChildWithDigitLedPid() {
+    for (int attempt = 0; attempt < 4000; ++attempt) {
+        std::array<int, 2> pipeEnds{};
+        if (pipe(pipeEnds.data()) != 0) {
+            break;
+        }
+        pid_t pid = fork();
+        if (pid < 0) {
+            close(pipeEnds[0]);
+            close(pipeEnds[1]);
+            break;
+        }
+        if (pid == 0) {
+            close(pipeEnds[1]);
+            char byte = 0;
+            ssize_t ignored = read(pipeEnds[0], &byte, 1);  // until the parent closes its end
+            (void)ignored;
+            _exit(0);
+        }
+        close(pipeEnds[0]);
+        if (DigitLed(pid)) {
+            return {pid, pipeEnds[1]};
+        }
+        close(pipeEnds[1]);
+        waitpid(pid, nullptr, 0);
+    }
+    return {};
+}
+
+TEST(LockFileTest, BinaryPidWhoseFirstByteIsADigitIsReadWhole) {
+    LiveChild child = StartChildWithDigitLedPid();
+    if (child.pid < 0) {
+        GTEST_SKIP() << "no PID beginning with a digit byte came up";
+    }
+    LockFolder folder;
+    std::string path = folder.Path() + "/LCK..ttyS9";
+    const int pid = child.pid;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(&pid), 4);
+    LockOutcome lock = TakeLock("/dev/ttyS9", folder.Path());
+    close(child.hold);
+    waitpid(child.pid, nullptr, 0);
+    EXPECT_EQ(lock.status, LockStatus::kHeld);
+    EXPECT_EQ(lock.holder, pid);
+}
+
+TEST(LockFileTest, LockNamingThisProcessThatItNeverMadeIsAnEarlierRunsAndIsStale) {
+    LockFolder folder;
+    std::string path = folder.Path() + "/LCK..ttyS7";
+    WriteLock(path, getpid());  // as a run before this one with the same PID left it
+    LockOutcome reused = TakeLock("/dev/ttyS7", folder.Path());
+    EXPECT_EQ(reused.status, LockStatus::kTaken);
+    EXPECT_EQ(ReadText(path), std::string(10 - std::to_string(getpid()).size(), ' ') +
+                                  std::to_string(getpid()) + "\n");
+
+    // One this process made is another opener's of ours, still holding the port.
+    LockOutcome again = TakeLock("/dev/ttyS7", folder.Path());
+    EXPECT_EQ(again.status, LockStatus::kHeld);
+    EXPECT_EQ(again.holder, getpid());
+    ReleaseLock(path.c_str());
+}
+
 TEST(LockFileTest, EmptyLockIsAnotherOpenerWritingItOnlyForAMoment) {
     LockFolder folder;
     std::string path = folder.Path() + "/LCK..ttyS9";
