@@ -47,7 +47,12 @@ class Server {
     Server(const Vxi11Options& options, const LineHandler& handler,
            const std::function<void()>& onNewLink)
         : options_(options), core_(options, handler) {
-        core_.OnNewLink(onNewLink);
+        // A link is a new session only for a host alone on the core channel:
+        // a second client asking "*IDN?" must not reset a download under way.
+        core_.OnNewLink([this, onNewLink] {
+            if (onNewLink && OpenCoreConnections() == 1)
+                onNewLink();
+        });
     }
     ~Server() {
         for (int fd : {coreListener_, mapperListener_, mapperDatagram_})
@@ -240,6 +245,12 @@ class Server {
     void Drop(Connection& c) {
         c.dropped = true;
         c.held.reset();
+    }
+
+    int OpenCoreConnections() const {
+        return static_cast<int>(std::count_if(
+            connections_.begin(), connections_.end(),
+            [](const Connection& c) { return c.channel == Channel::kCore && !c.dropped; }));
     }
 
     void CloseDropped() {

@@ -174,6 +174,39 @@ TEST(SimulatorServingTest, TheVxi11FaceAnswersASecondHostWhileTheFirstNeverReads
     close(silent);
 }
 
+// Sends `line` over a VXI-11 link and returns the reply line, without its LF.
+std::string AskLink(kio::Transport& link, const std::string& line) {
+    const std::string sent = line + "\n";
+    EXPECT_TRUE(link.WriteAll(sent, 3000)) << link.Problem();
+    std::array<char, 256> reply{};
+    const long n = link.ReadSome(reply, 3000);
+    return n > 0 ? std::string(reply.data(), static_cast<size_t>(n) - 1) : std::string();
+}
+
+TEST(SimulatorServingTest, ASecondVxi11LinkJoinsTheSessionAndOnlyALinkAloneStartsANewOne) {
+    Simulator simulator({SIMULATOR_PATH, "--vxi11", "0"});
+    ASSERT_TRUE(simulator.FirstLine().starts_with("vxi11 ")) << simulator.FirstLine();
+    const std::string port = simulator.FirstLine().substr(6);
+    std::string why;
+    auto updater = kio::OpenVxi11("127.0.0.1", port, "inst0", 3000, why);
+    ASSERT_NE(updater, nullptr) << why;
+    const std::string token = AskLink(*updater, "dlo:csum?");
+    ASSERT_TRUE(updater->WriteAll("dlo:start " + token + "\n", 3000)) << updater->Problem();
+    {
+        // A technician's "*IDN?" while the download is under way.
+        auto probe = kio::OpenVxi11("127.0.0.1", port, "inst0", 3000, why);
+        ASSERT_NE(probe, nullptr) << why;
+        EXPECT_FALSE(AskLink(*probe, "*IDN?").empty());
+    }
+    // Still the same download: the record is taken, not refused.
+    EXPECT_EQ(AskLink(*updater, "dlo? \"S1130000" + std::string(32, '0') + "EC\" "), "0");
+    updater.reset();
+    auto next = kio::OpenVxi11("127.0.0.1", port, "inst0", 3000, why);
+    ASSERT_NE(next, nullptr) << why;
+    EXPECT_NE(AskLink(*next, "*IDN?").find(",loader "), std::string::npos);
+    EXPECT_NE(AskLink(*next, "dlo:csum?"), token);  // a fresh start token
+}
+
 TEST(SimulatorServingTest, ALineThatNeverEndsIsDroppedWithoutGrowingTheSimulator) {
     Simulator tcp({SIMULATOR_PATH, "--tcp", "0"});
     ASSERT_TRUE(tcp.FirstLine().starts_with("tcp ")) << tcp.FirstLine();
