@@ -37,6 +37,9 @@ void KeepRunningPastFileLimit();
 // cannot be opened.
 int OpenAppendDescriptor(const char* path, std::string& why);
 
+// Whether the open descriptor `fd` and the file named `path` are one file.
+bool IsSameFile(int fd, const char* path);
+
 // The UTC calendar time of `when`.
 std::tm UtcTime(std::time_t when);
 

@@ -262,6 +262,10 @@ bool OpenResultFile() {
     return true;
 }
 
+bool IsResultFile(const char* path) {
+    return resultDescriptor >= 0 && IsSameFile(resultDescriptor, path);
+}
+
 void RecordRunWithoutUpdate(const char* result, const std::string& updateFile,
                             const std::string& address) {
     if (resultDescriptor < 0) {
