@@ -587,6 +587,19 @@ TEST_F(FleetRunTest, ReportThatCannotBeReplacedInAStickyFolderIsRefusedBeforeAny
     EXPECT_EQ(FileText(report), "root's report");
 }
 
+// A report named like the update file (a slip of the pen) would replace the
+// firmware image with JSON at the end of the run: refused before anything starts.
+TEST_F(FleetRunTest, ReportNamedLikeTheUpdateFileIsRefusedAndTheUpdateFileKept) {
+    std::string tcp = Start(0, false);
+    const std::string image = FileText(update_);
+    ProcessResult r = Run({"--update-file", update_, "--json", update_, tcp});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.errors, "is the update file of " + tcp)) << r.errors;
+    StopSimulators();
+    EXPECT_TRUE(Lines(Transcript(0)).empty());
+    EXPECT_EQ(FileText(update_), image);
+}
+
 TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {
     dir_.Write("lab.plan", "ASRL1 KR470A_105.INI\n\n\"ASRL2 KR470A_105.INI\n");
     ProcessResult result = Run({"--plan", "lab.plan"});
