@@ -259,6 +259,8 @@ bool OpenResultFile() {
                      path, why.c_str());
         return false;
     }
+    // A line past a file-size limit fails and is said on stderr; the run is not ended.
+    KeepRunningPastFileLimit();
     return true;
 }
 

@@ -344,6 +344,19 @@ TEST_F(ResultRecordTest, AResultFileNamedLikeTheLogKeepsItsLinesAndTheLogIsRefus
     EXPECT_EQ(files, 1u);  // no earlier "log" kept aside
 }
 
+// Under a file-size limit (ulimit -f) a result file already past it takes no
+// line: that is said on stderr, and the run is not killed by SIGXFSZ.
+TEST_F(ResultRecordTest, AResultFilePastTheFileSizeLimitIsSaidOnStderrAndTheRunEndsNormally) {
+    std::ofstream(resultPath_) << std::string(20000, 'x') << '\n';
+    ProcessResult r = RunProcess({"/usr/bin/prlimit", "--fsize=10000", OSPREY_PATH, "/V"}, "",
+                                 Environment(), dir_.Path().string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(r.output.empty());
+    EXPECT_NE(r.errors.find("Osprey: cannot append the result to " + resultPath_),
+              std::string::npos)
+        << r.errors;
+}
+
 TEST_F(ResultRecordTest, AnotherUsersLinkInAStickyFolderIsNeverFollowed) {
     if (!testing::SharedFolder::CanActAsAnotherUser())
         GTEST_SKIP() << "needs root to make another user's link";
