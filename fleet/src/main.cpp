@@ -51,6 +51,7 @@ void CatchSignals(StopSignal& stop) {
         sigaction(number, &action, nullptr);
     }
     signal(SIGPIPE, SIG_IGN);  // a closed output must not end an update half-way
+    signal(SIGXFSZ, SIG_IGN);  // nor a log past the file-size limit: that log stops instead
 }
 
 BoardSize TerminalSize() {

@@ -600,6 +600,24 @@ TEST_F(FleetRunTest, ReportNamedLikeTheUpdateFileIsRefusedAndTheUpdateFileKept) 
     EXPECT_EQ(FileText(update_), image);
 }
 
+// Under a file-size limit (ulimit -f) a log past it stops, said on stderr; the
+// update goes on, rather than a SIGXFSZ ending it with no report.
+TEST_F(FleetRunTest, ALogPastTheFileSizeLimitStopsButTheUpdateAndReportGoOn) {
+    std::string tcp = Start(0, false);
+    std::string name = "01-" + tcp + ".log";  // the row's log, appended to
+    std::replace(name.begin() + 3, name.end() - 4, ':', '_');
+    std::filesystem::create_directories(dir_.Path() / "logs");
+    std::ofstream(dir_.Path() / "logs" / name) << std::string(20000, 'x') << '\n';
+    std::vector<std::string> argv = Fleet({"--update-file", update_, tcp});
+    argv.insert(argv.begin(), {"/usr/bin/prlimit", "--fsize=10000"});
+    ProcessResult r = osprey::testing::RunProcess(argv, "", Environment(), dir_.Path());
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_TRUE(Has(r.errors, "the log stops here")) << r.errors;
+    EXPECT_TRUE(Has(LineWith(r.output, "\"address\":\"" + tcp + "\",\"update_file\""),
+                    "\"result\":\"updated\""))
+        << r.output;
+}
+
 TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {
     dir_.Write("lab.plan", "ASRL1 KR470A_105.INI\n\n\"ASRL2 KR470A_105.INI\n");
     ProcessResult result = Run({"--plan", "lab.plan"});
