@@ -87,12 +87,20 @@ complete_words kr470-fleet --pl --plan
 complete_words kestrel-host --li --list
 # File names are offered whole: no split at a blank, no pattern in brackets.
 mkdir "$work/names"
-touch "$work/names/KR470A 105.INI" "$work/names/x[1].ini" "$work/names/x1.ini"
+touch "$work/names/KR470A 105.INI" "$work/names/x[1].ini" "$work/names/x1.ini" \
+  "$work/names/it's.ini"
+mkdir "$work/names/old files"
 (
   cd "$work/names"
   complete_words Osprey /FKR '/FKR470A 105.INI'
   complete_words kr470-fleet --plan 'x[' 'x[1].ini'
   complete_words kr470-mkupdate check KR 'KR470A 105.INI'
+  # A word typed with its quoting (what the first completion put in) goes on.
+  complete_words kr470-mkupdate check 'KR470A\ 1' 'KR470A 105.INI'
+  complete_words kr470-fleet --plan '"KR470A 1' 'KR470A 105.INI'
+  complete_words Osprey "/F'KR470A 1" '/FKR470A 105.INI'
+  complete_words kr470-fleet --json "it\\'" "it's.ini"
+  complete_words kr470-fleet --log-dir 'old\ f' 'old files'
 )
 
 # A host built against the installed headers and library through pkg-config.

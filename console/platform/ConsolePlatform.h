@@ -27,8 +27,8 @@ bool NonEmptyRegularFile(const char* name, std::time_t& written);
 // `to` is taken, else a short reason).
 bool RenameWithoutReplacing(const char* from, const char* to, std::string& why);
 
-// From the first log line on, a write past a file-size limit must fail (and be
-// reported) rather than end the run.
+// From the first log line or result line on, a write past a file-size limit
+// must fail (and be reported) rather than end the run.
 void KeepRunningPastFileLimit();
 
 // A descriptor for appending whole lines to `path`, created when missing:
@@ -36,6 +36,9 @@ void KeepRunningPastFileLimit();
 // (fileio/WritePath.h) where the platform has them. -1 with `why` when it
 // cannot be opened.
 int OpenAppendDescriptor(const char* path, std::string& why);
+
+// Whether the open descriptor `fd` and the file named `path` are one file.
+bool IsSameFile(int fd, const char* path);
 
 // The UTC calendar time of `when`.
 std::tm UtcTime(std::time_t when);

@@ -56,6 +56,13 @@ int OpenAppendDescriptor(const char* path, std::string& why) {
     return fileio::OpenForAppending(path, why);
 }
 
+bool IsSameFile(int fd, const char* path) {
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(fd, &opened) == 0 && ::stat(path, &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
 std::tm UtcTime(std::time_t when) {
     std::tm utc{};
     gmtime_r(&when, &utc);

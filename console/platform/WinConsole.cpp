@@ -81,6 +81,23 @@ int OpenAppendDescriptor(const char* path, std::string& why) {
     return fd;
 }
 
+bool IsSameFile(int fd, const char* path) {
+    HANDLE opened = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    HANDLE named = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    const bool same = opened != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(opened, &a) &&
+                      ::GetFileInformationByHandle(named, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    ::CloseHandle(named);
+    return same;
+}
+
 std::tm UtcTime(std::time_t when) {
     std::tm utc{};
     gmtime_s(&utc, &when);

@@ -32,11 +32,6 @@ volatile sig_atomic_t logDescriptor = -1;
 // Set once CloseLogNow closed the descriptor under the stream.
 volatile sig_atomic_t logClosedNow = 0;
 
-void RefuseLog(const std::string& why) {
-    std::fprintf(stderr, "Osprey: cannot create log file %s: %s; logging is off.\n", kLogFileName,
-                 why.c_str());
-}
-
 // The name an earlier run's log is kept under: "VlmFirmwareUpdate-" and the
 // UTC time it was last written, "-2" and on when that name is taken.
 std::string KeptLogName(std::time_t written, int attempt) {
@@ -76,7 +71,7 @@ int OpenLogFile() {
     std::string why;
     int fd = OpenLogDescriptor(kLogFileName, why);
     if (fd < 0) {
-        RefuseLog(why);
+        RefuseLogging(why);
     }
     return fd;
 }
@@ -223,6 +218,11 @@ void PrintDurationEstimate(SerialLink& link) {
     PrintDurationEstimate(link.BaudRate());
 }
 
+void RefuseLogging(const std::string& why) {
+    std::fprintf(stderr, "Osprey: cannot create log file %s: %s; logging is off.\n", kLogFileName,
+                 why.c_str());
+}
+
 void StartLogging() {
     StopLogging();
     // Past a file-size limit a write fails (and is reported) instead of ending the run.
@@ -233,7 +233,7 @@ void StartLogging() {
     }
     logFile = ::fdopen(fd, "w");
     if (logFile == nullptr) {
-        RefuseLog(std::strerror(errno));
+        RefuseLogging(std::strerror(errno));
         ::close(fd);
         return;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace osprey {
 
@@ -50,6 +51,8 @@ void PrintDurationEstimate(SerialLink& link);
 // is said once on stderr and ends logging. SIGXFSZ is ignored from here on.
 void StartLogging();
 void StopLogging();
+// Says on stderr that the log cannot be made, and why; logging stays off.
+void RefuseLogging(const std::string& why);
 // Closes the log at once; safe inside a signal handler. Nothing is lost,
 // since every write went through already. StopLogging afterwards is harmless.
 void CloseLogNow();

@@ -49,7 +49,13 @@ RunSettings ParseCommandLine(int argc, const char* const* argv) {
                 settings.describe = true;
                 break;
             case 'L':
-                StartLogging();
+                // The screen's log would swallow the result line, or take its name.
+                if (IsResultFile(kLogFileName)) {
+                    StopLogging();
+                    RefuseLogging("it is the result file (OSPREY_RESULT)");
+                } else {
+                    StartLogging();
+                }
                 break;
             case 'V':
                 RecordRunWithoutUpdate("version", settings.updateFile, settings.address);

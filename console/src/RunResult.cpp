@@ -259,7 +259,13 @@ bool OpenResultFile() {
                      path, why.c_str());
         return false;
     }
+    // A line past a file-size limit fails and is said on stderr; the run is not ended.
+    KeepRunningPastFileLimit();
     return true;
+}
+
+bool IsResultFile(const char* path) {
+    return resultDescriptor >= 0 && IsSameFile(resultDescriptor, path);
 }
 
 void RecordRunWithoutUpdate(const char* result, const std::string& updateFile,

@@ -21,6 +21,9 @@ class SerialLink;
 // said on stderr, when it is set and cannot be opened: the run must end.
 bool OpenResultFile();
 
+// Whether `path` names the file OSPREY_RESULT was opened as.
+bool IsResultFile(const char* path);
+
 // For a run that ends without trying an update: "usage", "version",
 // "described" (or "refused" when /D's update file cannot be opened). Writes
 // the line at once; the run ends right after.

@@ -322,6 +322,41 @@ TEST_F(ResultRecordTest, AResultFileThatCannotBeAppendedIsRefusedBeforeThePort) 
     EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "nowhere.jsonl"));
 }
 
+// OSPREY_RESULT naming the /L log: the screen's text would be written over the
+// result lines (or the earlier lines kept away under the log's time-stamped
+// name). The log is refused instead; the result file keeps one line a run.
+TEST_F(ResultRecordTest, AResultFileNamedLikeTheLogKeepsItsLinesAndTheLogIsRefused) {
+    resultPath_ = (dir_.Path() / "VlmFirmwareUpdate.log").string();
+    for (size_t run = 1; run <= 2; ++run) {
+        ProcessResult r = Run({"", {}, {"/FUPDATE.INI", "/ACOM7", "/L"}, "y\n\n", "", 0, nullptr});
+        EXPECT_NE(r.errors.find("Osprey: cannot create log file VlmFirmwareUpdate.log: it is the "
+                                "result file (OSPREY_RESULT); logging is off."),
+                  std::string::npos)
+            << r.errors;
+        std::vector<json> records = Records();
+        ASSERT_EQ(records.size(), run);
+        EXPECT_EQ(records.back()["result"], "committed");
+    }
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+        files += entry.path().filename().string().starts_with("VlmFirmwareUpdate") ? 1 : 0;
+    }
+    EXPECT_EQ(files, 1u);  // no earlier "log" kept aside
+}
+
+// Under a file-size limit (ulimit -f) a result file already past it takes no
+// line: that is said on stderr, and the run is not killed by SIGXFSZ.
+TEST_F(ResultRecordTest, AResultFilePastTheFileSizeLimitIsSaidOnStderrAndTheRunEndsNormally) {
+    std::ofstream(resultPath_) << std::string(20000, 'x') << '\n';
+    ProcessResult r = RunProcess({"/usr/bin/prlimit", "--fsize=10000", OSPREY_PATH, "/V"}, "",
+                                 Environment(), dir_.Path().string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(r.output.empty());
+    EXPECT_NE(r.errors.find("Osprey: cannot append the result to " + resultPath_),
+              std::string::npos)
+        << r.errors;
+}
+
 TEST_F(ResultRecordTest, AnotherUsersLinkInAStickyFolderIsNeverFollowed) {
     if (!testing::SharedFolder::CanActAsAnotherUser())
         GTEST_SKIP() << "needs root to make another user's link";

@@ -51,6 +51,7 @@ void CatchSignals(StopSignal& stop) {
         sigaction(number, &action, nullptr);
     }
     signal(SIGPIPE, SIG_IGN);  // a closed output must not end an update half-way
+    signal(SIGXFSZ, SIG_IGN);  // nor a log past the file-size limit: that log stops instead
 }
 
 BoardSize TerminalSize() {
@@ -103,8 +104,9 @@ bool MakeLogFolder(const std::string& folder) {
 
 // The JSON report is checked before anything starts: found unwritable only at
 // the end, it would be lost after the updates had run. It never replaces the
-// plan, and a link at its name is replaced, never written through.
-bool CheckJsonFile(const FleetOptions& options) {
+// plan or an update file, and a link at its name is replaced, never written
+// through.
+bool CheckJsonFile(const FleetOptions& options, const std::vector<PlanRow>& rows) {
     std::string problem;
     if (options.jsonFile.empty()) {
         return true;
@@ -118,6 +120,13 @@ bool CheckJsonFile(const FleetOptions& options) {
         std::filesystem::equivalent(options.planFile, options.jsonFile, error)) {
         Refuse("the JSON report cannot be written: " + options.jsonFile + " is the plan file");
         return false;
+    }
+    for (const PlanRow& row : rows) {
+        if (std::filesystem::equivalent(row.updateFile, options.jsonFile, error)) {
+            Refuse("the JSON report cannot be written: " + options.jsonFile +
+                   " is the update file of " + row.address);
+            return false;
+        }
     }
     return true;
 }
@@ -158,7 +167,7 @@ int Main(int argc, char** argv) {
     std::vector<PlanRow> rows;
     std::vector<PortKey> keys;
     if (!LoadPlan(options, rows, keys) || !MakeLogFolder(options.policy.logFolder) ||
-        !CheckJsonFile(options)) {
+        !CheckJsonFile(options, rows)) {
         return kUsage;
     }
     StopSignal stop;

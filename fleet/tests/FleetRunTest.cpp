@@ -587,6 +587,37 @@ TEST_F(FleetRunTest, ReportThatCannotBeReplacedInAStickyFolderIsRefusedBeforeAny
     EXPECT_EQ(FileText(report), "root's report");
 }
 
+// A report named like the update file (a slip of the pen) would replace the
+// firmware image with JSON at the end of the run: refused before anything starts.
+TEST_F(FleetRunTest, ReportNamedLikeTheUpdateFileIsRefusedAndTheUpdateFileKept) {
+    std::string tcp = Start(0, false);
+    const std::string image = FileText(update_);
+    ProcessResult r = Run({"--update-file", update_, "--json", update_, tcp});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Has(r.errors, "is the update file of " + tcp)) << r.errors;
+    StopSimulators();
+    EXPECT_TRUE(Lines(Transcript(0)).empty());
+    EXPECT_EQ(FileText(update_), image);
+}
+
+// Under a file-size limit (ulimit -f) a log past it stops, said on stderr; the
+// update goes on, rather than a SIGXFSZ ending it with no report.
+TEST_F(FleetRunTest, ALogPastTheFileSizeLimitStopsButTheUpdateAndReportGoOn) {
+    std::string tcp = Start(0, false);
+    std::string name = "01-" + tcp + ".log";  // the row's log, appended to
+    std::replace(name.begin() + 3, name.end() - 4, ':', '_');
+    std::filesystem::create_directories(dir_.Path() / "logs");
+    std::ofstream(dir_.Path() / "logs" / name) << std::string(20000, 'x') << '\n';
+    std::vector<std::string> argv = Fleet({"--update-file", update_, tcp});
+    argv.insert(argv.begin(), {"/usr/bin/prlimit", "--fsize=10000"});
+    ProcessResult r = osprey::testing::RunProcess(argv, "", Environment(), dir_.Path());
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_TRUE(Has(r.errors, "the log stops here")) << r.errors;
+    EXPECT_TRUE(Has(LineWith(r.output, "\"address\":\"" + tcp + "\",\"update_file\""),
+                    "\"result\":\"updated\""))
+        << r.output;
+}
+
 TEST_F(FleetRunTest, BrokenPlanIsRefusedWithFileAndLine) {
     dir_.Write("lab.plan", "ASRL1 KR470A_105.INI\n\n\"ASRL2 KR470A_105.INI\n");
     ProcessResult result = Run({"--plan", "lab.plan"});

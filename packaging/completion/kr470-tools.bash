@@ -15,10 +15,45 @@ _kr470_reply_more() {
     mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen "$@")
 }
 
-# File names: whole, quoted as file names.
+# The word as typed, its quoting taken off: KR470A\ 1, 'KR470A 1 and
+# "KR470A 1 all stand for KR470A 1 (compgen would look for the backslash or
+# quote itself). Nothing is expanded.
+_kr470_dequote() {
+    local word=$1 plain='' quote='' c i
+    for ((i = 0; i < ${#word}; i++)); do
+        c=${word:i:1}
+        if [[ $quote == "'" ]]; then
+            [[ $c == "'" ]] && quote='' || plain+=$c
+        elif [[ $c == "\\" && ( -z $quote || ${word:i+1:1} == [\$\`\"\\] ) ]]; then
+            plain+=${word:i+1:1}
+            ((i++))
+        elif [[ $c == '"' ]]; then
+            [[ -n $quote ]] && quote='' || quote='"'
+        elif [[ $c == "'" && -z $quote ]]; then
+            quote="'"
+        else
+            plain+=$c
+        fi
+    done
+    printf '%s' "$plain"
+}
+
+# File names: whole, quoted as file names. The last argument is the word
+# being completed, as typed.
 _kr470_files() {
     compopt -o filenames 2>/dev/null
-    _kr470_reply -f "$@"
+    _kr470_reply -f "${@:1:$#-1}" "$(_kr470_dequote "${@: -1}")"
+}
+
+# Folders for the word being completed, as typed: in place of the reply, or
+# (with "more") added to it.
+_kr470_folders() {
+    compopt -o filenames 2>/dev/null
+    if [[ $2 == more ]]; then
+        _kr470_reply_more -d -- "$(_kr470_dequote "$1")"
+    else
+        _kr470_reply -d -- "$(_kr470_dequote "$1")"
+    fi
 }
 
 _kr470_sim() {
@@ -52,7 +87,7 @@ _kr470_mkupdate() {
         build) _kr470_reply -W '--srec --revision --model --name --desc --magic --lf
             --output --help' -- "$cur" ;;
         gen-image) _kr470_reply -W '--bytes --seed --header --output --help' -- "$cur" ;;
-        check) _kr470_files -X '!*.[Ii][Nn][Ii]' -- "$cur"; _kr470_reply_more -d -- "$cur" ;;
+        check) _kr470_files -X '!*.[Ii][Nn][Ii]' -- "$cur"; _kr470_folders "$cur" more ;;
     esac
 }
 
@@ -77,7 +112,7 @@ _kr470_fleet() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     case $prev in
         -p|--plan|-f|--update-file|--json) _kr470_files -- "$cur"; return ;;
-        --log-dir) compopt -o filenames 2>/dev/null; _kr470_reply -d -- "$cur"; return ;;
+        --log-dir) _kr470_folders "$cur"; return ;;
         -j|--jobs|--retry-passes|--reply-timeout-ms) return ;;
     esac
     if [[ $cur == -* ]]; then
@@ -91,7 +126,7 @@ _kr470_host() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     case $prev in
         --register|--unregister) _kr470_files -X '!*.so*' -- "$cur"
-            _kr470_reply_more -d -- "$cur"; return ;;
+            _kr470_folders "$cur" more; return ;;
     esac
     _kr470_reply -W '--register --unregister --list --help --version' -- "$cur"
 }

@@ -130,6 +130,11 @@ std::vector<std::string> CheckUpdateFile(const std::string& text) {
     for (size_t i = *codeStart; i < lines.size(); ++i) {
         if (lines[i].starts_with("END")) {
             ended = true;
+            if (lines[i] != "END") {
+                // Osprey stops at it, but the plug-in's check takes no more than "END".
+                problems.push_back(
+                    At(i, "the END line has more after \"END\": the plug-in refuses it"));
+            }
             break;
         }
         std::string why;

@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -234,6 +235,9 @@ int GenerateImage(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Past the file-size limit a write fails: the output is refused and its
+    // temporary file removed, rather than the tool killed with it left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     static constexpr option kOptions[] = {{"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, 'V'},
                                           {nullptr, 0, nullptr, 0}};

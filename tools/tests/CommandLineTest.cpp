@@ -116,6 +116,19 @@ TEST(CommandLine, MkupdateNeverWritesThroughAPlantedLink) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
 }
 
+// Under a file-size limit (ulimit -f) the output is refused with a message and
+// nothing is left beside it: no half-written temporary file.
+TEST(CommandLine, MkupdatePastTheFileSizeLimitLeavesNoTemporaryFile) {
+    osprey::testing::TempDir dir;
+    const std::string output = (dir.Path() / "image.srec").string();
+    ProcessResult r = RunProcess({"/usr/bin/prlimit", "--fsize=5000", MKUPDATE_PATH, "gen-image",
+                                  "--bytes", "20000", "--output", output},
+                                 "");
+    EXPECT_EQ(r.status, 1) << r.errors;
+    EXPECT_NE(r.errors.find("image.srec"), std::string::npos) << r.errors;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
 TEST(CommandLine, SimulatorTranscriptIsNeverWrittenThroughALinkOrToAFifo) {
     osprey::testing::TempDir dir;
     const std::filesystem::path victim = dir.Path() / "victim";

@@ -175,6 +175,15 @@ TEST(UpdateFileBuilder, BuiltFilesCheckCleanAndDamageIsReportedByLine) {
     ASSERT_FALSE(problems.empty());
     EXPECT_EQ(problems[0], "line 15: not a valid S-record: record checksum is wrong");
 
+    // Osprey ends the section at it; the plug-in takes only "END" itself.
+    for (const char* end : {"END \r\n", "END of image\r\n"}) {
+        std::string trailing = text.substr(0, text.find("END")) + end;
+        problems = CheckUpdateFile(trailing);
+        ASSERT_EQ(problems.size(), 1u) << end;
+        EXPECT_EQ(problems[0].substr(problems[0].find(':')),
+                  ": the END line has more after \"END\": the plug-in refuses it");
+    }
+
     std::string noEnd = text.substr(0, text.find("END"));
     problems = CheckUpdateFile(noEnd);
     EXPECT_NE(std::find(problems.begin(), problems.end(), "[Code] has no END line"),
