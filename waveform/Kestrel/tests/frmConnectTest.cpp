@@ -21,6 +21,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <system_error>
 
 #include "Fakes.h"
 #include "ProbePool.h"
@@ -107,7 +108,8 @@ class AnsweringFactory : public IOFactory {
 };
 
 // An instrument behind an address, as a recording factory plays it.
-enum class Behaviour { kAnswers, kSilent, kGone };
+// kNoThread: opening fails as a connection whose watcher thread cannot be made.
+enum class Behaviour { kAnswers, kSilent, kGone, kNoThread };
 
 // Opens anything; each opening is recorded, with the reply time-out its
 // probe set. An address answers "*IDN?" with `reply`, times out, or fails as
@@ -127,6 +129,9 @@ class RecordingFactory : public IOFactory {
         const Behaviour behaviour = found == behaviours_.end() ? Behaviour::kSilent : found->second;
         if (behaviour == Behaviour::kGone)
             throw RuntimeError(440, "the GPIB controller does not answer");
+        if (behaviour == Behaviour::kNoThread)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "thread");
         auto io = std::make_unique<Probed>(*this, behaviour);
         return io;
     }
@@ -662,6 +667,23 @@ TEST(ProbeInTurn, AControllerThatIsGoneEndsTheRoundsAtItsFirstAddress) {
         [&](size_t, const ProbeResult&) { ++answered; });
     EXPECT_EQ(silent.Opened().size(), 3u);
     EXPECT_EQ(answered, 2);  // the third was opened when the search went: not asked
+}
+
+// A probe runs on a thread of the host's process: whatever fails there is that
+// address's answer, never an exception that ends the host.
+TEST(ProbeInTurn, AnOpeningThatFailsOutsideTheToolkitsErrorsIsThatAddresssAnswer) {
+    RecordingFactory noThread(
+        {{"GPIB0::1::INSTR", Behaviour::kNoThread}, {"TCPIP0::h::INSTR", Behaviour::kNoThread}});
+    ProbeResult alone;
+    EXPECT_NO_THROW(alone = ProbeInstrument(noThread, "TCPIP0::h::INSTR", 1500, nullptr));
+    EXPECT_NE(alone.error.find("thread"), std::string::npos) << alone.error;
+    std::vector<std::pair<size_t, ProbeResult>> reported;
+    EXPECT_NO_THROW(ProbeInTurn(
+        noThread, Board(1, 3), 1500, nullptr, {},
+        [&](size_t index, const ProbeResult& result) { reported.emplace_back(index, result); }));
+    ASSERT_EQ(reported.size(), 3u);
+    EXPECT_NE(reported[0].second.error.find("thread"), std::string::npos);
+    EXPECT_EQ(reported[2].second.error, "not asked: GPIB0::1::INSTR failed");
 }
 
 TEST(KeyedCollection, AKeyIsTakenOnceIgnoringCase) {
