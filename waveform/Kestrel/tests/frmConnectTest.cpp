@@ -638,6 +638,32 @@ TEST_F(FrmConnectTest, TheFinderGrowsWithItsListAsFarAsTheScreenAllows) {
     finder.hide();
 }
 
+// A character outside the basic plane is two UTF-16 units: a cut never
+// leaves half of one, in the Reply column or in a line of its tooltip.
+TEST(ShownReply, ACutNeverSplitsACharacterInTwo) {
+    auto wholeEverywhere = [](const QString& text) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text.at(i).isHighSurrogate() &&
+                (i + 1 == text.size() || !text.at(i + 1).isLowSurrogate()))
+                return false;
+            if (text.at(i).isLowSurrogate() && (i == 0 || !text.at(i - 1).isHighSurrogate()))
+                return false;
+        }
+        return true;
+    };
+    const QString clef = QString::fromUtf8("\U0001D11E");  // two units
+    QString reply;
+    for (int i = 0; i < 3000; ++i)
+        reply += (i % 3 == 0 ? QString("x") : clef);
+    // Units 0..498 are kept; with a pair across 497/498, its first half would be.
+    const QString atTheCut = QString(VlmDiscovery::kShownReplyCharacters - 2, 'x') + clef + "tail";
+    for (const QString& text : {reply, reply.mid(1), atTheCut}) {
+        EXPECT_TRUE(wholeEverywhere(VlmDiscovery::ShownReply(text)));
+        for (const QString& line : VlmDiscovery::ReplyTooltip(text).split('\n'))
+            EXPECT_TRUE(wholeEverywhere(line));
+    }
+}
+
 TEST(ProbeJobs, OneJobForEachGpibBoardAndOneForEveryOtherAddress) {
     const std::vector<std::string> addresses = {"GPIB0::1::INSTR", "TCPIP0::h::5025::SOCKET",
                                                 "GPIB1::4::INSTR", "gpib0::2::INSTR",
