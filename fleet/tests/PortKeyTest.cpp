@@ -120,6 +120,14 @@ TEST_F(PortKeyTest, UnknownBusesKeyAsTheirRoutedAddress) {
     EXPECT_TRUE(Clashes({"VXI0::1::INSTR", "VXI0::2::INSTR"}).empty());
 }
 
+// A port number no device has keys as written (opening it says why it fails),
+// rather than ending the whole run before any row starts.
+TEST_F(PortKeyTest, ASerialPortNumberTooBigForAnyDeviceKeysAsItsAddress) {
+    std::vector<std::string> clashes;
+    EXPECT_NO_THROW(clashes = Clashes({"ASRL99999999999::INSTR", "asrl99999999999"}));
+    EXPECT_EQ(clashes.size(), 1u);
+}
+
 TEST_F(PortKeyTest, DefaultParallelismIsOnePerHostOrSerialPort) {
     std::vector<PortKey> keys =
         KeysOfRows(Rows({"TCPIP0::127.0.0.1::5025::SOCKET", "TCPIP0::127.0.0.1::5026::SOCKET",

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 
 #include "Config.h"
 
@@ -29,6 +30,14 @@ std::string Canonical(std::string_view address) {
 bool AllDigits(const std::string& text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+std::string NumberedSerialDevice(const std::string& digits) {
+    int number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error != std::errc() || end != digits.data() + digits.size())
+        return {};
+    return "/dev/ttyS" + std::to_string(number - 1);
 }
 
 }  // namespace kio

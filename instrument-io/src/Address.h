@@ -16,4 +16,8 @@ std::string Canonical(std::string_view address);
 
 bool AllDigits(const std::string& text);
 
+// The device a numbered serial port stands for when its section names none:
+// ASRL1 is /dev/ttyS0. Empty for digits too many for any port.
+std::string NumberedSerialDevice(const std::string& digits);
+
 }  // namespace kio

@@ -1,8 +1,6 @@
 // Serial ports: "ASRL<n>" (device and settings from its [ASRL<n>] section,
 // else /dev/ttyS<n-1> at 9600,N,8,1) or "ASRL/dev/..." by device path, its
 // settings from the section [ASRL/dev/...] or [/dev/...].
-#include <cstdlib>
-
 #include "Address.h"
 #include "BusTable.h"
 
@@ -16,7 +14,11 @@ std::unique_ptr<Transport> OpenAsrlAddress(const BusRequest& request, BusFailure
         section = "ASRL" + port;
         device = Lookup(request.config, section, "DEVICE");
         if (device.empty())
-            device = "/dev/ttyS" + std::to_string(std::atoi(port.c_str()) - 1);
+            device = NumberedSerialDevice(port);
+        if (device.empty()) {
+            failure = BusFailure::kBadAddress;
+            return nullptr;
+        }
     } else if (port.starts_with("/")) {
         device = port;  // a device path, its case as written
         // The address's own form names the section; the bare path is read as well.

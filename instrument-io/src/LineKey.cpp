@@ -19,13 +19,14 @@ std::string RealDevice(const std::string& device) {
     return error ? device : real.string();
 }
 
+// The device a serial address names; empty for a port number no device has.
 std::string SerialDevice(const Config& config, const std::string& routed) {
     std::string port = SplitAddress(routed)[0].substr(4);
     if (!AllDigits(port)) {
         return port;  // a device path as written
     }
     std::string device = Lookup(config, "ASRL" + port, "DEVICE");
-    return device.empty() ? "/dev/ttyS" + std::to_string(std::stoi(port) - 1) : device;
+    return device.empty() ? NumberedSerialDevice(port) : device;
 }
 
 constexpr uint32_t kNameLookupMs = 5000;
@@ -97,7 +98,10 @@ std::optional<LineKey> KeyOfRouted(const Config& config, const std::string& rout
     std::vector<std::string> parts = SplitAddress(Canonical(routed));
     std::vector<std::string> written = SplitAddress(routed);
     if (parts[0].starts_with("ASRL") && parts[0].size() > 4) {
-        std::string device = RealDevice(SerialDevice(config, routed));
+        const std::string named = SerialDevice(config, routed);
+        if (named.empty())
+            return std::nullopt;
+        std::string device = RealDevice(named);
         return LineKey{"serial " + device, "serial " + device, "serial " + device};
     }
     if (parts[0].starts_with("TCPIP") && parts.size() == 4 && parts[3] == "SOCKET" &&

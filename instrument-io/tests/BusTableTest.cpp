@@ -44,6 +44,15 @@ TEST(Address, SplitsAtDoubleColonsAndCanonicalDropsInstr) {
     EXPECT_EQ(Canonical("GPIB0::10"), "GPIB0::10");
 }
 
+// A number past what an int holds names no port: it never wraps round to a
+// real one (4294967297 was read as 1, and /dev/ttyS0 opened).
+TEST(Address, ANumberedSerialPortIsItsTtySAndANumberNoPortHasNamesNone) {
+    EXPECT_EQ(NumberedSerialDevice("1"), "/dev/ttyS0");
+    EXPECT_EQ(NumberedSerialDevice("010"), "/dev/ttyS9");
+    EXPECT_EQ(NumberedSerialDevice("4294967297"), "");
+    EXPECT_EQ(NumberedSerialDevice("99999999999"), "");
+}
+
 // Session::Open with a configuration of the test's own (KIO_CONFIG, put back after).
 class OpenThroughTheTable : public ::testing::Test {
   protected:

@@ -51,5 +51,25 @@ TEST(GpibSharedControllerTest, TwoBoardsOnOneControllerAddressTheirOwnInstrument
     std::filesystem::remove(transcript);
 }
 
+// A controller's address is keyed before it is opened: a port number too big
+// for any device is an address that fails, never an exception out of Open.
+TEST(GpibSharedControllerTest, AControllerOnAPortNumberTooBigForAnyDeviceFailsToOpen) {
+    const std::string config =
+        (std::filesystem::temp_directory_path() / ("kio-gpib-big-" + std::to_string(getpid())))
+            .string() +
+        ".ini";
+    for (const std::string controller :
+         {"ASRL99999999999::INSTR", "TCPIP0::127.0.0.1::99999999999::SOCKET"}) {
+        std::ofstream(config) << "[gpib0]\ncontroller = " << controller << "\n";
+        setenv("KIO_CONFIG", config.c_str(), 1);
+        Result result;
+        std::unique_ptr<Session> instrument;
+        EXPECT_NO_THROW(instrument = Session::Open("GPIB0::10", result)) << controller;
+        EXPECT_EQ(instrument, nullptr) << controller;
+    }
+    unsetenv("KIO_CONFIG");
+    std::filesystem::remove(config);
+}
+
 }  // namespace
 }  // namespace kio

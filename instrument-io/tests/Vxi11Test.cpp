@@ -339,6 +339,37 @@ TEST(Vxi11ScriptedServerTest, BytesThatCameBeforeADeviceTimeOutAreKept) {
     EXPECT_EQ(reply, "partial\n");
 }
 
+// A reply that fills exactly what was asked and ends (END) without a line
+// feed, and an END with no data at all: each still ends a line, within the buffer.
+TEST(Vxi11ScriptedServerTest, AReadFillingTheRoomAskedOrEndingEmptyStillEndsALine) {
+    constexpr uint32_t kEnd = 4, kRequestCount = 1;
+    ScriptedServer server([](int fd, int call, uint32_t xid) {
+        switch (call) {
+            case 0:
+                return ScriptedServer::Reply(fd, xid, {0, 1, 0, 1024});
+            case 1:
+                return ScriptedServer::Reply(fd, xid, {0, 3});
+            case 2:  // 15 bytes for the 15 asked, with END
+                return ScriptedServer::Reply(fd, xid, {0, kEnd | kRequestCount},
+                                             std::string(15, 'x'));
+            case 3:  // END alone
+                return ScriptedServer::Reply(fd, xid, {0, kEnd}, "");
+            default:
+                return ScriptedServer::Reply(fd, xid, {0});
+        }
+    });
+    std::string why;
+    std::unique_ptr<Transport> link = OpenVxi11("127.0.0.1", server.Port(), "inst0", 2000, why);
+    ASSERT_NE(link, nullptr) << why;
+    ASSERT_TRUE(link->WriteAll(std::string_view("X?\n"), 300)) << link->Problem();
+    std::array<char, 16> buffer{};
+    ASSERT_EQ(link->ReadSome(buffer, 300), 16) << link->Problem();
+    EXPECT_EQ(std::string(buffer.data(), 16), std::string(15, 'x') + "\n");
+    ASSERT_EQ(link->ReadSome(buffer, 300), 1) << link->Problem();
+    EXPECT_EQ(buffer[0], '\n');
+    link.reset();
+}
+
 // The largest resident size this process has had, in kB.
 long PeakResidentKb() {
     rusage usage{};

@@ -1,6 +1,7 @@
 #include "Discovery.h"
 
 #include <algorithm>
+#include <exception>
 #include <fstream>
 
 #include "InstrumentSession.h"
@@ -161,6 +162,11 @@ ProbeResult ProbeInstrument(IOFactory& factory, const std::string& address, int3
     } catch (const RuntimeError& error) {
         result.error = error.Description();
         return result;
+    } catch (const std::exception& error) {
+        // A probe runs on a thread of the host's process: no thread for a
+        // connection's watcher, say, is this address's answer, never the host's end.
+        result.error = error.what();
+        return result;
     }
     Identify(result, models);
     return result;
@@ -190,6 +196,9 @@ void ProbeInTurn(IOFactory& factory, const std::vector<std::string>& addresses,
             result.error = error.Description();
         } catch (const RuntimeError& error) {
             result.error = error.Description();
+            controllerGone = true;
+        } catch (const std::exception& error) {
+            result.error = error.what();
             controllerGone = true;
         }
         report(i, result);

@@ -26,7 +26,14 @@ std::vector<std::string> Split(const std::string& text, const std::string& delim
 // A reply as a box can show it: control bytes as '?', a long one cut.
 std::string Quoted(const std::string& reply) {
     constexpr size_t kLongestShown = 60;
-    std::string shown = reply.substr(0, kLongestShown);
+    size_t cut = std::min(reply.size(), kLongestShown);
+    // Back to the start of a character: a byte 10xxxxxx continues one (of at
+    // most four bytes, so bytes that are no text still show).
+    for (int back = 0; back < 3 && cut > 0 && cut < reply.size() &&
+                       (static_cast<unsigned char>(reply[cut]) & 0xC0) == 0x80;
+         ++back)
+        --cut;
+    std::string shown = reply.substr(0, cut);
     for (char& c : shown) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7f) {

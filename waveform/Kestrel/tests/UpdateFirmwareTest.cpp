@@ -330,6 +330,10 @@ TEST_F(UpdateFirmwareTest, RunTimeErrorsEndInTheFlashWriteErrorBox) {
         {[&] { options_.identification = std::string(70, 'x') + "\x1b[2J"; },
          "Subscript out of range (the reply to *IDN? was \"" + std::string(60, 'x') + "\"...)",
          "*IDN?"},
+        // A cut never splits a character of several bytes: no half of "é" in the box.
+        {[&] { options_.identification = std::string(59, 'x') + "\xc3\xa9" + "y"; },
+         "Subscript out of range (the reply to *IDN? was \"" + std::string(59, 'x') + "\"...)",
+         "*IDN?"},
         {[&] { Identify("KR470A", "-2.10"); }, "Type mismatch", "*IDN?"},
         {[&] {
              options_.silentOn = {{"*OPC?", 2}};

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <system_error>
 
 #include "Fakes.h"
 #include "ProbePool.h"
@@ -107,7 +108,8 @@ class AnsweringFactory : public IOFactory {
 };
 
 // An instrument behind an address, as a recording factory plays it.
-enum class Behaviour { kAnswers, kSilent, kGone };
+// kNoThread: opening fails as a connection whose watcher thread cannot be made.
+enum class Behaviour { kAnswers, kSilent, kGone, kNoThread };
 
 // Opens anything; each opening is recorded, with the reply time-out its
 // probe set. An address answers "*IDN?" with `reply`, times out, or fails as
@@ -127,6 +129,9 @@ class RecordingFactory : public IOFactory {
         const Behaviour behaviour = found == behaviours_.end() ? Behaviour::kSilent : found->second;
         if (behaviour == Behaviour::kGone)
             throw RuntimeError(440, "the GPIB controller does not answer");
+        if (behaviour == Behaviour::kNoThread)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "thread");
         auto io = std::make_unique<Probed>(*this, behaviour);
         return io;
     }
@@ -633,6 +638,32 @@ TEST_F(FrmConnectTest, TheFinderGrowsWithItsListAsFarAsTheScreenAllows) {
     finder.hide();
 }
 
+// A character outside the basic plane is two UTF-16 units: a cut never
+// leaves half of one, in the Reply column or in a line of its tooltip.
+TEST(ShownReply, ACutNeverSplitsACharacterInTwo) {
+    auto wholeEverywhere = [](const QString& text) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text.at(i).isHighSurrogate() &&
+                (i + 1 == text.size() || !text.at(i + 1).isLowSurrogate()))
+                return false;
+            if (text.at(i).isLowSurrogate() && (i == 0 || !text.at(i - 1).isHighSurrogate()))
+                return false;
+        }
+        return true;
+    };
+    const QString clef = QString::fromUtf8("\U0001D11E");  // two units
+    QString reply;
+    for (int i = 0; i < 3000; ++i)
+        reply += (i % 3 == 0 ? QString("x") : clef);
+    // Units 0..498 are kept; with a pair across 497/498, its first half would be.
+    const QString atTheCut = QString(VlmDiscovery::kShownReplyCharacters - 2, 'x') + clef + "tail";
+    for (const QString& text : {reply, reply.mid(1), atTheCut}) {
+        EXPECT_TRUE(wholeEverywhere(VlmDiscovery::ShownReply(text)));
+        for (const QString& line : VlmDiscovery::ReplyTooltip(text).split('\n'))
+            EXPECT_TRUE(wholeEverywhere(line));
+    }
+}
+
 TEST(ProbeJobs, OneJobForEachGpibBoardAndOneForEveryOtherAddress) {
     const std::vector<std::string> addresses = {"GPIB0::1::INSTR", "TCPIP0::h::5025::SOCKET",
                                                 "GPIB1::4::INSTR", "gpib0::2::INSTR",
@@ -662,6 +693,23 @@ TEST(ProbeInTurn, AControllerThatIsGoneEndsTheRoundsAtItsFirstAddress) {
         [&](size_t, const ProbeResult&) { ++answered; });
     EXPECT_EQ(silent.Opened().size(), 3u);
     EXPECT_EQ(answered, 2);  // the third was opened when the search went: not asked
+}
+
+// A probe runs on a thread of the host's process: whatever fails there is that
+// address's answer, never an exception that ends the host.
+TEST(ProbeInTurn, AnOpeningThatFailsOutsideTheToolkitsErrorsIsThatAddresssAnswer) {
+    RecordingFactory noThread(
+        {{"GPIB0::1::INSTR", Behaviour::kNoThread}, {"TCPIP0::h::INSTR", Behaviour::kNoThread}});
+    ProbeResult alone;
+    EXPECT_NO_THROW(alone = ProbeInstrument(noThread, "TCPIP0::h::INSTR", 1500, nullptr));
+    EXPECT_NE(alone.error.find("thread"), std::string::npos) << alone.error;
+    std::vector<std::pair<size_t, ProbeResult>> reported;
+    EXPECT_NO_THROW(ProbeInTurn(
+        noThread, Board(1, 3), 1500, nullptr, {},
+        [&](size_t index, const ProbeResult& result) { reported.emplace_back(index, result); }));
+    ASSERT_EQ(reported.size(), 3u);
+    EXPECT_NE(reported[0].second.error.find("thread"), std::string::npos);
+    EXPECT_EQ(reported[2].second.error, "not asked: GPIB0::1::INSTR failed");
 }
 
 TEST(KeyedCollection, AKeyIsTakenOnceIgnoringCase) {

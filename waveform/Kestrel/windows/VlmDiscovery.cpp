@@ -10,6 +10,7 @@
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -18,6 +19,15 @@
 
 namespace kestrel {
 namespace {
+
+// How many of the (at most `count`) units of `text` from `from` to take
+// without splitting a character outside the basic plane in two.
+qsizetype WholeUnits(const QString& text, qsizetype from, qsizetype count) {
+    const qsizetype end = std::min(from + count, text.size());
+    if (end > from && end < text.size() && text.at(end - 1).isHighSurrogate())
+        return end - from - 1;
+    return end - from;
+}
 
 std::function<SearchList()>& CandidateSource() {
     static std::function<SearchList()> source;
@@ -346,16 +356,21 @@ void VlmDiscovery::ShowResult(unsigned generation, int row, const ProbeResult& r
 QString VlmDiscovery::ShownReply(const QString& reply) {
     if (reply.size() <= kShownReplyCharacters)
         return reply;
-    return reply.left(kShownReplyCharacters - 1) + QString::fromUtf8("\u2026");
+    return reply.left(WholeUnits(reply, 0, kShownReplyCharacters - 1)) +
+           QString::fromUtf8("\u2026");
 }
 
 QString VlmDiscovery::ReplyTooltip(const QString& reply) {
     if (reply.size() <= kShownReplyCharacters)
         return reply;
     QStringList lines;
-    for (qsizetype at = 0; at < reply.size() && at < kTooltipCharacters;
-         at += kTooltipLineCharacters)
-        lines << reply.mid(at, kTooltipLineCharacters);
+    for (qsizetype at = 0, take = 0; at < reply.size() && at < kTooltipCharacters; at += take) {
+        take = WholeUnits(reply, at,
+                          std::min<qsizetype>(kTooltipLineCharacters, kTooltipCharacters - at));
+        if (take == 0)
+            break;  // the last unit left is half of a character
+        lines << reply.mid(at, take);
+    }
     QString tooltip = lines.join("\n");
     if (reply.size() > kTooltipCharacters)
         tooltip += QString::fromUtf8("\u2026\n(%1 of %2 characters; Ctrl+C copies the whole reply)")
