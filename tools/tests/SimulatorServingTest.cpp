@@ -30,6 +30,14 @@ using osprey::testing::Simulator;
 
 constexpr const char* kIdentification = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
 
+// A sanitized build keeps freed blocks in quarantine, so there the simulator's
+// resident size says nothing about what it holds on to.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSizeTellsWhatIsHeld = false;
+#else
+constexpr bool kResidentSizeTellsWhatIsHeld = true;
+#endif
+
 int Connect(const std::string& port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -217,7 +225,9 @@ TEST(SimulatorServingTest, ALineThatNeverEndsIsDroppedWithoutGrowingTheSimulator
         ASSERT_EQ(write(fd, block.data(), block.size()), static_cast<ssize_t>(block.size()));
     ASSERT_EQ(write(fd, "\n*IDN?\n", 7), 7);
     EXPECT_EQ(ReplyLine(fd), kIdentification);
-    EXPECT_LT(PeakResidentKb(tcp.Pid()) - before, 8 * 1024);
+    if (kResidentSizeTellsWhatIsHeld) {
+        EXPECT_LT(PeakResidentKb(tcp.Pid()) - before, 8 * 1024);
+    }
     close(fd);
 
     Simulator lan({SIMULATOR_PATH, "--vxi11", "0"});
@@ -235,7 +245,9 @@ TEST(SimulatorServingTest, ALineThatNeverEndsIsDroppedWithoutGrowingTheSimulator
     ASSERT_GT(n, 0) << link->Problem();
     EXPECT_EQ(std::string(reply.data(), static_cast<size_t>(n)),
               std::string(kIdentification) + "\n");
-    EXPECT_LT(PeakResidentKb(lan.Pid()) - lanBefore, 8 * 1024);
+    if (kResidentSizeTellsWhatIsHeld) {
+        EXPECT_LT(PeakResidentKb(lan.Pid()) - lanBefore, 8 * 1024);
+    }
 }
 
 }  // namespace
