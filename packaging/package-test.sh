@@ -30,8 +30,8 @@ for file in /usr/bin/Osprey /usr/bin/kr470-sim /usr/bin/kr470-mkupdate /usr/bin/
   /usr/share/doc/kr470-firmware-tools/copyright; do
   grep -qx -- "$file" "$work/list" || fail "the package lacks $file"
 done
-dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no shared-library dependencies"
-dpkg-deb -f "$deb" Description | grep -q kr470-fleet || fail "the description leaves out kr470-fleet"
+[[ $(dpkg-deb -f "$deb" Depends) == *libqt6widgets6* ]] || fail "no shared-library dependencies"
+[[ $(dpkg-deb -f "$deb" Description) == *kr470-fleet* ]] || fail "the description leaves out kr470-fleet"
 
 # postinst, with udevadm and the trigger command standing in: it triggers
 # again only the USB adapters its rule is for, never every tty.
@@ -115,9 +115,13 @@ g++ -std=c++20 "$work/host.cpp" $flags -o "$work/host" || fail "a host does not 
 LD_LIBRARY_PATH=$root/usr/lib "$work/host" || fail "the host built against the package"
 
 bin=$root/usr/bin
-"$bin/kr470-sim" --help | grep -q -- '--hangup-after-records' || fail "kr470-sim --help"
-LD_LIBRARY_PATH=$root/usr/lib "$bin/kr470-fleet" --help | grep -q -- '--yes-same-revision' ||
-  fail "kr470-fleet --help"
+# Each help text is read whole before it is searched: grep -q stops at its
+# first match, and under pipefail the writer's SIGPIPE would fail the test.
+"$bin/kr470-sim" --help >"$work/sim.help" || fail "kr470-sim --help exits with $?"
+grep -q -- '--hangup-after-records' "$work/sim.help" || fail "kr470-sim --help"
+LD_LIBRARY_PATH=$root/usr/lib "$bin/kr470-fleet" --help >"$work/fleet.help" ||
+  fail "kr470-fleet --help exits with $?"
+grep -q -- '--yes-same-revision' "$work/fleet.help" || fail "kr470-fleet --help"
 "$bin/kr470-mkupdate" gen-image --bytes 20000 --header "KR470A 1.05" -o "$work/image.srec"
 "$bin/kr470-mkupdate" build --srec "$work/image.srec" --revision 1.05 -o "$work/update.ini" >/dev/null
 "$bin/kr470-sim" --link "$work/tty" --transcript "$work/transcript.txt" >"$work/sim.out" &

@@ -20,7 +20,7 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
 [[ ${1:-} == demo ]] && packages=("${demo_packages[@]}")
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  [[ $(dpkg-query -W -f='${Status}' "$p" 2>/dev/null) == *"install ok installed"* ]] || missing+=("$p")
 done
 if ((${#missing[@]})); then
   sudo_cmd=()
@@ -40,8 +40,9 @@ fi
 # The locales those tests switch to, generated only when missing.
 wanted_locales=(de_DE.UTF-8 fr_FR.UTF-8)
 to_generate=()
+have_locales=$(locale -a 2>/dev/null || true)
 for l in "${wanted_locales[@]}"; do
-  locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || to_generate+=("$l")
+  grep -qix "${l/UTF-8/utf8}" <<<"$have_locales" || to_generate+=("$l")
 done
 if [[ ${1:-} != demo ]] && ((${#to_generate[@]})); then
   sudo_cmd=()
