@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include <kio/Session.h>
+
 #include "CodeRecords.h"
-#include "InstrumentSession.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -18,7 +18,7 @@ add_custom_command(
   COMMENT "rpcgen vxi11_core.x")
 # Generated code: its own warnings are not ours to fix.
 set_source_files_properties(${vxi11_out}/vxi11_core_xdr.c PROPERTIES COMPILE_OPTIONS -w)
-target_sources(instrument_io PRIVATE ${vxi11_out}/vxi11_core.h ${vxi11_out}/vxi11_core_xdr.c
+target_sources(instrument_io_objects PRIVATE ${vxi11_out}/vxi11_core.h ${vxi11_out}/vxi11_core_xdr.c
   src/RpcClient.cpp src/Vxi11Bus.cpp src/Vxi11Transport.cpp)
-target_include_directories(instrument_io PRIVATE ${vxi11_out})
-target_link_libraries(instrument_io PRIVATE PkgConfig::TIRPC)
+target_include_directories(instrument_io_objects PRIVATE ${vxi11_out})
+target_link_libraries(instrument_io_objects PUBLIC PkgConfig::TIRPC)

@@ -5,7 +5,7 @@
 
 #include "OpenDiagnostics.h"
 #include "PortsFile.h"
-#include "SerialLink.h"
+#include "SerialPort.h"
 
 namespace osprey {
 namespace {

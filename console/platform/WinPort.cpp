@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "SerialLink.h"
+#include "SerialPort.h"
 #include "WinDcb.h"
 #include "WinDiagnostics.h"
 

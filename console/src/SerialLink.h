@@ -36,9 +36,6 @@ enum LineSetting : int {
     kSetHandshake = 5
 };
 
-// The platform's port; defined by the platform layer.
-std::unique_ptr<SerialPort> CreatePlatformPort();
-
 class SerialLink {
   public:
     SerialLink();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -97,6 +98,9 @@ class SerialPort {
     // The system's text for the last failure.
     virtual std::string LastErrorText() = 0;
 };
+
+// The platform's port; defined by the platform layer (one file a platform).
+std::unique_ptr<SerialPort> CreatePlatformPort();
 
 // Builds line settings from a mode text such as "9600,N,8,1" (baud, parity
 // letter, data bits, stop bits). False when the text is not such a text.

@@ -1,6 +1,6 @@
 #include "GuardedIO.h"
 
-#include "Config.h"
+#include "TextRules.h"
 
 namespace fleet {
 namespace {
@@ -20,8 +20,8 @@ std::string SerialOf(const std::string& identification) {
         return "";
     }
     size_t third = identification.find(',', second + 1);
-    return kio::Trim(
-        identification.substr(second + 1, third == std::string::npos ? third : third - second - 1));
+    return std::string(fileio::Trim(identification.substr(
+        second + 1, third == std::string::npos ? third : third - second - 1)));
 }
 
 GuardedIO::GuardedIO(std::unique_ptr<kestrel::InstrumentIO> inner, GuardSettings settings,

@@ -1,12 +1,12 @@
-// What an address reaches: the serial device or the socket behind it after
-// the configuration's aliases, so that two spellings of one port compare
-// equal before anything is opened.
+// Which rows would share a port: each row keyed by the line its address
+// reaches (the instrument-I/O library says which, for every bus it has).
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "LineKey.h"
+#include <kio/LineKey.h>
+
 #include "Plan.h"
 
 namespace fleet {

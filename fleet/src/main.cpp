@@ -10,10 +10,11 @@
 #include <filesystem>
 #include <iostream>
 
+#include <kio/HeldPorts.h>
+
 #include "AtomicWrite.h"
 #include "FleetOptions.h"
 #include "FleetRun.h"
-#include "HeldPorts.h"
 #include "PortKey.h"
 #include "Printable.h"
 #include "Report.h"
@@ -29,7 +30,7 @@ std::atomic<int> signalsSeen{0};
 // ends the tool at once.
 void OnSignal(int number) {
     if (signalsSeen.fetch_add(1) > 0) {
-        serialio::ReleaseHeldPortsNow();  // settings, exclusive mode and lock files put back
+        kio::ReleaseHeldPortsNow();  // settings, exclusive mode and lock files put back
         signal(number, SIG_DFL);
         raise(number);
         return;

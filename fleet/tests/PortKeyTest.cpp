@@ -6,7 +6,8 @@
 
 #include <filesystem>
 
-#include "NameLookup.h"
+#include <kio/Resolver.h>
+
 #include "PortKey.h"
 #include "TempFile.h"
 

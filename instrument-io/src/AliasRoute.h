@@ -6,8 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include <kio/Session.h>
+
 #include "Config.h"
-#include "InstrumentSession.h"
 
 namespace kio {
 

@@ -2,13 +2,15 @@
 
 #include <array>
 
+#include "Address.h"
+
 namespace kio {
 namespace {
 
 constexpr std::array kBuses = {
-    Bus{"ASRL", "ASRL", OpenAsrlAddress},
-    Bus{"TCPIP", "TCPIP", OpenTcpipAddress},
-    Bus{"GPIB", "GPIB", OpenGpibAddress},
+    Bus{"ASRL", "ASRL", OpenAsrlAddress, KeyOfAsrlAddress},
+    Bus{"TCPIP", "TCPIP", OpenTcpipAddress, KeyOfTcpipAddress},
+    Bus{"GPIB", "GPIB", OpenGpibAddress, KeyOfGpibAddress},
 };
 
 }  // namespace
@@ -19,6 +21,12 @@ const Bus* FindBus(std::string_view firstPart) {
             return &bus;
     }
     return nullptr;
+}
+
+BusAddress SplitForBus(const std::string& routed) {
+    BusAddress address{SplitAddress(Canonical(routed)), SplitAddress(routed), nullptr};
+    address.bus = FindBus(address.parts[0]);
+    return address;
 }
 
 }  // namespace kio

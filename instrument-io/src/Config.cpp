@@ -2,10 +2,11 @@
 
 #include <utility>
 
+#include <kio/Session.h>
+
 #include "Address.h"
 #include "ConfigPath.h"
 #include "IniFile.h"
-#include "InstrumentSession.h"
 #include "RegularFile.h"
 #include "TextRules.h"
 

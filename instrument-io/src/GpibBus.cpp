@@ -11,7 +11,6 @@
 #include "BusTable.h"
 #include "GpibController.h"
 #include "GpibScan.h"
-#include "LineKey.h"
 
 namespace kio {
 namespace {
@@ -26,20 +25,44 @@ std::optional<GpibTarget> TargetOf(const std::vector<std::string>& parts) {
     return target;
 }
 
+// What a GPIB address names: its board's controller (empty when the board
+// has none) and the instrument (none when the address's form is not right).
+struct GpibAddress {
+    std::string controller;
+    std::optional<GpibTarget> target;
+};
+
+GpibAddress ReadGpibAddress(const BusRequest& request) {
+    const std::string number = request.parts[0].substr(4);
+    const std::string board = "GPIB" + (number.empty() ? "0" : number);
+    GpibAddress address{Trim(Lookup(request.config, board, "CONTROLLER")), std::nullopt};
+    if (AllDigits(board.substr(4)))
+        address.target = TargetOf(request.parts);
+    return address;
+}
+
+// The controller's own address, split for its bus: a serial port or a socket,
+// never another GPIB board (its bus is then nullptr).
+BusAddress ControllerAddress(const std::string& controller) {
+    BusAddress address = SplitForBus(controller);
+    if (address.bus != nullptr && address.bus->kind == "GPIB")
+        address.bus = nullptr;
+    return address;
+}
+
 // The controller's own connection, through the bus its address names.
 std::unique_ptr<Transport> OpenControllerLink(const BusRequest& request,
                                               const std::string& controller, std::string& why) {
-    std::vector<std::string> parts = SplitAddress(Canonical(controller));
-    std::vector<std::string> written = SplitAddress(controller);
-    const Bus* bus = FindBus(parts[0]);
-    if (bus == nullptr || bus->kind == "GPIB") {
+    const BusAddress address = ControllerAddress(controller);
+    if (address.bus == nullptr) {
         why = "its controller " + controller +
               " is neither a serial port (ASRL) nor a socket (TCPIP::host::port::SOCKET)";
         return nullptr;
     }
     BusFailure failure = BusFailure::kBadAddress;
-    std::unique_ptr<Transport> link = bus->open(
-        {request.config, controller, parts, written, request.connectTimeoutMs}, failure, why);
+    std::unique_ptr<Transport> link = address.bus->open(
+        {request.config, controller, address.parts, address.written, request.connectTimeoutMs},
+        failure, why);
     if (!link && failure == BusFailure::kBadAddress)
         why = "its controller address " + controller + " is not valid";
     else if (!link)
@@ -94,23 +117,40 @@ std::shared_ptr<GpibController> SharedController(const BusRequest& request,
 
 std::unique_ptr<Transport> OpenGpibAddress(const BusRequest& request, BusFailure& failure,
                                            std::string& why) {
-    std::string number = request.parts[0].substr(4);
-    const std::string board = "GPIB" + (number.empty() ? "0" : number);
-    const std::string controller = Trim(Lookup(request.config, board, "CONTROLLER"));
-    if (controller.empty()) {
+    const GpibAddress gpib = ReadGpibAddress(request);
+    if (gpib.controller.empty()) {
         failure = BusFailure::kNoRoute;
         return nullptr;
     }
-    std::optional<GpibTarget> target = TargetOf(request.parts);
-    if (!AllDigits(board.substr(4)) || !target) {
+    if (!gpib.target) {
         failure = BusFailure::kBadAddress;
         return nullptr;
     }
     failure = BusFailure::kNotFound;
-    std::shared_ptr<GpibController> shared = SharedController(request, controller, why);
+    std::shared_ptr<GpibController> shared = SharedController(request, gpib.controller, why);
     if (!shared)
         return nullptr;
-    return MakeGpibTransport(std::move(shared), *target);
+    return MakeGpibTransport(std::move(shared), *gpib.target);
+}
+
+// An instrument behind a board's "++" controller: its own port is the
+// controller's line and its GPIB address; it shares its host with everything
+// on that line.
+std::optional<LineKey> KeyOfGpibAddress(const BusRequest& request) {
+    const GpibAddress gpib = ReadGpibAddress(request);
+    if (gpib.controller.empty() || !gpib.target)
+        return std::nullopt;
+    const BusAddress address = ControllerAddress(gpib.controller);
+    if (address.bus == nullptr)
+        return std::nullopt;
+    std::optional<LineKey> line = address.bus->key({request.config, gpib.controller, address.parts,
+                                                    address.written, request.connectTimeoutMs});
+    if (!line)
+        return std::nullopt;
+    std::string instrument = " gpib " + std::to_string(gpib.target->primary);
+    if (gpib.target->secondary >= 0)
+        instrument += "," + std::to_string(gpib.target->secondary);
+    return LineKey{line->port + instrument, line->host, line->port};
 }
 
 }  // namespace kio

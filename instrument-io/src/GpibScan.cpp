@@ -4,8 +4,9 @@
 #include <charconv>
 #include <cstdio>
 
+#include <kio/Session.h>
+
 #include "Address.h"
-#include "InstrumentSession.h"
 
 namespace kio {
 namespace {

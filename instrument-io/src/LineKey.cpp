@@ -1,33 +1,20 @@
-#include "LineKey.h"
-
+// The line an address ends at: aliases followed here, the rest said by the
+// address's bus (each bus's file holds its own key beside its opener).
 #include <arpa/inet.h>
 #include <netdb.h>
 
 #include <array>
-#include <filesystem>
+#include <optional>
+
+#include <kio/LineKey.h>
 
 #include "Address.h"
+#include "AliasRoute.h"
+#include "BusTable.h"
 #include "NameLookup.h"
 
 namespace kio {
 namespace {
-
-// A device by its real path: a link and its target are one port.
-std::string RealDevice(const std::string& device) {
-    std::error_code error;
-    std::filesystem::path real = std::filesystem::weakly_canonical(device, error);
-    return error ? device : real.string();
-}
-
-// The device a serial address names; empty for a port number no device has.
-std::string SerialDevice(const Config& config, const std::string& routed) {
-    std::string port = SplitAddress(routed)[0].substr(4);
-    if (!AllDigits(port)) {
-        return port;  // a device path as written
-    }
-    std::string device = Lookup(config, "ASRL" + port, "DEVICE");
-    return device.empty() ? NumberedSerialDevice(port) : device;
-}
 
 constexpr uint32_t kNameLookupMs = 5000;
 
@@ -54,8 +41,22 @@ std::string ResolvedHost(const std::string& name) {
     return chosen.empty() ? Upper(name) : chosen;
 }
 
-// A numeric host in its one written form; a name as the address it reaches.
-std::string HostText(const std::string& host) {
+// An address no bus here takes in the form given, or whose route cannot be
+// followed, keys as its routed address: opening it will say why it fails.
+LineKey KeyOfAddress(const Config& config, const std::string& address) {
+    Result result;
+    std::optional<std::string> routed = FollowAliases(config, address, result);
+    if (routed && !Trim(*routed).empty()) {
+        if (std::optional<LineKey> key = KeyOfLine(config, Trim(*routed)))
+            return *key;
+    }
+    const std::string canonical = Canonical(routed ? *routed : address);
+    return LineKey{canonical, canonical, canonical};
+}
+
+}  // namespace
+
+std::string HostKeyText(const std::string& host) {
     std::array<unsigned char, 16> address{};
     std::array<char, INET6_ADDRSTRLEN> text{};
     for (int family : {AF_INET, AF_INET6}) {
@@ -67,66 +68,22 @@ std::string HostText(const std::string& host) {
     return ResolvedHost(host);
 }
 
-std::optional<LineKey> KeyOfRouted(const Config& config, const std::string& routed, int hops);
-
-// A number part in one written form ("010" is 10); empty when it is none.
-std::string NumberText(const std::string& part) {
-    if (part.empty() || part.size() > 3 || !AllDigits(part))
-        return {};
-    return std::to_string(std::stoi(part));
-}
-
-// An instrument behind a board's "++" controller: its own port is the board's
-// line and its GPIB address; it shares its host with everything on that line.
-std::optional<LineKey> KeyOfGpib(const Config& config, const std::vector<std::string>& parts,
-                                 int hops) {
-    const std::string number = parts[0].substr(4);
-    const std::string controller =
-        Trim(Lookup(config, "GPIB" + (number.empty() ? "0" : number), "CONTROLLER"));
-    const std::string primary = parts.size() > 1 ? NumberText(parts[1]) : std::string();
-    if (controller.empty() || primary.empty() || hops > 0)
-        return std::nullopt;
-    std::optional<LineKey> line = KeyOfRouted(config, controller, hops + 1);
-    if (!line)
-        return std::nullopt;
-    std::string secondary = parts.size() > 2 ? NumberText(parts[2]) : std::string();
-    std::string instrument = " gpib " + primary + (secondary.empty() ? "" : "," + secondary);
-    return LineKey{line->port + instrument, line->host, line->port};
-}
-
-std::optional<LineKey> KeyOfRouted(const Config& config, const std::string& routed, int hops) {
-    std::vector<std::string> parts = SplitAddress(Canonical(routed));
-    std::vector<std::string> written = SplitAddress(routed);
-    if (parts[0].starts_with("ASRL") && parts[0].size() > 4) {
-        const std::string named = SerialDevice(config, routed);
-        if (named.empty())
-            return std::nullopt;
-        std::string device = RealDevice(named);
-        return LineKey{"serial " + device, "serial " + device, "serial " + device};
-    }
-    if (parts[0].starts_with("TCPIP") && parts.size() == 4 && parts[3] == "SOCKET" &&
-        AllDigits(parts[2]) && !parts[2].empty() && parts[2].size() < 6) {
-        std::string host = HostText(written[1]);
-        const std::string port = "tcp " + host + ":" + std::to_string(std::stoi(parts[2]));
-        return LineKey{port, "host " + host, port};
-    }
-    if (parts[0].starts_with("GPIB"))
-        return KeyOfGpib(config, parts, hops);
-    if (parts[0].starts_with("TCPIP") &&
-        (parts.size() == 2 || parts.size() == 3 || (parts.size() == 4 && parts[3] == "INSTR"))) {
-        // A LAN instrument: one host may serve several devices (a gateway's gpib0,5).
-        std::string host = HostText(written[1]);
-        bool named = parts.size() > 2 && parts[2] != "INSTR";
-        const std::string port = "vxi11 " + host + " " + (named ? parts[2] : "INST0");
-        return LineKey{port, "host " + host, port};
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
 std::optional<LineKey> KeyOfLine(const Config& config, const std::string& routed) {
-    return KeyOfRouted(config, routed, 0);
+    const BusAddress address = SplitForBus(routed);
+    if (address.bus == nullptr)
+        return std::nullopt;
+    return address.bus->key({config, routed, address.parts, address.written, kNameLookupMs});
+}
+
+std::vector<LineKey> LineKeysOf(const std::vector<std::string>& addresses) {
+    Config config;
+    std::string problem;
+    ReadConfig(config, problem);  // a configuration that cannot be read routes nothing
+    std::vector<LineKey> keys;
+    keys.reserve(addresses.size());
+    for (const std::string& address : addresses)
+        keys.push_back(KeyOfAddress(config, address));
+    return keys;
 }
 
 }  // namespace kio

@@ -7,9 +7,10 @@
 #include <netdb.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
+
+#include <kio/Resolver.h>
 
 namespace kio {
 
@@ -24,10 +25,5 @@ constexpr int kMostNameLookups = 8;
 // Stream-socket addresses of host:port, or null with `why` set.
 AddressList LookUpWithin(const std::string& host, const std::string& port, uint32_t timeoutMs,
                          std::string& why);
-
-// The resolver that names go to, with getaddrinfo's signature. Tests put
-// their own in place; empty restores getaddrinfo.
-using Resolver = std::function<int(const char*, const char*, const addrinfo*, addrinfo**)>;
-void SetResolver(Resolver resolver);
 
 }  // namespace kio

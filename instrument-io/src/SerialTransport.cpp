@@ -1,10 +1,14 @@
 // The serial transport: a device of the shared serial library, so a port
 // behaves here exactly as it does under the console updater.
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 
+#include <kio/HeldPorts.h>
+
+#include "HeldPorts.h"
 #include "SerialDevice.h"
 #include "Transport.h"
 
@@ -90,6 +94,10 @@ std::unique_ptr<Transport> OpenSerial(const std::string& device, const std::stri
         return nullptr;
     }
     return transport;
+}
+
+void ReleaseHeldPortsNow() {
+    serialio::ReleaseHeldPortsNow();
 }
 
 }  // namespace kio

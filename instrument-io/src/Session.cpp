@@ -3,12 +3,13 @@
 #include <optional>
 #include <vector>
 
+#include <kio/Session.h>
+
 #include "Address.h"
 #include "AliasRoute.h"
 #include "BusTable.h"
 #include "Config.h"
 #include "GpibScan.h"
-#include "InstrumentSession.h"
 #include "Transport.h"
 #include "Vxi11.h"
 
@@ -68,14 +69,13 @@ std::unique_ptr<Session> Session::Open(std::string_view address, Result& result,
     std::optional<std::string> routed = FollowAliases(config, address, result);
     if (!routed)
         return nullptr;
-    std::vector<std::string> parts = SplitAddress(Canonical(*routed));
-    std::vector<std::string> written = SplitAddress(*routed);
-    const Bus* bus = FindBus(parts[0]);
+    const BusAddress bus = SplitForBus(*routed);
     BusFailure failure = BusFailure::kBadAddress;
     std::string why;
     std::unique_ptr<Transport> transport;
-    if (bus != nullptr) {
-        transport = bus->open({config, *routed, parts, written, connectTimeoutMs}, failure, why);
+    if (bus.bus != nullptr) {
+        transport = bus.bus->open({config, *routed, bus.parts, bus.written, connectTimeoutMs},
+                                  failure, why);
     }
     if (!transport) {
         result = FailedOpen(address, *routed, failure, why);
@@ -83,7 +83,7 @@ std::unique_ptr<Session> Session::Open(std::string_view address, Result& result,
     }
     result = {};
     return std::unique_ptr<Session>(
-        new Session(Trim(address), std::string(bus->kind), std::move(transport)));
+        new Session(Trim(address), std::string(bus.bus->kind), std::move(transport)));
 }
 
 Result Session::Write(std::string_view line) {

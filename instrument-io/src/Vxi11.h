@@ -46,6 +46,7 @@ std::string PortFromPortmapper(const std::string& host, uint32_t program, uint32
 
 std::unique_ptr<Transport> OpenVxi11Address(const BusRequest& request, BusFailure& failure,
                                             std::string& why);
+std::optional<LineKey> KeyOfVxi11Address(const BusRequest& request);
 
 // A link to `device` on the core channel at host:port, made within
 // `timeoutMs`.

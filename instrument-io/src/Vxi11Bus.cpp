@@ -134,4 +134,16 @@ std::unique_ptr<Transport> OpenVxi11Address(const BusRequest& request, BusFailur
     return OpenVxi11(target.host, port, target.device, request.connectTimeoutMs - spent, why);
 }
 
+// One host may serve several LAN devices (a gateway's gpib0,5): each is a
+// port of its own on that host.
+std::optional<LineKey> KeyOfVxi11Address(const BusRequest& request) {
+    Vxi11Target target;
+    std::string why;
+    if (!ParseVxi11Address(request.written, target, why))
+        return std::nullopt;
+    const std::string host = HostKeyText(target.host);
+    const std::string port = "vxi11 " + host + " " + Upper(target.device);
+    return LineKey{port, "host " + host, port};
+}
+
 }  // namespace kio

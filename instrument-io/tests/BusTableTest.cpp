@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <optional>
 
+#include <kio/LineKey.h>
+#include <kio/Session.h>
+
 #include "Address.h"
-#include "InstrumentSession.h"
 #include "TempFile.h"
 
 namespace kio {
@@ -115,6 +117,32 @@ TEST_F(OpenThroughTheTable, EachKindOfFailureKeepsItsStatusAndText) {
         result.message.rfind("Cannot open ASRL9::INSTR: " + dir_.Path().string() + "/none: ", 0),
         0u)
         << result.message;
+}
+
+// Each bus keys an address by the same reading of its form as its opener: an
+// address the opener refuses keys as itself, never as a line it would not
+// open, and a board whose controller is another board's address ends nowhere.
+TEST_F(OpenThroughTheTable, AnAddressItsBusRefusesKeysAsItself) {
+    Configure(
+        "[gpib1]\ncontroller = GPIB2::5\n[gpib2]\ncontroller = GPIB1::5\n"
+        "[gpib3]\ncontroller = TCPIP0::127.0.0.1::1234::SOCKET\n");
+    const std::vector<std::string> addresses = {"ASRLx::INSTR",
+                                                "TCPIP0::127.0.0.1::5025",
+                                                "TCPIP0::127.0.0.1::SOCKET",
+                                                "GPIB1::5",
+                                                "GPIB3::31",
+                                                "GPIB3::5::1",
+                                                "GPIB3::05"};
+    std::vector<std::string> ports;
+    for (const LineKey& key : LineKeysOf(addresses))
+        ports.push_back(key.port);
+    EXPECT_EQ(ports,
+              (std::vector<std::string>{
+                  "ASRLX", "TCPIP0::127.0.0.1::5025", "TCPIP0::127.0.0.1::SOCKET", "GPIB1::5",
+                  "GPIB3::31", "tcp 127.0.0.1:1234 gpib 5,1", "tcp 127.0.0.1:1234 gpib 5"}));
+    for (const char* address :
+         {"ASRLx::INSTR", "TCPIP0::127.0.0.1::5025", "TCPIP0::127.0.0.1::SOCKET", "GPIB3::31"})
+        EXPECT_EQ(Open(address).status, Status::kBadAddress) << address;
 }
 
 }  // namespace

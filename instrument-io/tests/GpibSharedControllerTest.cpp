@@ -7,7 +7,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "InstrumentSession.h"
+#include <kio/Session.h>
+
 #include "Process.h"
 
 namespace kio {

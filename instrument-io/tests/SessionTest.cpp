@@ -15,7 +15,8 @@
 #include <string_view>
 #include <thread>
 
-#include "InstrumentSession.h"
+#include <kio/Session.h>
+
 #include "PseudoTerminal.h"
 #include "TempFile.h"
 

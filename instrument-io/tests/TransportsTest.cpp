@@ -15,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "InstrumentSession.h"
+#include <kio/Session.h>
+
 #include "NameLookup.h"
 #include "PseudoTerminal.h"
 #include "Transport.h"

@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "InstrumentSession.h"
+#include <kio/Session.h>
+
 #include "Process.h"
 #include "Vxi11.h"
 

@@ -17,10 +17,11 @@
 #include <optional>
 #include <thread>
 
+#include <kio/Session.h>
+
 #include "Address.h"
 #include "ClosedPort.h"
 #include "Config.h"
-#include "InstrumentSession.h"
 #include "Process.h"
 #include "Vxi11.h"
 

@@ -4,7 +4,8 @@
 #include <exception>
 #include <fstream>
 
-#include "InstrumentSession.h"
+#include <kio/Session.h>
+
 #include "RuntimeError.h"
 #include "Text.h"
 #include "modGlobals.h"

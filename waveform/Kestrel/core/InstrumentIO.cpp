@@ -1,6 +1,7 @@
+#include <kio/Session.h>
+
 #include "InstrumentIO.h"
 
-#include "InstrumentSession.h"
 #include "RuntimeError.h"
 
 namespace kestrel {

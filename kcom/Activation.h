@@ -11,11 +11,11 @@
 namespace kcom {
 
 // The class identifier registered for a programmatic identifier.
-HRESULT CLSIDFromProgID(const std::string& progId, CLSID* clsid);
+KCOM_API HRESULT CLSIDFromProgID(const std::string& progId, CLSID* clsid);
 // Loads the class's library (once; it stays loaded) and creates an object.
-HRESULT CreateInstance(REFCLSID clsid, REFIID iid, void** object);
+KCOM_API HRESULT CreateInstance(REFCLSID clsid, REFIID iid, void** object);
 // By programmatic identifier, or by class identifier in its "{...}" form.
-HRESULT CreateInstance(const std::string& name, REFIID iid, void** object);
+KCOM_API HRESULT CreateInstance(const std::string& name, REFIID iid, void** object);
 
 struct RegisteredClass {
     std::string clsid;
@@ -23,11 +23,11 @@ struct RegisteredClass {
     std::string library;
     std::string threadingModel;
 };
-std::vector<RegisteredClass> RegisteredClasses();
+KCOM_API std::vector<RegisteredClass> RegisteredClasses();
 
 // Loads a server library and calls its DllRegisterServer or DllUnregisterServer.
-HRESULT RegisterLibrary(const std::string& path, std::string& error);
-HRESULT UnregisterLibrary(const std::string& path, std::string& error);
+KCOM_API HRESULT RegisterLibrary(const std::string& path, std::string& error);
+KCOM_API HRESULT UnregisterLibrary(const std::string& path, std::string& error);
 
 // Holds one reference to an interface and releases it when it goes.
 template <typename Interface>

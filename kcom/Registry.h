@@ -21,23 +21,23 @@ using RegistryKeys = std::map<std::string, RegistryValues>;  // key path -> valu
 // A registry of a few servers is a few kilobytes; anything larger is not one.
 inline constexpr uint64_t kLargestRegistry = 1024 * 1024;
 
-std::string RegistryPath();
+KCOM_API std::string RegistryPath();
 // The registry as it is now (empty when there is no file yet, and when it
 // cannot be read).
-RegistryKeys ReadRegistry();
+KCOM_API RegistryKeys ReadRegistry();
 // The registry as it is now; false, with `error`, when it is there but cannot
 // be read or parsed (a missing one is empty).
-bool TryReadRegistry(RegistryKeys& keys, std::string& error);
+KCOM_API bool TryReadRegistry(RegistryKeys& keys, std::string& error);
 // Reads, changes and writes the registry under an exclusive lock; the new
 // file replaces the old one whole, comments kept, written through a symbolic
 // link to the file it names. A registry that cannot be read or parsed is
 // left as it is. False (with `error`) when nothing was changed.
-bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::string& error);
+KCOM_API bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::string& error);
 // Why the last registration or unregistration on this thread failed; empty
 // after one that succeeded.
-std::string LastRegistryError();
+KCOM_API std::string LastRegistryError();
 // A key's default value, the key path matched ignoring case; "" when absent.
-std::string DefaultValue(const RegistryKeys& keys, const std::string& path);
+KCOM_API std::string DefaultValue(const RegistryKeys& keys, const std::string& path);
 
 // What an in-process server records about its one class.
 struct ServerRegistration {
@@ -55,8 +55,8 @@ struct ServerRegistration {
 };
 
 // The keys a registration writes; unregistering removes exactly these.
-RegistryKeys RegistrationKeys(const ServerRegistration& server);
-HRESULT RegisterServer(const ServerRegistration& server);
-HRESULT UnregisterServer(const ServerRegistration& server);
+KCOM_API RegistryKeys RegistrationKeys(const ServerRegistration& server);
+KCOM_API HRESULT RegisterServer(const ServerRegistration& server);
+KCOM_API HRESULT UnregisterServer(const ServerRegistration& server);
 
 }  // namespace kcom

@@ -1,3 +1,5 @@
+// The TCP transport: a connect bounded with its name lookup (OpenTcp,
+// ConnectTcp) and bytes over the connected socket, every wait in poll().
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "KcomExport.h"
+
 extern "C" {
 
 typedef int32_t HRESULT;
@@ -213,21 +215,21 @@ typedef HRESULT (*DllGetClassObjectFunction)(REFCLSID clsid, REFIID riid, void**
 typedef HRESULT (*DllCanUnloadNowFunction)();
 typedef HRESULT (*DllRegisterServerFunction)();
 
-BSTR SysAllocString(const OLECHAR* text);
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
-void SysFreeString(BSTR text);
-UINT SysStringLen(BSTR text);
-UINT SysStringByteLen(BSTR text);
+KCOM_API BSTR SysAllocString(const OLECHAR* text);
+KCOM_API BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
+KCOM_API void SysFreeString(BSTR text);
+KCOM_API UINT SysStringLen(BSTR text);
+KCOM_API UINT SysStringByteLen(BSTR text);
 
-void VariantInit(VARIANT* value);
-HRESULT VariantClear(VARIANT* value);
+KCOM_API void VariantInit(VARIANT* value);
+KCOM_API HRESULT VariantClear(VARIANT* value);
 // Copies a Variant of a type this layer offers (the scalars, strings,
 // objects, and references to them); any other type (arrays, records,
 // decimals) is refused with DISP_E_TYPEMISMATCH, the destination unchanged.
-HRESULT VariantCopy(VARIANT* destination, const VARIANT* source);
+KCOM_API HRESULT VariantCopy(VARIANT* destination, const VARIANT* source);
 // Copies what a by-reference Variant points to, strings and all. A reference
 // to a Variant that is itself a reference is refused (E_INVALIDARG).
-HRESULT VariantCopyInd(VARIANT* destination, const VARIANT* source);
+KCOM_API HRESULT VariantCopyInd(VARIANT* destination, const VARIANT* source);
 
 }  // extern "C"
 
@@ -239,20 +241,20 @@ static_assert(sizeof(DISPPARAMS) == 24);
 namespace kcom {
 
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", upper case.
-std::string ToString(const GUID& guid);
-std::optional<GUID> ParseGuid(const std::string& text);
+KCOM_API std::string ToString(const GUID& guid);
+KCOM_API std::optional<GUID> ParseGuid(const std::string& text);
 
 // BSTR to and from UTF-8.
-BSTR AllocString(const std::string& utf8);
-std::string ToUtf8(const OLECHAR* text, size_t length);
-std::string ToUtf8(BSTR text);
-std::u16string ToUtf16(const std::string& utf8);
+KCOM_API BSTR AllocString(const std::string& utf8);
+KCOM_API std::string ToUtf8(const OLECHAR* text, size_t length);
+KCOM_API std::string ToUtf8(BSTR text);
+KCOM_API std::u16string ToUtf16(const std::string& utf8);
 
 // A Variant's value as a 32-bit integer, as a typed assignment converts it:
 // Empty is 0, a string is read as a number, a reference is followed.
 // DISP_E_TYPEMISMATCH when it is no number, DISP_E_OVERFLOW when out of range.
-HRESULT ToInt32(const VARIANT& value, int32_t& number);
+KCOM_API HRESULT ToInt32(const VARIANT& value, int32_t& number);
 
 }  // namespace kcom
 
-bool operator==(const GUID& a, const GUID& b);
+KCOM_API bool operator==(const GUID& a, const GUID& b);

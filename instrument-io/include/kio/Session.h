@@ -6,7 +6,7 @@
 //   ASRL<n>[::INSTR]                 serial port n (device and settings from the configuration)
 //   ASRL/dev/ttyUSB0::INSTR          a serial device by path
 //   TCPIP[board]::host::port::SOCKET a raw TCP socket
-//   TCPIP[board]::host[::lan-device][::INSTR]  a VXI-11 instrument (see Vxi11.h)
+//   TCPIP[board]::host[::lan-device][::INSTR]  a VXI-11 instrument
 //   GPIB[board]::primary[::secondary][::INSTR]  through the board's "++" controller, or an alias
 #pragma once
 
@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <kio/Export.h>
 
 namespace kio {
 
@@ -34,7 +36,7 @@ struct Result {
 
 class Transport;
 
-class Session {
+class KIO_API Session {
   public:
     ~Session();
     Session(const Session&) = delete;
@@ -85,11 +87,11 @@ class Session {
 
 // The configuration file in force: KIO_CONFIG, else
 // ${XDG_CONFIG_HOME:-~/.config}/instrument-io/config.ini.
-std::string ConfigPath();
+KIO_API std::string ConfigPath();
 
 // The addresses the configuration names: its aliases, its ASRL<n> sections,
 // its VXI-11 hosts and the instruments its GPIB boards' scan lists name. What
 // keeps a scan list from being read goes into `problems` when given.
-std::vector<std::string> ConfiguredAddresses(std::vector<std::string>* problems = nullptr);
+KIO_API std::vector<std::string> ConfiguredAddresses(std::vector<std::string>* problems = nullptr);
 
 }  // namespace kio
