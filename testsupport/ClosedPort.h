@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace osprey::testing {
+namespace testsupport {
 
 inline std::string ClosedLoopbackPort() {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -23,4 +23,4 @@ inline std::string ClosedLoopbackPort() {
     return std::to_string(ntohs(address.sin_port));
 }
 
-}  // namespace osprey::testing
+}  // namespace testsupport

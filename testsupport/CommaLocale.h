@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace osprey::testing {
+namespace testsupport {
 
 // The comma-decimal locales an update must not care about: on Linux
 // scripts/setup.sh generates them; Windows (and Wine) has them under these names.
@@ -37,4 +37,4 @@ class CommaLocale {
     bool active_ = false;
 };
 
-}  // namespace osprey::testing
+}  // namespace testsupport

@@ -12,7 +12,7 @@
 #include "Process.h"
 #include "TempFile.h"
 
-namespace osprey::testing {
+namespace testsupport {
 
 inline std::vector<std::string> ObjcopyImage(const TempDir& dir, size_t bytes, uint32_t address) {
     std::string binary;
@@ -38,4 +38,4 @@ inline std::vector<std::string> ObjcopyImage(const TempDir& dir, size_t bytes, u
     return lines;
 }
 
-}  // namespace osprey::testing
+}  // namespace testsupport

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace osprey::testing {
+namespace testsupport {
 
 struct ProcessResult {
     int status = -1;
@@ -110,4 +110,4 @@ class Simulator {
     std::string firstLine_;
 };
 
-}  // namespace osprey::testing
+}  // namespace testsupport

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace osprey::testing {
+namespace testsupport {
 
 // `count` points, each from `low` to `high` inclusive.
 inline std::vector<size_t> RandomCuts(size_t count, size_t low, size_t high) {
@@ -35,4 +35,4 @@ inline size_t IndexOfFirst(const std::vector<std::string>& lines, std::string_vi
     return static_cast<size_t>(found - lines.begin());
 }
 
-}  // namespace osprey::testing
+}  // namespace testsupport

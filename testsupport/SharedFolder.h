@@ -11,7 +11,7 @@
 
 #include "TempFile.h"
 
-namespace osprey::testing {
+namespace testsupport {
 
 inline constexpr uid_t kOtherUser = 65534;
 
@@ -41,4 +41,4 @@ class SharedFolder {
     TempDir dir_;
 };
 
-}  // namespace osprey::testing
+}  // namespace testsupport

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-namespace osprey::testing {
+namespace testsupport {
 
 class TempDir {
   public:
@@ -35,4 +35,4 @@ class TempDir {
     std::filesystem::path path_;
 };
 
-}  // namespace osprey::testing
+}  // namespace testsupport

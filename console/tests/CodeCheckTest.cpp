@@ -9,7 +9,7 @@ namespace osprey {
 namespace {
 
 using testing::ConsoleCapture;
-using testing::TempDir;
+using testsupport::TempDir;
 
 const char* kOk = "Record count and CheckSum match!\nCode section OK.\n";
 const char* kHead = "Verifying code section of Update file.\n";

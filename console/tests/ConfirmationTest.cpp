@@ -40,7 +40,7 @@ TEST(ConfirmationTest, ThePromiseIsTheUpdateFilesModelAndRevision) {
     kr470::UpdateFileInput input;
     input.records = kr470::GenerateImage(64, 1, "KR470A 1.05");
     input.revision = "1.05";
-    testing::TempDir dir;
+    testsupport::TempDir dir;
     std::optional<UpdatePromise> promise =
         ReadUpdatePromise(dir.Write("update.ini", kr470::BuildUpdateFile(input)));
     ASSERT_TRUE(promise);

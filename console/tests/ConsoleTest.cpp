@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "ConsoleCapture.h"
+#include "ScopedEnv.h"
 #include "TempFile.h"
 
 namespace osprey {
@@ -67,16 +68,15 @@ TEST(WaitForReset, CountsUpwardWithBackspaces) {
 }
 
 TEST(ResetStep, DefaultsTo1200AndFollowsTheEnvironment) {
-    unsetenv("OSPREY_RESET_STEP_MS");
+    testsupport::ScopedEnv step("OSPREY_RESET_STEP_MS", std::nullopt);
     EXPECT_EQ(ResetStepMilliseconds(), 1200u);
-    setenv("OSPREY_RESET_STEP_MS", "5", 1);
+    step.Set("5");
     EXPECT_EQ(ResetStepMilliseconds(), 5u);
     // Anything but a positive number keeps the instrument's full restart time.
     for (const char* text : {"abc", "0", "-5", "12abc", " ", "99999999999"}) {
-        setenv("OSPREY_RESET_STEP_MS", text, 1);
+        step.Set(text);
         EXPECT_EQ(ResetStepMilliseconds(), 1200u) << text;
     }
-    unsetenv("OSPREY_RESET_STEP_MS");
 }
 
 TEST(PrintDurationEstimate, FollowsTheRateTable) {
@@ -136,7 +136,7 @@ class LogFileTest : public ::testing::Test {
         std::ifstream in(dir_.Path() / kLogFileName, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    testing::TempDir dir_;
+    testsupport::TempDir dir_;
     std::filesystem::path saved_;
 };
 

@@ -15,10 +15,10 @@
 namespace osprey {
 namespace {
 
-using testing::ProcessResult;
-using testing::RunProcess;
-using testing::Simulator;
-using testing::TempDir;
+using testsupport::ProcessResult;
+using testsupport::RunProcess;
+using testsupport::Simulator;
+using testsupport::TempDir;
 
 const std::string kFinal = "\nPress Enter to exit.";
 const std::string kIdentification = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
@@ -219,7 +219,7 @@ class RunningOsprey {
         if (pipe2(in, O_CLOEXEC) != 0)
             return;
         int out = open(outputPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        pid_ = testing::Spawn(argv, environment, folder.string(), in[0], out);
+        pid_ = testsupport::Spawn(argv, environment, folder.string(), in[0], out);
         close(in[0]);
         close(out);
         if (write(in[1], answers.data(), answers.size()) < 0) {

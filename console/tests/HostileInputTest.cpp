@@ -126,7 +126,7 @@ class HostileInputTest : public ::testing::Test {
         EXPECT_EQ(ReadText(dir_.Path() / "victim"), "precious") << label;
     }
 
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
     std::string folder_;
 };
 

@@ -11,7 +11,7 @@ namespace osprey {
 namespace {
 
 using testing::ConsoleCapture;
-using testing::TempDir;
+using testsupport::TempDir;
 
 class IniReaderTest : public ::testing::Test {
   protected:

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "ScopedEnv.h"
 #include "TempFile.h"
 
 namespace osprey {
@@ -90,21 +91,11 @@ TEST(LookUpPort, FindsThePortsSectionAndFallsBackPerKey) {
 // The ports file in force is named by OSPREY_PORTS; the variable is put back.
 class PortsFileInForce : public ::testing::Test {
   protected:
-    void Use(const std::string& path) { setenv("OSPREY_PORTS", path.c_str(), 1); }
-    void TearDown() override {
-        if (saved_) {
-            setenv("OSPREY_PORTS", saved_->c_str(), 1);
-        } else {
-            unsetenv("OSPREY_PORTS");
-        }
-    }
-    testing::TempDir dir_;
+    void Use(const std::string& path) { portsFile_.Set(path); }
+    testsupport::TempDir dir_;
 
   private:
-    std::optional<std::string> saved_ = [] {
-        const char* value = std::getenv("OSPREY_PORTS");
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    }();
+    testsupport::ScopedEnv portsFile_{"OSPREY_PORTS"};
 };
 
 TEST_F(PortsFileInForce, IsReadWhenPresentAndAbsentMeansDefaults) {
@@ -186,9 +177,11 @@ TEST(PortsFile, LooksUpThePortsOwnSectionIgnoringCaseAndComments) {
 
 class PortsFileWarnings : public ::testing::Test {
   protected:
-    void Name(const std::string& path) { setenv("OSPREY_PORTS", path.c_str(), 1); }
-    ~PortsFileWarnings() override { unsetenv("OSPREY_PORTS"); }
-    osprey::testing::TempDir dir_;
+    void Name(const std::string& path) { portsFile_.Set(path); }
+    testsupport::TempDir dir_;
+
+  private:
+    testsupport::ScopedEnv portsFile_{"OSPREY_PORTS"};
 };
 
 TEST_F(PortsFileWarnings, UnknownKeysAndStrayLinesAreSaidOnStderrWithTheirLine) {

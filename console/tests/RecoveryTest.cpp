@@ -73,18 +73,18 @@ TEST(RecoveryTest, TwentyFiveUpdatesCutOffInTheDownloadEachCommitOnTheNextRun) {
     kr470::UpdateFileInput input;
     input.records = kr470::GenerateImage(60 * 32, 9, "KR470A 1.05");
     input.revision = "1.05";
-    testing::TempDir dir;
+    testsupport::TempDir dir;
     const std::string path = dir.Write("update.ini", kr470::BuildUpdateFile(input));
 
     // Where the download starts and is committed in a whole run.
     kr470::Instrument reference({});
     const Session whole = RunSession(reference, path, "y\n", false);
     ASSERT_EQ(whole.status, 0);
-    const size_t start = testing::IndexOfFirst(whole.sent, "dlo:start");
-    const size_t commit = testing::IndexOfFirst(whole.sent, "dlo:comp");
+    const size_t start = testsupport::IndexOfFirst(whole.sent, "dlo:start");
+    const size_t commit = testsupport::IndexOfFirst(whole.sent, "dlo:comp");
     ASSERT_LT(start, commit);
 
-    const std::vector<size_t> cuts = testing::RandomCuts(25, start + 1, commit);
+    const std::vector<size_t> cuts = testsupport::RandomCuts(25, start + 1, commit);
     for (size_t run = 0; run < cuts.size(); ++run) {
         SCOPED_TRACE("cut after line " + std::to_string(cuts[run]));
         const bool strict = run % 2 == 1;
@@ -119,7 +119,7 @@ TEST(RecoveryTest, AnInstrumentStuckInDownloadModeRefusesTheRerunsStartToken) {
     kr470::UpdateFileInput input;
     input.records = kr470::GenerateImage(20 * 32, 9, "KR470A 1.05");
     input.revision = "1.05";
-    testing::TempDir dir;
+    testsupport::TempDir dir;
     const std::string path = dir.Write("update.ini", kr470::BuildUpdateFile(input));
     kr470::InstrumentOptions options;
     options.stuckInDownload = true;

@@ -23,10 +23,10 @@ namespace osprey {
 namespace {
 
 using nlohmann::json;
-using testing::ProcessResult;
-using testing::RunProcess;
-using testing::Simulator;
-using testing::TempDir;
+using testsupport::ProcessResult;
+using testsupport::RunProcess;
+using testsupport::Simulator;
+using testsupport::TempDir;
 
 struct Case {
     const char* name;
@@ -358,9 +358,9 @@ TEST_F(ResultRecordTest, AResultFilePastTheFileSizeLimitIsSaidOnStderrAndTheRunE
 }
 
 TEST_F(ResultRecordTest, AnotherUsersLinkInAStickyFolderIsNeverFollowed) {
-    if (!testing::SharedFolder::CanActAsAnotherUser())
+    if (!testsupport::SharedFolder::CanActAsAnotherUser())
         GTEST_SKIP() << "needs root to make another user's link";
-    testing::SharedFolder shared;
+    testsupport::SharedFolder shared;
     const std::filesystem::path victim = shared.Top() / "victim";
     std::ofstream(victim) << "victim's\n";
     resultPath_ = shared.Link("result.jsonl", victim);
@@ -405,7 +405,7 @@ class SignalledRun {
             return;
         int out = open("/dev/null", O_WRONLY | O_CLOEXEC);
         int err = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        pid_ = testing::Spawn(words, environment, folder, in[0], out, err);
+        pid_ = testsupport::Spawn(words, environment, folder, in[0], out, err);
         close(in[0]);
         close(out);
         close(err);

@@ -21,9 +21,9 @@
 namespace osprey {
 namespace {
 
-using testing::ProcessResult;
-using testing::Simulator;
-using testing::TempDir;
+using testsupport::ProcessResult;
+using testsupport::Simulator;
+using testsupport::TempDir;
 
 std::string ReadText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -88,7 +88,7 @@ class SerialLineTest : public ::testing::Test {
 
     ProcessResult Osprey(std::vector<std::string> words, const std::string& answers) {
         words.insert(words.begin(), OSPREY_PATH);
-        return testing::RunProcess(words, answers, Environment(), dir_.Path().string());
+        return testsupport::RunProcess(words, answers, Environment(), dir_.Path().string());
     }
 
     std::filesystem::path Transcript() const { return dir_.Path() / "transcript.txt"; }
@@ -272,8 +272,8 @@ TEST_P(InterruptTest, SigintAnywhereReleasesThePortAtOnce) {
         ASSERT_EQ(pipe2(in, O_CLOEXEC) | pipe2(out, O_CLOEXEC) | pipe2(err, O_CLOEXEC), 0);
         // Osprey at the simulator's rate: the paced reader keeps the pass long
         // enough to be hit anywhere, without the port's default 9600 on top.
-        pid_t pid = testing::Spawn({OSPREY_PATH, "/FUPDATE.INI", "/ACOM7::Baud=57600"},
-                                   Environment(), dir_.Path().string(), in[0], out[1], err[1]);
+        pid_t pid = testsupport::Spawn({OSPREY_PATH, "/FUPDATE.INI", "/ACOM7::Baud=57600"},
+                                       Environment(), dir_.Path().string(), in[0], out[1], err[1]);
         close(in[0]);
         close(out[1]);
         close(err[1]);
@@ -283,8 +283,8 @@ TEST_P(InterruptTest, SigintAnywhereReleasesThePortAtOnce) {
         kill(pid, SIGINT);
         int status = 0;
         EXPECT_TRUE(EndsWithin(pid, 1000, status));
-        std::string output = testing::ReadAll(out[0]);
-        std::string errors = testing::ReadAll(err[0]);
+        std::string output = testsupport::ReadAll(out[0]);
+        std::string errors = testsupport::ReadAll(err[0]);
         close(out[0]);
         close(err[0]);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT) << status;

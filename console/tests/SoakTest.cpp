@@ -159,7 +159,7 @@ TEST(Soak, EveryFaultEndsAsItMust) {
     kr470::UpdateFileInput input;
     input.records = kr470::GenerateImage(40 * 32, 9, "KR470A 1.05");
     input.revision = "1.05";
-    testing::TempDir dir;
+    testsupport::TempDir dir;
     const std::string path = dir.Write("update.ini", kr470::BuildUpdateFile(input));
     std::mt19937 random(static_cast<uint32_t>(seed));
     std::array<int, 7> seen{};

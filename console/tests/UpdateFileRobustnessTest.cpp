@@ -59,7 +59,7 @@ TEST(UpdateFileRobustness, RandomAndTruncatedFilesEndInMessagesOnly) {
     input.description = {"one", "two"};
     const std::string base = kr470::BuildUpdateFile(input);
     std::mt19937 random(20261207);
-    testing::TempDir dir;
+    testsupport::TempDir dir;
     testing::ConsoleCapture capture;
     for (int i = 0; i < 3000; ++i) {
         std::string path = dir.Write("fuzz.ini", Mutate(base, random));

@@ -25,7 +25,7 @@ constexpr const char* kCharacterDevice = "/dev/zero";
 
 using testing::ConsoleCapture;
 using testing::FakePort;
-using testing::TempDir;
+using testsupport::TempDir;
 
 class RunUpdateTest : public ::testing::Test {
   protected:
@@ -118,8 +118,8 @@ TEST_F(RunUpdateTest, EqualOrLowerRevisionAsksFirstAndNoSendsNothing) {
 }
 
 TEST_F(RunUpdateTest, ACommaDecimalLocaleStillReads105AsNewerThan104) {
-    for (const std::string& name : testing::kCommaLocales) {
-        testing::CommaLocale locale(name);
+    for (const std::string& name : testsupport::kCommaLocales) {
+        testsupport::CommaLocale locale(name);
         ASSERT_TRUE(locale.Active()) << name << " is missing: run scripts/setup.sh";
         Result r = Run("y\n");
         EXPECT_EQ(r.status, 0) << name;

@@ -26,7 +26,7 @@ std::string Read(const fs::path& path) {
 }
 
 TEST(AtomicWrite, ReplacesWholeKeepingPermissionsAndFollowingLinks) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     const fs::path file = dir.Path() / "settings.ini";
     std::ofstream(file) << "old";
     fs::permissions(file, fs::perms(0640));
@@ -53,7 +53,7 @@ TEST(AtomicWrite, ReplacesWholeKeepingPermissionsAndFollowingLinks) {
 }
 
 TEST(RegularFile, ReadsOnlyRegularFilesWithinTheBound) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     std::string text;
     std::string problem;
     EXPECT_EQ(ReadRegularFile((dir.Path() / "none").string(), 10, text, problem),

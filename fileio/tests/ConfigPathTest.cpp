@@ -2,40 +2,27 @@
 #include "ConfigPath.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <optional>
 #include <string>
+
+#include "ScopedEnv.h"
 
 namespace fileio {
 namespace {
 
-// Sets an environment variable for one test and puts it back after.
-class ScopedVariable {
-  public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name))
-            old_ = old;
-        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using testsupport::ScopedEnv;
 
 TEST(ConfigPath, NamedFileThenXdgFolderThenHome) {
-    ScopedVariable named("KR470_TEST_FILE", "/tmp/named.ini");
-    ScopedVariable xdg("XDG_CONFIG_HOME", "/x");
-    ScopedVariable home("HOME", "/home/u");
+    ScopedEnv named("KR470_TEST_FILE", "/tmp/named.ini");
+    ScopedEnv xdg("XDG_CONFIG_HOME", "/x");
+    ScopedEnv home("HOME", "/home/u");
     EXPECT_EQ(ConfigFilePath("KR470_TEST_FILE", "tool/a.ini"), "/tmp/named.ini");
     {
-        ScopedVariable empty("KR470_TEST_FILE", "");
+        ScopedEnv empty("KR470_TEST_FILE", "");
         EXPECT_EQ(ConfigFilePath("KR470_TEST_FILE", "tool/a.ini"), "/x/tool/a.ini");
     }
     {
-        ScopedVariable emptyXdg("XDG_CONFIG_HOME", "");
+        ScopedEnv emptyXdg("XDG_CONFIG_HOME", "");
         EXPECT_EQ(ConfigFilePath(nullptr, "tool/a.ini"), "/home/u/.config/tool/a.ini");
         EXPECT_EQ(ConfigFolder(), "/home/u/.config");
     }

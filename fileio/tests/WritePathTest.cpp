@@ -22,7 +22,7 @@ namespace fileio {
 namespace {
 
 namespace fs = std::filesystem;
-using osprey::testing::SharedFolder;
+using testsupport::SharedFolder;
 
 std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -85,7 +85,7 @@ TEST(WritePath, AnotherUsersLinkInAStickyFolderIsNeverFollowed) {
 }
 
 TEST(WritePath, OurOwnLinksAreFollowedOnlyToAFileThatIsThere) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     const fs::path file = dir.Path() / "kept.log";
     std::ofstream(file) << "a";
     fs::create_symlink("kept.log", dir.Path() / "link.log");
@@ -111,7 +111,7 @@ TEST(WritePath, OurOwnLinksAreFollowedOnlyToAFileThatIsThere) {
 }
 
 TEST(WritePath, OnlyRegularFilesAreWrittenAndNoOpenBlocks) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     const std::string fifo = (dir.Path() / "result.fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::string problem;

@@ -27,8 +27,8 @@
 
 namespace {
 
-using osprey::testing::ProcessResult;
-using osprey::testing::Simulator;
+using testsupport::ProcessResult;
+using testsupport::Simulator;
 
 std::vector<std::string> Lines(const std::string& path) {
     std::ifstream in(path);
@@ -107,7 +107,7 @@ class FleetRunTest : public ::testing::Test {
         return arguments;
     }
     ProcessResult Run(const std::vector<std::string>& arguments) {
-        return osprey::testing::RunProcess(Fleet(arguments), "", Environment(), dir_.Path());
+        return testsupport::RunProcess(Fleet(arguments), "", Environment(), dir_.Path());
     }
     void StopSimulators() {
         for (auto& simulator : simulators_) {
@@ -144,7 +144,7 @@ class FleetRunTest : public ::testing::Test {
         std::vector<std::string> command = Fleet(arguments);
         command.insert(command.begin(), wrapper.begin(), wrapper.end());
         Running running{
-            osprey::testing::Spawn(command, environment, dir_.Path(), devNull, out[1], devNull),
+            testsupport::Spawn(command, environment, dir_.Path(), devNull, out[1], devNull),
             out[0]};
         close(out[1]);
         close(devNull);
@@ -158,14 +158,14 @@ class FleetRunTest : public ::testing::Test {
     }
     // Its wait status, once the rest of its output is read.
     static int WaitFor(const Running& running) {
-        osprey::testing::ReadAll(running.out);
+        testsupport::ReadAll(running.out);
         close(running.out);
         int status = 0;
         waitpid(running.pid, &status, 0);
         return status;
     }
 
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
     kr470::UpdateFileInput input_;
     std::string update_;
     std::string config_;
@@ -298,9 +298,9 @@ TEST_F(FleetRunTest, CtrlCEndsAVxi11CallTheInstrumentNeverAnswersAsStopped) {
     const std::string address = "TCPIP0::127.0.0.1::INSTR";
     const std::string json = (dir_.Path() / "report.json").string();
     int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-    Running running{osprey::testing::Spawn(Fleet({"--reply-timeout-ms", "600000", "--json", json,
-                                                  "-f", update_, address}),
-                                           Environment(), dir_.Path(), devNull, devNull, devNull),
+    Running running{testsupport::Spawn(Fleet({"--reply-timeout-ms", "600000", "--json", json, "-f",
+                                              update_, address}),
+                                       Environment(), dir_.Path(), devNull, devNull, devNull),
                     -1};
     close(devNull);
     WaitForLines(Transcript(0), "*OPC?", 2);
@@ -422,7 +422,7 @@ TEST_F(FleetRunTest, NoThreadToBeHadStillUpdatesEveryRowAndPutsThePortsBack) {
         argv.push_back(word);
     }
     argv.back() = (shared / "logs").string();  // the log folder too
-    ProcessResult result = osprey::testing::RunProcess(argv, "", environment, dir_.Path());
+    ProcessResult result = testsupport::RunProcess(argv, "", environment, dir_.Path());
     StopSimulators();
     if (Has(result.errors, "setpriv:") || Has(result.errors, "prlimit:")) {
         GTEST_SKIP() << "no other user here: " << result.errors;
@@ -477,7 +477,7 @@ TEST_F(FleetRunTest, ObjcopyImagesUpdateAndASectionWithoutEndRecordIsRefusedInTh
     std::string plan;
     std::vector<std::string> ends;
     for (uint32_t address : {0x0u, 0x10000u}) {
-        input_.records = osprey::testing::ObjcopyImage(dir_, 2000, address);
+        input_.records = testsupport::ObjcopyImage(dir_, 2000, address);
         ends.push_back(input_.records.back());
         const std::string name = "image" + std::to_string(ends.size()) + ".INI";
         dir_.Write(name, kr470::BuildUpdateFile(input_));
@@ -538,10 +538,10 @@ TEST_F(FleetRunTest, JsonReportReplacesALinkAtItsNameNeverWhatItNames) {
     EXPECT_TRUE(Has(FileText((dir_.Path() / "report.json").string()), "\"exit_status\":0"));
     EXPECT_EQ(FileText((dir_.Path() / "kept.json").string()), "kept");
 
-    if (!osprey::testing::SharedFolder::CanActAsAnotherUser()) {
+    if (!testsupport::SharedFolder::CanActAsAnotherUser()) {
         GTEST_SKIP() << "needs root to make another user's link";
     }
-    osprey::testing::SharedFolder shared;
+    testsupport::SharedFolder shared;
     const std::filesystem::path victim = shared.Top() / "victim";
     std::ofstream(victim) << "victim's";
     for (const std::string& link : {shared.Link("report.json", victim),
@@ -558,11 +558,11 @@ TEST_F(FleetRunTest, JsonReportReplacesALinkAtItsNameNeverWhatItNames) {
 // Run by another user, a report another user owns in a sticky folder cannot
 // be renamed over: found before anything starts, not lost at the end.
 TEST_F(FleetRunTest, ReportThatCannotBeReplacedInAStickyFolderIsRefusedBeforeAnythingStarts) {
-    if (!osprey::testing::SharedFolder::CanActAsAnotherUser()) {
+    if (!testsupport::SharedFolder::CanActAsAnotherUser()) {
         GTEST_SKIP() << "needs root to run as another user";
     }
     std::string tcp = Start(0, false);
-    osprey::testing::SharedFolder shared;
+    testsupport::SharedFolder shared;
     const std::string report = (shared.Path() / "report.json").string();
     std::ofstream(report) << "root's report";
     ::chmod(report.c_str(), 0666);
@@ -578,7 +578,7 @@ TEST_F(FleetRunTest, ReportThatCannotBeReplacedInAStickyFolderIsRefusedBeforeAny
                                      "--json",
                                      report,
                                      tcp};
-    ProcessResult r = osprey::testing::RunProcess(argv, "", Environment(), dir_.Path());
+    ProcessResult r = testsupport::RunProcess(argv, "", Environment(), dir_.Path());
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.errors, "the JSON report cannot be written")) << r.errors;
     EXPECT_TRUE(Has(r.errors, "cannot be replaced")) << r.errors;
@@ -610,7 +610,7 @@ TEST_F(FleetRunTest, ALogPastTheFileSizeLimitStopsButTheUpdateAndReportGoOn) {
     std::ofstream(dir_.Path() / "logs" / name) << std::string(20000, 'x') << '\n';
     std::vector<std::string> argv = Fleet({"--update-file", update_, tcp});
     argv.insert(argv.begin(), {"/usr/bin/prlimit", "--fsize=10000"});
-    ProcessResult r = osprey::testing::RunProcess(argv, "", Environment(), dir_.Path());
+    ProcessResult r = testsupport::RunProcess(argv, "", Environment(), dir_.Path());
     EXPECT_EQ(r.status, 0) << r.errors;
     EXPECT_TRUE(Has(r.errors, "the log stops here")) << r.errors;
     EXPECT_TRUE(Has(LineWith(r.output, "\"address\":\"" + tcp + "\",\"update_file\""),

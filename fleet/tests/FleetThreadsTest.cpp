@@ -7,6 +7,7 @@
 
 #include "Fakes.h"
 #include "FleetRun.h"
+#include "ScopedEnv.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
 
@@ -48,9 +49,7 @@ class FleetThreadsTest : public ::testing::Test {
         update_ = dir_.Write("update.ini", kr470::BuildUpdateFile(input));
         policy_.logFolder = dir_.Path().string();
         policy_.dryRun = true;
-        setenv("KESTREL_WAIT_LIMIT_MS", "0", 1);
     }
-    ~FleetThreadsTest() override { unsetenv("KESTREL_WAIT_LIMIT_MS"); }
 
     std::vector<JobReport> Run(const std::vector<std::string>& addresses, size_t jobs,
                                const ThreadMaker& maker) {
@@ -63,7 +62,8 @@ class FleetThreadsTest : public ::testing::Test {
         return RunFleet(rows, {}, jobs, {policy_, factory_, stop_, board}, notes_, maker);
     }
 
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
+    testsupport::ScopedEnv waitLimit_{"KESTREL_WAIT_LIMIT_MS", "0"};
     std::string update_;
     Policy policy_;
     StopSignal stop_;

@@ -62,7 +62,7 @@ TEST(PlanTest, RefusesBrokenRowsNamingFileAndLine) {
 }
 
 TEST(PlanTest, PlanFileIsReadBesideItsFolderAndMustBeARegularFile) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     std::string path = dir.Write("lab.plan", "ASRL1 fw.ini\n");
     std::vector<PlanRow> rows = ReadPlanFile(path);
     ASSERT_EQ(rows.size(), 1u);

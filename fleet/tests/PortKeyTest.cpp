@@ -9,6 +9,7 @@
 #include <kio/Resolver.h>
 
 #include "PortKey.h"
+#include "ScopedEnv.h"
 #include "TempFile.h"
 
 namespace fleet {
@@ -24,7 +25,7 @@ class PortKeyTest : public ::testing::Test {
                                   "GPIB0::11 = ASRL3::INSTR\n"
                                   "[gpib1]\ncontroller = ASRL3::INSTR\n"
                                   "[gpib2]\ncontroller = TCPIP0::127.0.0.1::1234::SOCKET\n");
-        setenv("KIO_CONFIG", (dir_.Path() / "kio.ini").c_str(), 1);
+        kioConfig_.Set((dir_.Path() / "kio.ini").string());
         // No real lookups: "localhost" and "bench-a.lab" answer as a loopback
         // host does (its IPv6 address first); any other name is unknown.
         kio::SetResolver(
@@ -46,10 +47,7 @@ class PortKeyTest : public ::testing::Test {
                 return 0;
             });
     }
-    ~PortKeyTest() override {
-        kio::SetResolver({});
-        unsetenv("KIO_CONFIG");
-    }
+    ~PortKeyTest() override { kio::SetResolver({}); }
 
     std::vector<PlanRow> Rows(const std::vector<std::string>& addresses) const {
         return PlanFromAddresses(addresses, "fw.ini");
@@ -59,7 +57,8 @@ class PortKeyTest : public ::testing::Test {
         return SharedPorts(rows, KeysOfRows(rows));
     }
 
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
+    testsupport::ScopedEnv kioConfig_{"KIO_CONFIG"};
     std::string device_;
 };
 

@@ -9,6 +9,7 @@
 #include "Fakes.h"
 #include "RandomCuts.h"
 #include "Report.h"
+#include "ScopedEnv.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
 #include "UpdateJob.h"
@@ -59,9 +60,7 @@ class FleetRecoveryTest : public ::testing::Test {
         input_.revision = "1.05";
         file_ = dir_.Write("update.ini", kr470::BuildUpdateFile(input_));
         policy_.logFolder = dir_.Path().string();
-        setenv("KESTREL_WAIT_LIMIT_MS", "0", 1);
     }
-    ~FleetRecoveryTest() override { unsetenv("KESTREL_WAIT_LIMIT_MS"); }
 
     JobReport Run(OneLastingInstrument& factory, size_t stopAfter) {
         StopSignal stop;
@@ -72,7 +71,8 @@ class FleetRecoveryTest : public ::testing::Test {
     }
 
     static constexpr const char* kAddress = "TCPIP0::127.0.0.1::5025::SOCKET";
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
+    testsupport::ScopedEnv waitLimit_{"KESTREL_WAIT_LIMIT_MS", "0"};
     kr470::UpdateFileInput input_;
     std::string file_;
     Policy policy_;
@@ -83,13 +83,13 @@ TEST_F(FleetRecoveryTest, TwentyFiveJobsStoppedInTheDownloadEachCommitOnTheNextR
     kr470::Instrument reference({});
     OneLastingInstrument whole(reference);
     ASSERT_EQ(Run(whole, ConnectionIO::kNoCut).outcome, Outcome::kUpdated);
-    const size_t start = osprey::testing::IndexOfFirst(whole.sent, "dlo:start");
-    const size_t commit = osprey::testing::IndexOfFirst(whole.sent, "dlo:comp");
+    const size_t start = testsupport::IndexOfFirst(whole.sent, "dlo:start");
+    const size_t commit = testsupport::IndexOfFirst(whole.sent, "dlo:comp");
     ASSERT_LT(start, commit);
 
     // A stop after command n is honoured before command n + 1: from the start
     // (counted from 1) up to the last command before the commit.
-    const std::vector<size_t> cuts = osprey::testing::RandomCuts(25, start + 1, commit);
+    const std::vector<size_t> cuts = testsupport::RandomCuts(25, start + 1, commit);
     for (size_t cut : cuts) {
         SCOPED_TRACE("stopped after command " + std::to_string(cut));
         kr470::Instrument instrument({});

@@ -13,6 +13,7 @@
 #include "Fakes.h"
 #include "GuardedIO.h"
 #include "Report.h"
+#include "ScopedEnv.h"
 #include "SharedFolder.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
@@ -80,9 +81,7 @@ class UpdateJobTest : public ::testing::Test {
         input_.revision = "1.05";
         policy_.logFolder = dir_.Path().string();
         factory_.stop = &stop_;
-        setenv("KESTREL_WAIT_LIMIT_MS", "0", 1);
     }
-    ~UpdateJobTest() override { unsetenv("KESTREL_WAIT_LIMIT_MS"); }
 
     JobReport Run(const std::string& expectedSerial = "") {
         return RunWith(dir_.Write("update.ini", kr470::BuildUpdateFile(input_)), expectedSerial);
@@ -106,7 +105,8 @@ class UpdateJobTest : public ::testing::Test {
         return text.str();
     }
 
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
+    testsupport::ScopedEnv waitLimit_{"KESTREL_WAIT_LIMIT_MS", "0"};
     kr470::UpdateFileInput input_;
     Policy policy_;
     StopSignal stop_;
@@ -215,8 +215,8 @@ TEST_F(UpdateJobTest, RevisionQuestionsFollowThePolicy) {
 TEST_F(UpdateJobTest, ACommaDecimalLocaleStillTellsANewerInstrumentFromTheSameRevision) {
     factory_.options.identification = "Velmora,KR470A,SN470001,1.06-2.10-0.9";
     policy_.yesSameRevision = true;  // but not a downgrade
-    for (const std::string& name : osprey::testing::kCommaLocales) {
-        osprey::testing::CommaLocale locale(name);
+    for (const std::string& name : testsupport::kCommaLocales) {
+        testsupport::CommaLocale locale(name);
         ASSERT_TRUE(locale.Active()) << name << " is missing: run scripts/setup.sh";
         JobReport newer = Run();
         EXPECT_EQ(newer.outcome, Outcome::kRefused) << name;
@@ -270,10 +270,10 @@ TEST_F(UpdateJobTest, LogThatIsAFifoOrAnotherUsersLinkIsNotWritten) {
     EXPECT_EQ(fifo.outcome, Outcome::kUpdated);
     EXPECT_EQ(fifo.logFile, "");
 
-    if (!osprey::testing::SharedFolder::CanActAsAnotherUser()) {
+    if (!testsupport::SharedFolder::CanActAsAnotherUser()) {
         GTEST_SKIP() << "needs root to make another user's link";
     }
-    osprey::testing::SharedFolder shared;
+    testsupport::SharedFolder shared;
     const std::filesystem::path victim = shared.Top() / "victim";
     std::ofstream(victim) << "victim's";
     shared.Link(name, victim);

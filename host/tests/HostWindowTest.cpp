@@ -10,22 +10,20 @@
 #include <QTimer>
 
 #include "Registry.h"
+#include "ScopedEnv.h"
 #include "TempFile.h"
 
 namespace {
 
 class HostWindowTest : public ::testing::Test {
   protected:
-    HostWindowTest() {
-        setenv("KCOM_REGISTRY", (dir_.Path() / "registry.ini").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", dir_.Path().c_str(), 1);
-    }
-    ~HostWindowTest() override { unsetenv("KCOM_REGISTRY"); }
     template <typename Widget>
     Widget* Child(const char* name) {
         return window_.findChild<Widget*>(name);
     }
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
+    testsupport::ScopedEnv registry_{"KCOM_REGISTRY", (dir_.Path() / "registry.ini").string()};
+    testsupport::ScopedEnv settings_{"XDG_CONFIG_HOME", dir_.Path().string()};
     host::HostWindow window_;
 };
 

@@ -10,6 +10,7 @@
 #include <kio/Session.h>
 
 #include "Address.h"
+#include "ScopedEnv.h"
 #include "TempFile.h"
 
 namespace kio {
@@ -58,28 +59,16 @@ TEST(Address, ANumberedSerialPortIsItsTtySAndANumberNoPortHasNamesNone) {
 // Session::Open with a configuration of the test's own (KIO_CONFIG, put back after).
 class OpenThroughTheTable : public ::testing::Test {
   protected:
-    void Configure(const std::string& text) {
-        setenv("KIO_CONFIG", dir_.Write("config.ini", text).c_str(), 1);
-    }
+    void Configure(const std::string& text) { kioConfig_.Set(dir_.Write("config.ini", text)); }
     Result Open(const std::string& address) {
         Result result;
         EXPECT_EQ(Session::Open(address, result, 1000), nullptr) << address;
         return result;
     }
-    void TearDown() override {
-        if (saved_) {
-            setenv("KIO_CONFIG", saved_->c_str(), 1);
-        } else {
-            unsetenv("KIO_CONFIG");
-        }
-    }
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
 
   private:
-    std::optional<std::string> saved_ = [] {
-        const char* value = std::getenv("KIO_CONFIG");
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    }();
+    testsupport::ScopedEnv kioConfig_{"KIO_CONFIG"};
 };
 
 TEST_F(OpenThroughTheTable, EachKindOfFailureKeepsItsStatusAndText) {

@@ -10,6 +10,7 @@
 #include <kio/Session.h>
 
 #include "Process.h"
+#include "ScopedEnv.h"
 
 namespace kio {
 namespace {
@@ -19,7 +20,7 @@ TEST(GpibSharedControllerTest, TwoBoardsOnOneControllerAddressTheirOwnInstrument
         (std::filesystem::temp_directory_path() / ("kio-gpib-" + std::to_string(getpid())))
             .string();
     const std::string config = stem + ".ini", transcript = stem + ".txt";
-    osprey::testing::Simulator simulator(
+    testsupport::Simulator simulator(
         {SIMULATOR_PATH, "--tcp", "0", "--gpib-address", "10", "--transcript", transcript});
     ASSERT_TRUE(simulator.FirstLine().starts_with("tcp ")) << simulator.FirstLine();
     const std::string port = simulator.FirstLine().substr(4);
@@ -27,7 +28,7 @@ TEST(GpibSharedControllerTest, TwoBoardsOnOneControllerAddressTheirOwnInstrument
     std::ofstream(config) << "[gpib0]\ncontroller = TCPIP0::127.0.0.1::" << port
                           << "::SOCKET\n[gpib1]\ncontroller = tcpip::127.0.0.1::" << port
                           << "::socket\n";
-    setenv("KIO_CONFIG", config.c_str(), 1);
+    testsupport::ScopedEnv kioConfig("KIO_CONFIG", config);
     Result result;
     std::unique_ptr<Session> instrument = Session::Open("GPIB0::10", result);
     ASSERT_NE(instrument, nullptr) << result.message;
@@ -47,7 +48,6 @@ TEST(GpibSharedControllerTest, TwoBoardsOnOneControllerAddressTheirOwnInstrument
     simulator.Stop();
     std::ifstream in(transcript);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "SYST:REM\n*OPC?\n");
-    unsetenv("KIO_CONFIG");
     std::filesystem::remove(config);
     std::filesystem::remove(transcript);
 }
@@ -59,16 +59,16 @@ TEST(GpibSharedControllerTest, AControllerOnAPortNumberTooBigForAnyDeviceFailsTo
         (std::filesystem::temp_directory_path() / ("kio-gpib-big-" + std::to_string(getpid())))
             .string() +
         ".ini";
+    testsupport::ScopedEnv kioConfig("KIO_CONFIG");
     for (const std::string controller :
          {"ASRL99999999999::INSTR", "TCPIP0::127.0.0.1::99999999999::SOCKET"}) {
         std::ofstream(config) << "[gpib0]\ncontroller = " << controller << "\n";
-        setenv("KIO_CONFIG", config.c_str(), 1);
+        kioConfig.Set(config);
         Result result;
         std::unique_ptr<Session> instrument;
         EXPECT_NO_THROW(instrument = Session::Open("GPIB0::10", result)) << controller;
         EXPECT_EQ(instrument, nullptr) << controller;
     }
-    unsetenv("KIO_CONFIG");
     std::filesystem::remove(config);
 }
 

@@ -18,6 +18,7 @@
 #include <kio/Session.h>
 
 #include "PseudoTerminal.h"
+#include "ScopedEnv.h"
 #include "TempFile.h"
 
 namespace kio {
@@ -92,9 +93,8 @@ long PeakKilobytes() {
 
 class SessionTest : public ::testing::Test {
   protected:
-    SessionTest() { setenv("KIO_CONFIG", (dir_.Path() / "kio.ini").c_str(), 1); }
-    ~SessionTest() override { unsetenv("KIO_CONFIG"); }
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
+    testsupport::ScopedEnv kioConfig_{"KIO_CONFIG", (dir_.Path() / "kio.ini").string()};
 };
 
 TEST_F(SessionTest, AnEndlessReplyFailsAtItsCapAndTheRestOfThatLineIsDropped) {
@@ -140,7 +140,7 @@ TEST_F(SessionTest, AConfigurationThatIsNoRegularFileIsRefusedWithoutBlocking) {
              {"/dev/zero", "/dev/zero is a character device, not a regular file"},
              {dir_.Path().string(), dir_.Path().string() + " is a directory, not a regular file"},
              {large, large + " is larger than 1048576 bytes"}}) {
-        setenv("KIO_CONFIG", target.c_str(), 1);
+        kioConfig_.Set(target);
         Result result;
         EXPECT_FALSE(Session::Open("GPIB0::10", result));
         EXPECT_EQ(result.status, Status::kConfig);
@@ -170,7 +170,7 @@ TEST_F(SessionTest, ConfigurationCommentsEndValuesAndStrayLinesAreSaid) {
 }
 
 TEST_F(SessionTest, TheNullDeviceIsAnEmptyConfiguration) {
-    setenv("KIO_CONFIG", "/dev/null", 1);
+    kioConfig_.Set("/dev/null");
     // A listening socket of the test's own; the kernel completes the connection.
     int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -191,8 +191,8 @@ TEST_F(SessionTest, TheNullDeviceIsAnEmptyConfiguration) {
 }
 
 TEST_F(SessionTest, ASerialDevicesSectionIsFoundByItsAddressAndByItsPath) {
-    serialio::testing::LockFolder locks;
-    serialio::testing::PseudoTerminal line;
+    testsupport::LockFolder locks;
+    testsupport::PseudoTerminal line;
     for (const std::string& header : {"[ASRL" + line.Path() + "]", "[" + line.Path() + "]"}) {
         std::ofstream(dir_.Path() / "kio.ini") << header << "\nsettings = 115200,N,8,1\n";
         Result result;
@@ -230,7 +230,7 @@ TEST_F(SessionTest, ASectionThatNamesNoPortOrBusIsSaidOnce) {
 
 TEST_F(SessionTest, ANamedConfigurationThatIsAbsentIsSaid) {
     const std::string path = (dir_.Path() / "absent.ini").string();
-    setenv("KIO_CONFIG", path.c_str(), 1);
+    kioConfig_.Set(path);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(ConfiguredAddresses().empty());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),

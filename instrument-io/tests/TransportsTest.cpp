@@ -157,8 +157,8 @@ TEST(OpenTcp, AnInterruptEndsAWaitForAReplyAtOnceAndEveryLaterOne) {
 }
 
 TEST(OpenSerial, AnInterruptEndsAWaitForAReplyWithinItsCheck) {
-    serialio::testing::PseudoTerminal terminal;  // nothing ever answers on it
-    serialio::testing::LockFolder locks;
+    testsupport::PseudoTerminal terminal;  // nothing ever answers on it
+    testsupport::LockFolder locks;
     std::string why;
     std::unique_ptr<Transport> link = OpenSerial(terminal.Path(), "115200,N,8,1", "", why);
     ASSERT_NE(link, nullptr) << why;

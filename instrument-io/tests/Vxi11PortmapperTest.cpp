@@ -10,20 +10,21 @@
 #include <kio/Session.h>
 
 #include "Process.h"
+#include "ScopedEnv.h"
 #include "Vxi11.h"
 
 namespace kio {
 namespace {
 
 TEST(Vxi11PortmapperTest, TheCorePortIsFoundThroughThePortmapper) {
-    osprey::testing::Simulator simulator({SIMULATOR_PATH, "--vxi11", "0", "--portmapper"});
+    testsupport::Simulator simulator({SIMULATOR_PATH, "--vxi11", "0", "--portmapper"});
     if (!simulator.FirstLine().ends_with(" portmapper"))
         GTEST_SKIP() << "127.0.0.1:111 cannot be bound here (not root, or a portmapper already "
                         "runs): the portmapper path is not tested";
     const std::filesystem::path config =
         std::filesystem::temp_directory_path() / ("kio-pmap-" + std::to_string(getpid()) + ".ini");
     std::ofstream(config) << "[tcpip]\nvxi11_hosts = 127.0.0.1\n";  // and no port key
-    setenv("KIO_CONFIG", config.c_str(), 1);
+    testsupport::ScopedEnv kioConfig("KIO_CONFIG", config.string());
     Result result;
     std::unique_ptr<Session> session = Session::Open("TCPIP0::127.0.0.1::INSTR", result);
     ASSERT_NE(session, nullptr) << result.message;
@@ -41,7 +42,6 @@ TEST(Vxi11PortmapperTest, TheCorePortIsFoundThroughThePortmapper) {
     EXPECT_EQ(result.message,
               "Cannot open TCPIP0::127.0.0.1::INSTR: no portmapper: 127.0.0.1:111: Connection "
               "refused (a host without a portmapper needs vxi11_port in [tcpip::127.0.0.1])");
-    unsetenv("KIO_CONFIG");
     std::filesystem::remove(config);
 }
 
@@ -51,32 +51,32 @@ TEST(Vxi11PortmapperTest, TheCorePortIsFoundThroughThePortmapper) {
 TEST(Vxi11PortmapperTest, StandardClientsGetTheIdentification) {
     const bool haveLxi = access("/usr/bin/lxi", X_OK) == 0;
     const bool havePyvisa =
-        osprey::testing::RunProcess({"/usr/bin/python3", "-c", "import pyvisa_py"}, "").status == 0;
+        testsupport::RunProcess({"/usr/bin/python3", "-c", "import pyvisa_py"}, "").status == 0;
     if (!haveLxi && !havePyvisa)
         GTEST_SKIP() << "neither lxi-tools nor python3-pyvisa-py is installed";
-    osprey::testing::Simulator simulator({SIMULATOR_PATH, "--vxi11", "0", "--portmapper"});
+    testsupport::Simulator simulator({SIMULATOR_PATH, "--vxi11", "0", "--portmapper"});
     if (!simulator.FirstLine().ends_with(" portmapper"))
         GTEST_SKIP() << "127.0.0.1:111 cannot be bound here (not root, or a portmapper already "
                         "runs): the standard clients are not tried";
     const std::string identification = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
     if (haveLxi) {
-        osprey::testing::ProcessResult lxi =
-            osprey::testing::RunProcess({"/usr/bin/lxi", "scpi", "-a", "127.0.0.1", "*IDN?"}, "");
+        testsupport::ProcessResult lxi =
+            testsupport::RunProcess({"/usr/bin/lxi", "scpi", "-a", "127.0.0.1", "*IDN?"}, "");
         EXPECT_EQ(lxi.status, 0) << lxi.errors;
         EXPECT_EQ(lxi.output, identification + "\n") << lxi.errors;
     }
     if (havePyvisa) {
-        osprey::testing::ProcessResult pyvisa =
-            osprey::testing::RunProcess({"/usr/bin/python3", "-c",
-                                         "import pyvisa\n"
-                                         "instrument = pyvisa.ResourceManager('@py').open_resource("
-                                         "'TCPIP0::127.0.0.1::inst0::INSTR', open_timeout=3000)\n"
-                                         "instrument.timeout = 3000\n"
-                                         "print(instrument.query('*IDN?'), end='')\n"
-                                         "instrument.write('*CLS')\n"
-                                         "print(instrument.query('*OPC?'), end='')\n"
-                                         "instrument.close()\n"},
-                                        "");
+        testsupport::ProcessResult pyvisa =
+            testsupport::RunProcess({"/usr/bin/python3", "-c",
+                                     "import pyvisa\n"
+                                     "instrument = pyvisa.ResourceManager('@py').open_resource("
+                                     "'TCPIP0::127.0.0.1::inst0::INSTR', open_timeout=3000)\n"
+                                     "instrument.timeout = 3000\n"
+                                     "print(instrument.query('*IDN?'), end='')\n"
+                                     "instrument.write('*CLS')\n"
+                                     "print(instrument.query('*OPC?'), end='')\n"
+                                     "instrument.close()\n"},
+                                    "");
         EXPECT_EQ(pyvisa.status, 0) << pyvisa.errors;
         EXPECT_EQ(pyvisa.output, identification + "\n1\n") << pyvisa.errors;
     }

@@ -23,12 +23,13 @@
 #include "ClosedPort.h"
 #include "Config.h"
 #include "Process.h"
+#include "ScopedEnv.h"
 #include "Vxi11.h"
 
 namespace kio {
 namespace {
 
-using osprey::testing::Simulator;
+using testsupport::Simulator;
 
 TEST(Vxi11AddressTest, HostDeviceAndBoardAreCheckedStrictly) {
     Vxi11Target target;
@@ -80,9 +81,7 @@ TEST(Vxi11AddressTest, PortKeysPerHostBeforeAllHostsAndTheFinderList) {
 
 class Vxi11SessionTest : public ::testing::Test {
   protected:
-    Vxi11SessionTest() { setenv("KIO_CONFIG", config_.c_str(), 1); }
     ~Vxi11SessionTest() override {
-        unsetenv("KIO_CONFIG");
         std::filesystem::remove(config_);
         std::filesystem::remove(transcript_);
     }
@@ -115,6 +114,7 @@ class Vxi11SessionTest : public ::testing::Test {
             .string();
     const std::string config_ = stem_ + ".ini";
     const std::string transcript_ = stem_ + ".txt";
+    testsupport::ScopedEnv kioConfig_{"KIO_CONFIG", config_};
     std::unique_ptr<Simulator> simulator_;
     Result result_;
 };
@@ -162,7 +162,7 @@ TEST_F(Vxi11SessionTest, ADeviceThatDoesNotAnswerTimesOutAtTheSessionsTimeOut) {
 }
 
 TEST_F(Vxi11SessionTest, RefusedConnectionAndUnknownDeviceFailTheOpenWithTheReason) {
-    const std::string closed = osprey::testing::ClosedLoopbackPort();
+    const std::string closed = testsupport::ClosedLoopbackPort();
     UsePort(closed);
     Result result;
     EXPECT_EQ(Session::Open("TCPIP0::127.0.0.1::INSTR", result), nullptr);

@@ -12,6 +12,7 @@
 
 #include "Activation.h"
 #include "Registry.h"
+#include "ScopedEnv.h"
 #include "SharedFolder.h"
 #include "TempFile.h"
 
@@ -89,15 +90,14 @@ TEST(Guid, ParsesAndFormatsTheBracedForm) {
 
 class RegistryTest : public ::testing::Test {
   protected:
-    RegistryTest() { setenv("KCOM_REGISTRY", (dir_.Path() / "registry.ini").c_str(), 1); }
-    ~RegistryTest() override { unsetenv("KCOM_REGISTRY"); }
     ServerRegistration Server(const std::string& progId, uint32_t id) const {
         GUID guid = IID_NULL;
         guid.Data1 = id;
         return {guid,  "C",  progId, "/opt/lib" + progId + ".so", "Apartment", guid, progId, "1.0",
                 0x409, guid, "_C"};
     }
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
+    testsupport::ScopedEnv registry_{"KCOM_REGISTRY", (dir_.Path() / "registry.ini").string()};
 };
 
 TEST_F(RegistryTest, UnregisteringRemovesExactlyTheServersKeys) {
@@ -207,12 +207,12 @@ TEST_F(RegistryTest, ALinkIsWrittenThroughAndAPlantedTemporaryNameIsNeverFollowe
 }
 
 TEST_F(RegistryTest, AnotherUsersLinkInAStickyFolderIsNeverWrittenThrough) {
-    if (!osprey::testing::SharedFolder::CanActAsAnotherUser())
+    if (!testsupport::SharedFolder::CanActAsAnotherUser())
         GTEST_SKIP() << "needs root to make another user's link";
-    osprey::testing::SharedFolder shared;
+    testsupport::SharedFolder shared;
     const std::filesystem::path victim = shared.Top() / "victim";
     std::ofstream(victim) << "[Victim]\nName = precious\n";
-    setenv("KCOM_REGISTRY", shared.Link("registry.ini", victim).c_str(), 1);
+    registry_.Set(shared.Link("registry.ini", victim));
     EXPECT_EQ(RegisterServer(Server("One.Class", 1)), SELFREG_E_CLASS);
     EXPECT_NE(LastRegistryError().find("another user's symbolic link"), std::string::npos)
         << LastRegistryError();

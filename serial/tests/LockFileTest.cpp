@@ -14,11 +14,12 @@
 #include <sstream>
 
 #include "PseudoTerminal.h"
+#include "ScopedEnv.h"
 
 namespace serialio {
 namespace {
 
-using testing::LockFolder;
+using testsupport::LockFolder;
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path);
@@ -42,7 +43,7 @@ pid_t DeadProcess() {
 
 TEST(LockFileTest, NamesFollowTheDeviceBehindAnyLink) {
     EXPECT_EQ(LockNameFor("/dev/ttyUSB0"), "LCK..ttyUSB0");
-    testing::PseudoTerminal pty;
+    testsupport::PseudoTerminal pty;
     std::string number = pty.Path().substr(pty.Path().rfind('/') + 1);
     EXPECT_EQ(LockNameFor(pty.Path()), "LCK..pts_" + number);
     LockFolder folder;
@@ -331,11 +332,13 @@ TEST(LockFileTest, TwoOpenersAtOnceLeaveOneHolderWithALockNamingIt) {
 }
 
 TEST(LockFileTest, FolderFromTheEnvironmentOrTheSystemOnes) {
+    testsupport::ScopedEnv unnamed("KR470_LOCK_DIR", std::nullopt);
     {
         LockFolder folder;
         EXPECT_EQ(LockDirectory(), folder.Path());
         EXPECT_TRUE(LockDirectoryNamed());
-        setenv("KR470_LOCK_DIR", "/nonexistent/locks", 1);  // named: kept, to be refused
+        testsupport::ScopedEnv named("KR470_LOCK_DIR",
+                                     "/nonexistent/locks");  // kept, to be refused
         EXPECT_EQ(LockDirectory(), "/nonexistent/locks");
     }
     EXPECT_FALSE(LockDirectoryNamed());

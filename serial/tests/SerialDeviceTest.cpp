@@ -15,12 +15,13 @@
 #include "HeldPorts.h"
 #include "LockFile.h"
 #include "PseudoTerminal.h"
+#include "ScopedEnv.h"
 
 namespace serialio {
 namespace {
 
-using testing::LockFolder;
-using testing::PseudoTerminal;
+using testsupport::LockFolder;
+using testsupport::PseudoTerminal;
 
 struct PortState {
     termios tio{};
@@ -129,7 +130,7 @@ TEST_F(SerialDeviceTest, LockOfAnotherLiveProgramIsHonoured) {
 }
 
 TEST_F(SerialDeviceTest, LockThatCannotBeMadeInTheNamedFolderRefusesThePortAndSaysWhy) {
-    setenv("KR470_LOCK_DIR", (lock_.Path() + "/missing").c_str(), 1);
+    testsupport::ScopedEnv missing("KR470_LOCK_DIR", lock_.Path() + "/missing");
     ::testing::internal::CaptureStderr();
     SerialDevice device;
     OpenFailure why;

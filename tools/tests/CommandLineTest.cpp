@@ -13,8 +13,8 @@
 namespace kr470 {
 namespace {
 
-using osprey::testing::ProcessResult;
-using osprey::testing::RunProcess;
+using testsupport::ProcessResult;
+using testsupport::RunProcess;
 
 // Runs a command line through the shell with standard error folded in.
 ProcessResult Shell(const std::string& command) {
@@ -98,7 +98,7 @@ TEST(CommandLine, MistakesAreNamedWithStatus2) {
 // never a name someone could plant a link at, and a link at the output's
 // name is replaced rather than written through.
 TEST(CommandLine, MkupdateNeverWritesThroughAPlantedLink) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     const std::filesystem::path victim = dir.Path() / "victim";
     std::ofstream(victim) << "precious";
     const std::string output = (dir.Path() / "image.srec").string();
@@ -119,7 +119,7 @@ TEST(CommandLine, MkupdateNeverWritesThroughAPlantedLink) {
 // Under a file-size limit (ulimit -f) the output is refused with a message and
 // nothing is left beside it: no half-written temporary file.
 TEST(CommandLine, MkupdatePastTheFileSizeLimitLeavesNoTemporaryFile) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     const std::string output = (dir.Path() / "image.srec").string();
     ProcessResult r = RunProcess({"/usr/bin/prlimit", "--fsize=5000", MKUPDATE_PATH, "gen-image",
                                   "--bytes", "20000", "--output", output},
@@ -130,7 +130,7 @@ TEST(CommandLine, MkupdatePastTheFileSizeLimitLeavesNoTemporaryFile) {
 }
 
 TEST(CommandLine, SimulatorTranscriptIsNeverWrittenThroughALinkOrToAFifo) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     const std::filesystem::path victim = dir.Path() / "victim";
     std::ofstream(victim) << "precious";
     std::filesystem::create_symlink(victim, dir.Path() / "transcript.txt");
@@ -146,8 +146,8 @@ TEST(CommandLine, SimulatorTranscriptIsNeverWrittenThroughALinkOrToAFifo) {
 }
 
 TEST(CommandLine, CheckTakesAnObjcopyImageAndRefusesOneWithoutItsEndRecord) {
-    osprey::testing::TempDir dir;
-    std::vector<std::string> image = osprey::testing::ObjcopyImage(dir, 300, 0x10000);
+    testsupport::TempDir dir;
+    std::vector<std::string> image = testsupport::ObjcopyImage(dir, 300, 0x10000);
     ASSERT_EQ(image.back().substr(0, 2), "S8");
     std::string srec;
     for (const std::string& line : image) {

@@ -12,6 +12,7 @@
 #include "PortScan.h"
 #include "PortsSection.h"
 #include "Process.h"
+#include "ScopedEnv.h"
 #include "SharedFolder.h"
 #include "TempFile.h"
 
@@ -19,9 +20,9 @@ namespace kr470 {
 namespace {
 
 namespace fs = std::filesystem;
-using osprey::testing::RunProcess;
-using osprey::testing::Simulator;
-using osprey::testing::TempDir;
+using testsupport::RunProcess;
+using testsupport::Simulator;
+using testsupport::TempDir;
 
 // A sysfs and /dev tree with an on-board UART, UART slots with nothing
 // fitted, a USB adapter with its by-id link, a modem, and a virtual console.
@@ -95,7 +96,7 @@ TEST(PortScan, ThePortFinderPrintsTheListingAndTheSectionByItsStableName) {
     std::string portsFile = (out.Path() / "osprey" / "ports.ini").string();
     std::vector<std::string> argv = {PORTS_PATH, "--sysfs", tree.Roots().sys, "--dev",
                                      tree.Roots().dev};
-    osprey::testing::ProcessResult listing = RunProcess(argv, "");
+    testsupport::ProcessResult listing = RunProcess(argv, "");
     EXPECT_EQ(listing.status, 0);
     EXPECT_NE(listing.output.find(tree.Dev("ttyUSB0") + "\n    by-id     " + tree.Roots().dev +
                                   "/serial/by-id/usb-FTDI_A10K-if00\n    usb       0403:6001 "
@@ -103,7 +104,7 @@ TEST(PortScan, ThePortFinderPrintsTheListingAndTheSectionByItsStableName) {
               std::string::npos)
         << listing.output;
 
-    osprey::testing::ProcessResult absent = RunProcess({PORTS_PATH, "--idn", "/dev/absent"}, "");
+    testsupport::ProcessResult absent = RunProcess({PORTS_PATH, "--idn", "/dev/absent"}, "");
     EXPECT_EQ(absent.output, "/dev/absent\n    missing   no such device\n");
 
     argv.insert(argv.end(), {"--com", "3", "--append", "--ports-file", portsFile});
@@ -137,7 +138,7 @@ TEST(PortScan, APortTheUserMayNotOpenSaysWhichGroupToJoin) {
                                 fs::perms::group_write);
     if (geteuid() != 0)
         fs::permissions(device, fs::perms::group_read | fs::perms::group_write);
-    osprey::testing::ProcessResult r = RunProcess(argv, "");
+    testsupport::ProcessResult r = RunProcess(argv, "");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.output.find("    access    no permission: add yourself to "), std::string::npos)
         << r.output;
@@ -178,9 +179,9 @@ TEST(PortsSection, AppendsOnlyToARegularFileAndNeverThroughAPlantedLink) {
     EXPECT_NE(AppendPortsSection((dir.Path() / "dangling.ini").string(), 2, section), "");
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "made.ini"));
 
-    if (!osprey::testing::SharedFolder::CanActAsAnotherUser())
+    if (!testsupport::SharedFolder::CanActAsAnotherUser())
         GTEST_SKIP() << "needs root to make another user's link";
-    osprey::testing::SharedFolder shared;
+    testsupport::SharedFolder shared;
     const std::filesystem::path victim = shared.Top() / "victim";
     std::ofstream(victim) << "precious\n";
     EXPECT_NE(AppendPortsSection(shared.Link("ports.ini", victim), 2, section)
@@ -193,23 +194,12 @@ TEST(PortsSection, AppendsOnlyToARegularFileAndNeverThroughAPlantedLink) {
 // The probe takes each port's lock: in a folder of the test's own, put back after.
 class OwnLockFolder {
   public:
-    OwnLockFolder() {
-        fs::create_directory(Path());
-        if (const char* before = std::getenv("KR470_LOCK_DIR"); before != nullptr)
-            before_ = before;
-        setenv("KR470_LOCK_DIR", Path().c_str(), 1);
-    }
-    ~OwnLockFolder() {
-        if (before_.empty())
-            unsetenv("KR470_LOCK_DIR");
-        else
-            setenv("KR470_LOCK_DIR", before_.c_str(), 1);
-    }
+    OwnLockFolder() { fs::create_directory(Path()); }
     fs::path Path() const { return dir_.Path() / "locks"; }
 
   private:
     TempDir dir_;
-    std::string before_;
+    testsupport::ScopedEnv variable_{"KR470_LOCK_DIR", Path().string()};
 };
 
 TEST(IdnProbe, AsksTheSimulatorAndGivesUpOnASilentOneAtTheTimeOut) {

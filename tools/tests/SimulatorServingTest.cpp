@@ -26,7 +26,7 @@
 
 namespace {
 
-using osprey::testing::Simulator;
+using testsupport::Simulator;
 
 constexpr const char* kIdentification = "Velmora,KR470A,SN470001,1.04-2.10-0.9";
 

@@ -209,10 +209,10 @@ TEST(UpdateFileBuilder, ObjcopyImagesCheckCleanAndASectionNotEndingWithItsEndRec
     const std::string kNotEnded =
         "[Code] does not end with its end record (S7, S8 or S9): the plug-in's download pass "
         "ends after the first one";
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     for (uint32_t address : {0x0u, 0x10000u, 0x1000000u}) {  // S1/S9, S2/S8, S3/S7
         kr470::UpdateFileInput input;
-        input.records = osprey::testing::ObjcopyImage(dir, 300, address);
+        input.records = testsupport::ObjcopyImage(dir, 300, address);
         ASSERT_EQ(input.records.size(), 21u) << address;  // S0, 19 data records, the end record
         input.revision = "1.05";
         EXPECT_EQ(kr470::CheckUpdateFile(kr470::BuildUpdateFile(input)), std::vector<std::string>{})

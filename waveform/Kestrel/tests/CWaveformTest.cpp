@@ -25,6 +25,7 @@
 #include "Activation.h"
 #include "CWaveformInterface.h"
 #include "Registry.h"
+#include "ScopedEnv.h"
 #include "TempFile.h"
 
 namespace {
@@ -36,13 +37,15 @@ using kcom::ComPtr;
 class ComponentTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        folder_ = new osprey::testing::TempDir;
-        setenv("KCOM_REGISTRY", (folder_->Path() / "registry.ini").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", folder_->Path().c_str(), 1);  // the window's settings
+        folder_ = new testsupport::TempDir;
+        registry_.emplace("KCOM_REGISTRY", (folder_->Path() / "registry.ini").string());
+        settings_.emplace("XDG_CONFIG_HOME", folder_->Path().string());  // the window's settings
         std::string error;
         ASSERT_EQ(kcom::RegisterLibrary(KESTREL_LIBRARY, error), S_OK) << error;
     }
     static void TearDownTestSuite() {
+        settings_.reset();
+        registry_.reset();
         delete folder_;
         folder_ = nullptr;
     }
@@ -77,19 +80,21 @@ class ComponentTest : public ::testing::Test {
         return v;
     }
 
-    static osprey::testing::TempDir* folder_;
+    static testsupport::TempDir* folder_;
+    static inline std::optional<testsupport::ScopedEnv> registry_;
+    static inline std::optional<testsupport::ScopedEnv> settings_;
     ComPtr<_CWaveform> waveform_;
 };
-osprey::testing::TempDir* ComponentTest::folder_ = nullptr;
+testsupport::TempDir* ComponentTest::folder_ = nullptr;
 
 TEST_F(ComponentTest, AFailedRegistrationSaysWhyAndChangesNothing) {
     const std::filesystem::path damaged = folder_->Path() / "damaged.ini";
     const std::string text = "; by hand\n[Some\\Key]\nthis line is no entry\n";
     std::ofstream(damaged) << text;
-    setenv("KCOM_REGISTRY", damaged.c_str(), 1);
+    registry_->Set(damaged.string());
     std::string error;
     HRESULT result = kcom::RegisterLibrary(KESTREL_LIBRARY, error);
-    setenv("KCOM_REGISTRY", (folder_->Path() / "registry.ini").c_str(), 1);
+    registry_->Set((folder_->Path() / "registry.ini").string());
     EXPECT_EQ(result, SELFREG_E_CLASS);
     EXPECT_EQ(error, "DllRegisterServer failed: cannot parse the registry: " + damaged.string() +
                          ", line 3 is neither a [key] header, a name = value line nor a comment");
@@ -393,24 +398,9 @@ class LoopbackDisplay {
 // Clears every variable Qt would pick a platform from, and puts them back
 // however the test ends.
 class NoDisplayNamed {
-  public:
-    NoDisplayNamed() {
-        for (const char* name : kNames) {
-            if (const char* value = std::getenv(name))
-                saved_.emplace_back(name, value);
-            unsetenv(name);
-        }
-    }
-    ~NoDisplayNamed() {
-        for (const char* name : kNames)
-            unsetenv(name);
-        for (const auto& [name, value] : saved_)
-            setenv(name.c_str(), value.c_str(), 1);
-    }
-
-  private:
-    static constexpr const char* kNames[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
-    std::vector<std::pair<std::string, std::string>> saved_;
+    testsupport::ScopedEnv platform_{"QT_QPA_PLATFORM", std::nullopt};
+    testsupport::ScopedEnv display_{"DISPLAY", std::nullopt};
+    testsupport::ScopedEnv wayland_{"WAYLAND_DISPLAY", std::nullopt};
 };
 
 TEST_F(ComponentTest, WithoutAWorkingDisplayTheCallFailsInsteadOfEndingTheHost) {
@@ -422,7 +412,7 @@ TEST_F(ComponentTest, WithoutAWorkingDisplayTheCallFailsInsteadOfEndingTheHost) 
     // Qt would end the process on either of these.
     LoopbackDisplay display;
     ASSERT_FALSE(display.Name().empty());
-    setenv("DISPLAY", display.Name().c_str(), 1);
+    testsupport::ScopedEnv named("DISPLAY", display.Name());
     EXPECT_EQ(waveform_->getWaveform(&wform, &wTime), E_FAIL) << "no server at " << display.Name();
     display.AcceptAndHangUp();
     EXPECT_EQ(waveform_->getWaveform(&wform, &wTime), E_FAIL) << "a server that hangs up";
@@ -468,10 +458,10 @@ HostView LookAtTheHost() {
 }
 
 TEST_F(ComponentTest, GetWaveformShowsTheWindowAfreshEachTimeAndLeavesItsArgumentsAndTheHost) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    testsupport::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
     ASSERT_EQ(QCoreApplication::instance(), nullptr);
     // A German desk: the toolkit would take its comma for the whole process.
-    setenv("LANG", "de_DE.UTF-8", 1);
+    testsupport::ScopedEnv german("LANG", "de_DE.UTF-8");
     signal(SIGPIPE, SIG_IGN);
     const HostView before = LookAtTheHost();
     EXPECT_EQ(before.printed, "1.05");

@@ -18,7 +18,7 @@
 namespace kestrel {
 namespace {
 
-using osprey::testing::Simulator;
+using testsupport::Simulator;
 
 // The plug-in's own I/O object, opened on first use as the window's is, with
 // every time-out held short so that failures come quickly.

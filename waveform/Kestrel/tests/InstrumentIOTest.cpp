@@ -11,23 +11,21 @@
 
 #include "Process.h"
 #include "RuntimeError.h"
+#include "ScopedEnv.h"
 
 namespace kestrel {
 namespace {
 
-using osprey::testing::Simulator;
+using testsupport::Simulator;
 
 class InstrumentIOTest : public ::testing::Test {
   protected:
     InstrumentIOTest() {
         config_ =
             std::filesystem::temp_directory_path() / ("kio-" + std::to_string(getpid()) + ".ini");
-        setenv("KIO_CONFIG", config_.c_str(), 1);
+        kioConfig_.Set(config_.string());
     }
-    ~InstrumentIOTest() override {
-        unsetenv("KIO_CONFIG");
-        std::filesystem::remove(config_);
-    }
+    ~InstrumentIOTest() override { std::filesystem::remove(config_); }
     // Starts the simulator on TCP; returns its address.
     std::string StartTcp(std::vector<std::string> extra = {}) {
         std::vector<std::string> argv = {SIMULATOR_PATH, "--tcp", "0"};
@@ -44,6 +42,7 @@ class InstrumentIOTest : public ::testing::Test {
         return "";
     }
     std::filesystem::path config_;
+    testsupport::ScopedEnv kioConfig_{"KIO_CONFIG"};
     std::unique_ptr<Simulator> simulator_;
     std::unique_ptr<IOFactory> factory_ = CreateIOFactory();
 };

@@ -70,7 +70,7 @@ std::vector<std::string> Records(const std::vector<std::string>& sent) {
 }
 
 TEST(ParallelUpdateTest, EachThreadKeepsItsOwnFileCheckingWindowAndWait) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     OneUpdate updates[2];
     for (int i = 0; i < 2; ++i) {
         kr470::UpdateFileInput input;

@@ -47,7 +47,7 @@ class RecoveryTest : public ::testing::Test {
     kr470::UpdateFileInput input_;
     std::string path_;
     FakeProgress progress_;
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
 };
 
 TEST_F(RecoveryTest, TwentyFiveUpdatesCutOffInTheDownloadEachCommitOnTheNextRun) {
@@ -55,11 +55,11 @@ TEST_F(RecoveryTest, TwentyFiveUpdatesCutOffInTheDownloadEachCommitOnTheNextRun)
     Connection whole(reference, kNoCut);
     FakeWindow referenceWindow;
     ASSERT_EQ(Run(whole, referenceWindow), kUpdateCommitted);
-    const size_t start = osprey::testing::IndexOfFirst(whole.sent, "dlo:start");
-    const size_t commit = osprey::testing::IndexOfFirst(whole.sent, "dlo:comp");
+    const size_t start = testsupport::IndexOfFirst(whole.sent, "dlo:start");
+    const size_t commit = testsupport::IndexOfFirst(whole.sent, "dlo:comp");
     ASSERT_LT(start, commit);
 
-    const std::vector<size_t> cuts = osprey::testing::RandomCuts(25, start + 1, commit);
+    const std::vector<size_t> cuts = testsupport::RandomCuts(25, start + 1, commit);
     for (size_t run = 0; run < cuts.size(); ++run) {
         SCOPED_TRACE("cut after command " + std::to_string(cuts[run]));
         StrictChecking = run % 2 == 0 ? 1 : 0;

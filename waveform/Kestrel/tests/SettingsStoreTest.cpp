@@ -41,7 +41,7 @@ class SettingsStoreTest : public ::testing::Test {
     static bool Save(const std::string& key, const std::string& value) {
         return SaveSetting(kSettingsApplication, kSettingsSection, key, value);
     }
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
 };
 
 TEST_F(SettingsStoreTest, ChangesOneLineAndKeepsCommentsAndOtherSections) {
@@ -153,15 +153,14 @@ TEST_F(SettingsStoreTest, AStoreThatIsALinkIsWrittenThroughToItsTarget) {
 }
 
 TEST_F(SettingsStoreTest, AnotherUsersLinkInAStickyFolderIsNeverWrittenThrough) {
-    if (!osprey::testing::SharedFolder::CanActAsAnotherUser())
+    if (!testsupport::SharedFolder::CanActAsAnotherUser())
         GTEST_SKIP() << "needs root to make another user's link";
     const fs::path folder = fs::path(Path()).parent_path();
     ASSERT_EQ(::chmod(folder.c_str(), 01777), 0);
     const fs::path victim = dir_.Path() / "victim.ini";
     std::ofstream(victim) << "[Properties]\n";
     fs::create_symlink(victim, Path());
-    ASSERT_EQ(::lchown(Path().c_str(), osprey::testing::kOtherUser, osprey::testing::kOtherUser),
-              0);
+    ASSERT_EQ(::lchown(Path().c_str(), testsupport::kOtherUser, testsupport::kOtherUser), 0);
     EXPECT_FALSE(Save("IOAddress", "GPIB0::11"));
     EXPECT_EQ(Read(victim.string()), "[Properties]\n");
 }

@@ -12,6 +12,7 @@
 
 #include "Fakes.h"
 #include "Process.h"
+#include "ScopedEnv.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"
 #include "modGlobals.h"
@@ -25,15 +26,11 @@ class UpdateFirmwareEndToEndTest : public ::testing::Test {
         input_.name = "KR470A Firmware 1.05";
         input_.revision = "1.05";
         path_ = dir_.Write("KR470A_105.INI", kr470::BuildUpdateFile(input_));
-        setenv("KIO_CONFIG", (dir_.Path() / "kio.ini").c_str(), 1);
-        setenv("KESTREL_WAIT_LIMIT_MS", "0", 1);  // the simulator resets at once
         SetWindowServices(&window_);
         window_.answers = {Answer::kYes};
     }
     ~UpdateFirmwareEndToEndTest() override {
         SetWindowServices(nullptr);
-        unsetenv("KIO_CONFIG");
-        unsetenv("KESTREL_WAIT_LIMIT_MS");
         StrictChecking = 1;
     }
 
@@ -72,7 +69,10 @@ class UpdateFirmwareEndToEndTest : public ::testing::Test {
         return text.substr(at, text.find('\r', at) - at);
     }
 
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
+    testsupport::ScopedEnv kioConfig_{"KIO_CONFIG", (dir_.Path() / "kio.ini").string()};
+    testsupport::ScopedEnv waitLimit_{"KESTREL_WAIT_LIMIT_MS",
+                                      "0"};  // the simulator resets at once
     kr470::UpdateFileInput input_;
     std::string path_;
     testing::FakeWindow window_;

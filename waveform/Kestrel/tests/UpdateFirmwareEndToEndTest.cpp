@@ -10,9 +10,9 @@
 namespace kestrel {
 namespace {
 
-using osprey::testing::Simulator;
 using testing::FakeProgress;
 using testing::FakeWindow;
+using testsupport::Simulator;
 
 TEST_F(UpdateFirmwareEndToEndTest, NormalUpdateOverTcpSendsExactlyTheDialogue) {
     Simulator simulator(SimulatorArguments({"--tcp", "0"}));

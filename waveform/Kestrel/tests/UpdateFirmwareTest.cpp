@@ -84,7 +84,7 @@ class UpdateFirmwareTest : public ::testing::Test {
     FakeWindow window_;
     FakeProgress progress_;
     std::vector<int32_t> waits_;
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
 };
 
 const std::string kConfirmation =
@@ -165,8 +165,8 @@ TEST_F(UpdateFirmwareTest, EqualRevisionWarnsThenConfirmsAndNoToEitherStopsBefor
 }
 
 TEST_F(UpdateFirmwareTest, ACommaDecimalLocaleStillReads105AsNewerThan104) {
-    for (const std::string& name : osprey::testing::kCommaLocales) {
-        osprey::testing::CommaLocale locale(name);
+    for (const std::string& name : testsupport::kCommaLocales) {
+        testsupport::CommaLocale locale(name);
         ASSERT_TRUE(locale.Active()) << name << " is missing: run scripts/setup.sh";
         window_ = FakeWindow();
         Answer({Answer::kYes});
@@ -430,7 +430,7 @@ TEST_F(UpdateFirmwareTest, TwoMissingModelsAreNoMatchButALoaderTakesAFileWithout
 
 TEST_F(UpdateFirmwareTest, ObjcopyImagesEndTheirPassAfterTheS9OrS8Record) {
     for (uint32_t address : {0x0u, 0x10000u}) {
-        input_.records = osprey::testing::ObjcopyImage(dir_, 1000, address);
+        input_.records = testsupport::ObjcopyImage(dir_, 1000, address);
         const std::string end = input_.records.back();
         ASSERT_EQ(end[1], address == 0 ? '9' : '8');
         options_.newRevision = "1.05";  // objcopy's S0 header names the file, not a revision

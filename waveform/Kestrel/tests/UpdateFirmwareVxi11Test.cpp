@@ -15,7 +15,7 @@
 namespace kestrel {
 namespace {
 
-using osprey::testing::Simulator;
+using testsupport::Simulator;
 
 constexpr const char* kAddress = "TCPIP0::127.0.0.1::INSTR";
 
@@ -128,7 +128,7 @@ TEST_F(UpdateFirmwareVxi11Test, StrictUpdateQueriesEveryRecordAndResendsARefused
 }
 
 TEST_F(UpdateFirmwareVxi11Test, RefusedConnectionAndUnknownDeviceEndInTheErrorBox) {
-    const std::string closed = osprey::testing::ClosedLoopbackPort();
+    const std::string closed = testsupport::ClosedLoopbackPort();
     UseCorePort(closed);
     EXPECT_EQ(ErrorBoxAfter(kAddress), std::string("Cannot open ") + kAddress +
                                            ": 127.0.0.1:" + closed + ": Connection refused");

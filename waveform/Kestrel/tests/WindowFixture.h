@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "QtWindowServices.h"
+#include "ScopedEnv.h"
 #include "SettingsStore.h"
 #include "TempFile.h"
 #include "modDialog.h"
@@ -26,7 +27,6 @@ class WindowTest : public ::testing::Test {
   protected:
     WindowTest() {
         SetSettingsFolder(dir_.Path().string());
-        setenv("KIO_CONFIG", (dir_.Path() / "kio.ini").c_str(), 1);
         SetWaitHook([this](int32_t ms) { waits_.push_back(ms); });
         SetMessageBoxHook([this](const MessageBoxRequest& box) {
             boxes_.push_back(box);
@@ -41,7 +41,6 @@ class WindowTest : public ::testing::Test {
     }
     ~WindowTest() override {
         SetSettingsFolder("");
-        unsetenv("KIO_CONFIG");
         SetWaitHook({});
         SetMessageBoxHook({});
         SetFileChooser({});
@@ -79,7 +78,8 @@ class WindowTest : public ::testing::Test {
             .value_or("<unreadable>");
     }
 
-    osprey::testing::TempDir dir_;
+    testsupport::TempDir dir_;
+    testsupport::ScopedEnv kioConfig_{"KIO_CONFIG", (dir_.Path() / "kio.ini").string()};
     std::vector<int32_t> waits_;
     std::vector<MessageBoxRequest> boxes_;
     std::deque<Answer> answers_;

@@ -33,8 +33,8 @@
 namespace kestrel {
 namespace {
 
-using osprey::testing::Simulator;
 using testing::WindowTest;
+using testsupport::Simulator;
 
 // An I/O factory whose openings wait at a gate until `together` of them are
 // under way at once (then each fails with "together") or until the test

@@ -23,8 +23,8 @@
 namespace kestrel {
 namespace {
 
-using osprey::testing::Simulator;
 using testing::WindowTest;
+using testsupport::Simulator;
 
 class FrmSetupTest : public WindowTest {
   protected:

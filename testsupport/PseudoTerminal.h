@@ -1,5 +1,5 @@
-// A pseudo-terminal pair for the device tests, and a lock folder of the
-// test's own.
+// A pseudo-terminal pair for the serial line's tests and the instrument-I/O
+// library's, and a lock folder of the test's own.
 #pragma once
 
 #include <fcntl.h>
@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <string>
 
-namespace serialio::testing {
+#include "ScopedEnv.h"
+
+namespace testsupport {
 
 class PseudoTerminal {
   public:
@@ -38,19 +40,18 @@ class PseudoTerminal {
 // Points KR470_LOCK_DIR at a fresh folder while it lives.
 class LockFolder {
   public:
-    LockFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "locks.XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-        setenv("KR470_LOCK_DIR", path_.c_str(), 1);
-    }
-    ~LockFolder() {
-        unsetenv("KR470_LOCK_DIR");
-        std::filesystem::remove_all(path_);
-    }
+    LockFolder() { variable_.Set(path_); }
+    ~LockFolder() { std::filesystem::remove_all(path_); }
     const std::string& Path() const { return path_; }
 
   private:
-    std::string path_;
+    static std::string MakeFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "locks.XXXXXX").string();
+        return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+    }
+
+    std::string path_ = MakeFolder();
+    ScopedEnv variable_{"KR470_LOCK_DIR"};
 };
 
-}  // namespace serialio::testing
+}  // namespace testsupport
