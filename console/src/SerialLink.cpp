@@ -228,8 +228,12 @@ int SerialLink::Write(std::string_view command, size_t& bytesSent) {
     timeouts_.writeTotalConstant = MillisecondsLeft(deadline);
     port_->SetTimeouts(timeouts_);
 
+    // The command and its line end leave in one write: one system call a
+    // line instead of two, and never a command without its end.
+    line_.assign(command);
+    line_.push_back(terminator_);
     bytesSent = 0;
-    std::span<const char> rest(command.data(), command.size());
+    std::span<const char> rest(line_.data(), line_.size());
     while (!rest.empty()) {
         IoResult result = port_->Write(rest);
         if (result.status == IoStatus::kFailed) {
@@ -244,8 +248,6 @@ int SerialLink::Write(std::string_view command, size_t& bytesSent) {
         bytesSent += result.count;
         rest = rest.subspan(std::min(result.count, rest.size()));
     }
-    IoResult terminator = port_->Write(std::span<const char>(&terminator_, 1));
-    bytesSent += terminator.count;
     return 0;
 }
 

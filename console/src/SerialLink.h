@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "SerialPort.h"
@@ -79,6 +80,7 @@ class SerialLink {
     int32_t handshakeMode_ = kHandshakeDtrDsr;
     PortTimeouts timeouts_{};
     char terminator_ = '\n';
+    std::string line_;             // the command being written and its line end
     std::optional<char> carried_;  // first byte of the next reply, read early
 };
 

@@ -142,6 +142,31 @@ TEST_F(SerialLinkTest, WriteFailuresMapToTheirCodes) {
     EXPECT_EQ(CodeThrownBy([&] { link.Write("x", sent); }), kTimeout);
 }
 
+// A port whose line takes `room` bytes and then nothing more in time.
+class PortThatFillsUp : public FakePort {
+  public:
+    PortThatFillsUp(State& state, size_t room) : FakePort(state), room_(room) {}
+    IoResult Write(std::span<const char> bytes) override {
+        if (room_ == 0) {
+            return {IoStatus::kTimedOut, 0};
+        }
+        std::span<const char> taken = bytes.first(std::min(room_, bytes.size()));
+        room_ -= taken.size();
+        return FakePort::Write(taken);
+    }
+
+  private:
+    size_t room_;
+};
+
+TEST_F(SerialLinkTest, CommandWhoseLineEndFindsNoRoomIsATimeoutNotASentCommand) {
+    link_ = std::make_unique<SerialLink>(std::make_unique<PortThatFillsUp>(port_, 8));
+    link_->Open("COM1");
+    size_t sent = 0;
+    EXPECT_EQ(CodeThrownBy([&] { link_->Write("SYST:REM", sent); }), kTimeout);
+    EXPECT_EQ(port_.written, "SYST:REM");
+}
+
 TEST_F(SerialLinkTest, ReplyInPiecesIsJoinedAndOnlyTheFinalLineFeedRemoved) {
     SerialLink& link = MakeLink();
     link.Open("COM1");

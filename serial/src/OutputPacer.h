@@ -19,6 +19,12 @@ class OutputPacer {
     size_t Pending(uint64_t nowNs) const;
     // Milliseconds the line needs for `bytes`, at least 1.
     uint32_t MillisecondsFor(size_t bytes) const;
+    // How long a writer with `pending` bytes still out waits before it adds
+    // `wanted` more to a queue of `capacity`: until they fit, or a little
+    // longer where that comes soon, so the pieces that follow go out together
+    // rather than each after a wake-up of its own. In nanoseconds: at the
+    // fastest rates a whole queue leaves the line in under a millisecond.
+    uint64_t NanosecondsUntilRoom(size_t pending, size_t wanted, size_t capacity) const;
 
   private:
     uint64_t nsPerByte_ = 0;

@@ -23,6 +23,7 @@ namespace {
 constexpr uint32_t kHighestBaud = 12000000;
 constexpr uint32_t kModemPollMs = 10;
 constexpr uint32_t kLongestSliceMs = 20;
+constexpr uint64_t kNsPerMs = 1000000;
 // A write waits until this much of the piece fits; keeps pieces whole lines.
 constexpr size_t kSmallestPiece = 256;
 
@@ -82,6 +83,10 @@ bool SpeedTaken(uint32_t asked, uint32_t reported) {
 
 void SleepMs(uint32_t ms) {
     poll(nullptr, 0, static_cast<int>(ms));
+}
+
+timespec ToTimespec(uint64_t ns) {
+    return timespec{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
 }
 
 // Holds signals back while a port changes hands, so a handler that releases
@@ -285,12 +290,13 @@ bool SerialDevice::WaitForRoom(size_t wanted, uint32_t start, uint32_t limitMs) 
         return false;
     }
     size_t pending = PendingOutput(MonotonicNs());
-    size_t excess = pending + wanted > kMaxPendingOutput ? pending + wanted - kMaxPendingOutput : 1;
-    uint32_t slice = std::min({pacer_.MillisecondsFor(excess), kLongestSliceMs, limitMs - waited});
+    uint64_t waitNs = std::min({pacer_.NanosecondsUntilRoom(pending, wanted, kMaxPendingOutput),
+                                kLongestSliceMs * kNsPerMs, (limitMs - waited) * kNsPerMs});
+    timespec slice = ToTimespec(waitNs);
     pollfd pfd{fd_, POLLOUT, 0};
     // Room in the driver but not on the line: sleep the slice out.
-    if (poll(&pfd, 1, static_cast<int>(slice)) > 0 && (pfd.revents & POLLOUT) != 0) {
-        SleepMs(slice);
+    if (ppoll(&pfd, 1, &slice, nullptr) > 0 && (pfd.revents & POLLOUT) != 0) {
+        ppoll(nullptr, 0, &slice, nullptr);
     }
     return true;
 }

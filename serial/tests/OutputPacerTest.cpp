@@ -31,6 +31,22 @@ TEST(OutputPacerTest, AnAnswerMeansEverythingWasRead) {
     EXPECT_EQ(pacer.Pending(10 * kMs), 24u);
 }
 
+TEST(OutputPacerTest, AWriterWaitsForRoomToTheNanosecondAndGathersAtFastRates) {
+    OutputPacer pacer;
+    // 833 ns a byte: the whole 1024-byte queue leaves in 853 us, so a wait of
+    // a whole millisecond would leave the line idle.
+    pacer.SetRate(12000000, 10);
+    EXPECT_EQ(pacer.NanosecondsUntilRoom(1024, 100, 1024), 250000u);  // 83 us stretched to 250
+    pacer.SetRate(3000000, 10);                                       // 3333 ns a byte
+    EXPECT_EQ(pacer.NanosecondsUntilRoom(1024, 100, 1024), 100 * 3333u);
+    // 86805 ns a byte: exactly the time the 100 bytes in the way need.
+    pacer.SetRate(115200, 10);
+    EXPECT_EQ(pacer.NanosecondsUntilRoom(1024, 100, 1024), 100 * 86805u);
+    // A queue filled at no known rate still blocks a while: never a busy loop.
+    pacer.SetRate(0, 10);
+    EXPECT_EQ(pacer.NanosecondsUntilRoom(1024, 100, 1024), 50000u);
+}
+
 TEST(OutputPacerTest, NoRateNothingPending) {
     OutputPacer pacer;
     pacer.Sent(5000, 0);
