@@ -112,6 +112,13 @@ TEST(CommandLine, MkupdateNeverWritesThroughAPlantedLink) {
                                       "");
     EXPECT_EQ(linked.status, 0) << linked.errors;
     EXPECT_FALSE(std::filesystem::is_symlink(dir.Path() / "linked.srec"));
+    // The update file is written the same way.
+    std::filesystem::create_symlink(victim, dir.Path() / "linked.ini");
+    ProcessResult built = RunProcess({MKUPDATE_PATH, "build", "--srec", output, "--revision",
+                                      "1.05", "-o", (dir.Path() / "linked.ini").string()},
+                                     "");
+    EXPECT_EQ(built.status, 0) << built.errors;
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.Path() / "linked.ini"));
     std::ifstream in(victim);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
 }
