@@ -3,6 +3,7 @@
 
 #include "CodeCheck.h"
 #include "Decimal.h"
+#include "Description.h"
 #include "FuzzSupport.h"
 #include "IniReader.h"
 #include "TextFile.h"

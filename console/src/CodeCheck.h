@@ -1,35 +1,15 @@
-// The check of the update file's [Code] section before anything is sent:
-// record count against "Number of Srecs" and character sum against the
-// stored "Checksum" (-1 switches the sum comparison off).
+// Osprey's check of the update file's [Code] section before anything is
+// sent, as the console shows it: record count against "Number of Srecs" and
+// character sum against the stored "Checksum" (-1 switches the sum
+// comparison off). The rules themselves are the update-file library's.
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
+#include "CodeRules.h"
 #include "TextFile.h"
 
 namespace osprey {
-
-inline constexpr int32_t kMagicChecksum = -1;
-
-// What one reading of the [Code] section found; nothing is printed yet.
-struct CodeSectionScan {
-    int32_t stored = 0;             // the "Checksum" compared, from [Firmware Info] onward
-    int32_t records = 0;            // S1, S2 and S3 lines
-    int32_t sum = 0;                // the signed 8-bit character sum
-    bool ended = false;             // the END line was reached
-    int nonRecordLine = 0;          // the [Code] line (from 1) that stopped the reading; 0: none
-    bool nonRecordTooLong = false;  // ... the rest of a line longer than a piece
-    int firstLongLine = 0;          // the first line longer than kLongestCodeLine; 0: none
-};
-
-// Reads the section as the check does: in pieces of at most 255 characters,
-// up to END, the end of the file, or the first line that is no S-record ("S",
-// a type digit and hex digits; END ends the section).
-CodeSectionScan ScanCodeSection(TextFile& file);
-
-// True when the check passes what the scan found.
-bool CodeSectionPasses(const CodeSectionScan& scan, int32_t expectedRecords);
 
 // Prints the check's findings: "Verifying code section of Update file." and
 // what follows it; a line that is no S-record is also named by its number on
@@ -38,20 +18,5 @@ int ReportCodeSection(const CodeSectionScan& scan, int32_t expectedRecords);
 
 // ScanCodeSection, then ReportCodeSection.
 int VerifyCodeSection(TextFile& file, int32_t expectedRecords);
-
-// The signed 8-bit character sum of one line, added to `sum` with
-// two's-complement wrap-around.
-int32_t AddCharacterSum(int32_t sum, std::string_view line);
-
-// True for a record line as the instrument takes it: "S", the type digit and
-// hex digits, nothing else.
-bool IsRecordText(std::string_view line);
-
-// True for lines that begin with "S1", "S2" or "S3".
-bool IsDataRecord(std::string_view line);
-
-// True for lines that begin with "S7", "S8" or "S9": the end record that
-// closes an image (objcopy writes S9 after S1 data, S8 after S2, S7 after S3).
-bool IsEndRecord(std::string_view line);
 
 }  // namespace osprey

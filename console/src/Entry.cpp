@@ -11,7 +11,7 @@
 #include "AddressHint.h"
 #include "Confirmation.h"
 #include "Console.h"
-#include "IniReader.h"
+#include "Description.h"
 #include "Options.h"
 #include "RunResult.h"
 #include "SerialLink.h"

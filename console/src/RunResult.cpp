@@ -143,7 +143,7 @@ std::pair<const char*, std::optional<std::string>> Outcome(const RunRecord& r) {
 // by a signal, whose line is made before it ends.
 std::string RecordLine(const RunRecord& r, const SerialLink* link, const char* result,
                        const std::optional<std::string>& message, std::optional<double> seconds) {
-    JsonLine line;
+    fileio::JsonLine line;
     line.Add("time", r.startTime);
     line.Add("port", r.address);
     line.AddOrNull("device", link ? DeviceOf(link) : r.device);

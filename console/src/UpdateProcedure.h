@@ -2,14 +2,9 @@
 // instrument, runs the download dialogue and commits the new firmware.
 #pragma once
 
-#include <cstddef>
-
 namespace osprey {
 
 class SerialLink;
-
-// Code lines hold at most this many characters before their line end.
-inline constexpr size_t kLongestCodeLine = 148;
 
 // Empties the instrument's error queue, printing each error's text. True when
 // at least one error was reported.

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "ConsoleCapture.h"
+#include "Description.h"
 #include "TempFile.h"
 
 namespace osprey {

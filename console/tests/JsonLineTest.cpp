@@ -7,7 +7,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-namespace osprey {
+namespace fileio {
 namespace {
 
 std::string RoundTrip(const std::string& text) {
@@ -47,4 +47,4 @@ TEST(JsonLine, MembersNullsAndNumbers) {
 }
 
 }  // namespace
-}  // namespace osprey
+}  // namespace fileio

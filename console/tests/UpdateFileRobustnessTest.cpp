@@ -8,6 +8,7 @@
 #include "CodeCheck.h"
 #include "ConsoleCapture.h"
 #include "Decimal.h"
+#include "Description.h"
 #include "IniReader.h"
 #include "TempFile.h"
 #include "UpdateFileBuilder.h"

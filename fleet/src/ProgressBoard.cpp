@@ -103,7 +103,7 @@ void ProgressBoard::WriteLine(const Line& line) {
         out_ << text << '\n' << std::flush;
         return;
     }
-    osprey::JsonLine json;
+    fileio::JsonLine json;
     json.Add("address", line.address);
     json.Add("state", line.state);
     json.Add("pass", line.pass);

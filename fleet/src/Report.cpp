@@ -74,7 +74,7 @@ std::string SummaryTable(const std::vector<JobReport>& reports) {
 }
 
 std::string JsonObject(const JobReport& report) {
-    osprey::JsonLine json;
+    fileio::JsonLine json;
     json.Add("address", report.address);
     json.Add("update_file", report.updateFile);
     json.AddOrNull("idn_before", report.identificationBefore);

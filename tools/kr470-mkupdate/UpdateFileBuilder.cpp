@@ -1,14 +1,14 @@
 #include "UpdateFileBuilder.h"
 
 #include <algorithm>
-#include <map>
 #include <optional>
 #include <sstream>
 
-#include "CodeCheck.h"
+#include "CodeRules.h"
 #include "Decimal.h"
+#include "IniReader.h"
 #include "SRecord.h"
-#include "UpdateProcedure.h"
+#include "TextFile.h"
 
 namespace kr470 {
 namespace {
@@ -50,47 +50,15 @@ std::string At(size_t index, const std::string& what) {
     return "line " + std::to_string(index + 1) + ": " + what;
 }
 
-}  // namespace
-
-std::string BuildUpdateFile(const UpdateFileInput& input) {
-    CodeFigures f = Figures(input.records);
-    const std::string end = input.crlf ? "\r\n" : "\n";
-    std::ostringstream out;
-    out << "[Firmware Info]" << end << "Name=" << input.name << end << "IDN=" << input.model << end
-        << "Revision=" << input.revision << end
-        << "Checksum=" << (input.magicChecksum ? osprey::kMagicChecksum : f.characterSum) << end
-        << end;
-    out << "[Code Info]" << end << "Checksum=" << f.instrumentChecksum.Value() << end
-        << "Number of Srecs=" << f.dataRecords << end << end;
-    out << "[Description]" << end;
-    for (size_t i = 0; i < input.description.size(); ++i) {
-        out << "Desc " << i + 1 << "=" << input.description[i] << end;
-    }
-    out << end << "[Code]" << end;
-    for (const std::string& record : input.records) {
-        out << record << end;
-    }
-    out << "END" << end;
-    return out.str();
-}
-
-std::vector<std::string> CheckUpdateFile(const std::string& text) {
-    std::vector<std::string> problems;
-    std::vector<std::string> lines = SplitLines(text);
-    std::map<std::string, std::map<std::string, std::pair<size_t, std::string>>> keys;
-    std::string section;
-    std::optional<size_t> codeStart;
-    for (size_t i = 0; i < lines.size() && !codeStart; ++i) {
+// The lines before [Code] as text: headers closed, no blank where the
+// lookup would take it as part of the key or the value.
+void CheckKeyLines(const std::vector<std::string>& lines, size_t codeHeaderLine,
+                   std::vector<std::string>& problems) {
+    for (size_t i = 0; i + 1 < codeHeaderLine && i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (line.starts_with("[")) {
-            size_t close = line.find(']');
-            if (close == std::string::npos) {
+            if (line.find(']') == std::string::npos) {
                 problems.push_back(At(i, "section header without ']'"));
-                continue;
-            }
-            section = line.substr(1, close - 1);
-            if (section == "Code") {
-                codeStart = i + 1;
             }
             continue;
         }
@@ -103,31 +71,98 @@ std::vector<std::string> CheckUpdateFile(const std::string& text) {
             problems.push_back(
                 At(i, "blank before the key or around '=': the value will be read wrong"));
         }
-        keys[section].try_emplace(line.substr(0, equals), i, line.substr(equals + 1));
     }
-    const std::pair<const char*, const char*> required[] = {
-        {"Firmware Info", "Name"},     {"Firmware Info", "IDN"},  {"Firmware Info", "Revision"},
-        {"Firmware Info", "Checksum"}, {"Code Info", "Checksum"}, {"Code Info", "Number of Srecs"}};
-    for (auto [sec, key] : required) {
-        if (!keys[sec].contains(key)) {
-            problems.push_back("[" + std::string(sec) + "] has no \"" + key + "\" line");
+}
+
+// The line the programs' lookup takes `key` from, when it is in `section`
+// itself; the lookup runs on past the next header, the check does not.
+std::optional<osprey::KeyLine> KeyInSection(osprey::TextFile& file, std::string_view section,
+                                            std::string_view key) {
+    std::optional<osprey::KeyLine> found = osprey::FindKeyLine(file, section, key);
+    return found && !found->pastSection ? found : std::nullopt;
+}
+
+// The lookup landed on a line that only begins with the key ("IDNumber=7"
+// for "IDN"): the programs read what follows its first character past the key.
+std::string Misread(std::string_view section, std::string_view key, const osprey::KeyLine& line) {
+    return At(line.lineNumber - 1, "[" + std::string(section) + "] \"" + std::string(key) +
+                                       "\" reads as \"" + std::string(line.Value(key)) +
+                                       "\": Osprey and the plug-in take the first line that "
+                                       "begins with \"" +
+                                       std::string(key) + "\"");
+}
+
+struct RequiredKey {
+    const char* section;
+    const char* key;
+};
+
+constexpr RequiredKey kRequiredKeys[] = {
+    {"Firmware Info", "Name"},     {"Firmware Info", "IDN"},  {"Firmware Info", "Revision"},
+    {"Firmware Info", "Checksum"}, {"Code Info", "Checksum"}, {"Code Info", "Number of Srecs"}};
+
+void CheckRequiredKeys(osprey::TextFile& file, std::vector<std::string>& problems) {
+    for (auto [section, key] : kRequiredKeys) {
+        std::optional<osprey::KeyLine> found = KeyInSection(file, section, key);
+        if (!found) {
+            problems.push_back("[" + std::string(section) + "] has no \"" + key + "\" line");
+        } else if (!found->IsKeysOwn(key)) {
+            problems.push_back(Misread(section, key, *found));
         }
     }
-    auto& desc = keys["Description"];
-    for (size_t n = 1; desc.contains("Desc " + std::to_string(n + 1)); ++n) {
-        if (!desc.contains("Desc " + std::to_string(n))) {
-            problems.push_back("[Description] has no \"Desc " + std::to_string(n) +
+}
+
+// The number stored under `key`, when the lookup takes it from the key's own line.
+std::optional<int32_t> StoredNumber(osprey::TextFile& file, std::string_view section,
+                                    std::string_view key) {
+    std::optional<osprey::KeyLine> found = KeyInSection(file, section, key);
+    if (!found || !found->IsKeysOwn(key)) {
+        return std::nullopt;
+    }
+    return osprey::DecimalInteger(found->Value(key));
+}
+
+std::string DescKey(size_t n) {
+    return "Desc " + std::to_string(n);
+}
+
+std::optional<osprey::KeyLine> DescLine(osprey::TextFile& file, size_t n) {
+    return KeyInSection(file, "Description", DescKey(n));
+}
+
+// The description is shown from "Desc 1" up to the first line missing: each
+// shown line must be read from its own line, and no gap may hide later ones.
+void CheckDescription(osprey::TextFile& file, std::vector<std::string>& problems) {
+    for (size_t n = 1;; ++n) {
+        std::optional<osprey::KeyLine> found = DescLine(file, n);
+        if (!found) {
+            break;
+        }
+        if (!found->IsKeysOwn(DescKey(n))) {
+            problems.push_back(Misread("Description", DescKey(n), *found));
+            break;
+        }
+    }
+    auto hasOwnLine = [&file](size_t n) {
+        std::optional<osprey::KeyLine> found = DescLine(file, n);
+        return found && found->IsKeysOwn(DescKey(n));
+    };
+    for (size_t n = 1; hasOwnLine(n + 1); ++n) {
+        if (!DescLine(file, n)) {
+            problems.push_back("[Description] has no \"" + DescKey(n) +
                                "\": later lines will not be shown");
         }
     }
-    if (!codeStart) {
-        problems.push_back("no [Code] section");
-        return problems;
-    }
+}
+
+// The [Code] section after its header line (from 1): S-records up to END,
+// the end record last, and the figures of [Firmware Info] and [Code Info].
+void CheckCodeSection(osprey::TextFile& file, const std::vector<std::string>& lines,
+                      size_t codeHeaderLine, std::vector<std::string>& problems) {
     std::vector<std::string> records;
     bool ended = false;
     std::optional<uint32_t> s5;
-    for (size_t i = *codeStart; i < lines.size(); ++i) {
+    for (size_t i = codeHeaderLine; i < lines.size(); ++i) {
         if (lines[i].starts_with("END")) {
             ended = true;
             if (lines[i] != "END") {
@@ -162,12 +197,8 @@ std::vector<std::string> CheckUpdateFile(const std::string& text) {
             "pass ends after the first one");
     }
     CodeFigures f = Figures(records);
-    auto number = [&](const char* sec, const char* key) {
-        auto found = keys[sec].find(key);
-        return found == keys[sec].end() ? std::optional<int32_t>()
-                                        : osprey::DecimalInteger(found->second.second);
-    };
-    if (auto count = number("Code Info", "Number of Srecs"); count && *count != f.dataRecords) {
+    if (auto count = StoredNumber(file, "Code Info", "Number of Srecs");
+        count && *count != f.dataRecords) {
         problems.push_back("\"Number of Srecs\" is " + std::to_string(*count) +
                            " but [Code] holds " + std::to_string(f.dataRecords) + " data records");
     }
@@ -175,17 +206,58 @@ std::vector<std::string> CheckUpdateFile(const std::string& text) {
         problems.push_back("the S5 record counts " + std::to_string(*s5) +
                            " data records, [Code] holds " + std::to_string(f.dataRecords));
     }
-    if (auto sum = number("Firmware Info", "Checksum");
+    if (auto sum = StoredNumber(file, "Firmware Info", "Checksum");
         sum && *sum != osprey::kMagicChecksum && *sum != f.characterSum) {
         problems.push_back("[Firmware Info] \"Checksum\" is " + std::to_string(*sum) +
                            " but the character sum of [Code] is " + std::to_string(f.characterSum));
     }
-    if (auto sum = number("Code Info", "Checksum");
+    if (auto sum = StoredNumber(file, "Code Info", "Checksum");
         sum && static_cast<uint32_t>(*sum) != f.instrumentChecksum.Value()) {
         problems.push_back("[Code Info] \"Checksum\" is " + std::to_string(*sum) +
                            " but the instrument will report " +
                            std::to_string(f.instrumentChecksum.Value()));
     }
+}
+
+}  // namespace
+
+std::string BuildUpdateFile(const UpdateFileInput& input) {
+    CodeFigures f = Figures(input.records);
+    const std::string end = input.crlf ? "\r\n" : "\n";
+    std::ostringstream out;
+    out << "[Firmware Info]" << end << "Name=" << input.name << end << "IDN=" << input.model << end
+        << "Revision=" << input.revision << end
+        << "Checksum=" << (input.magicChecksum ? osprey::kMagicChecksum : f.characterSum) << end
+        << end;
+    out << "[Code Info]" << end << "Checksum=" << f.instrumentChecksum.Value() << end
+        << "Number of Srecs=" << f.dataRecords << end << end;
+    out << "[Description]" << end;
+    for (size_t i = 0; i < input.description.size(); ++i) {
+        out << "Desc " << i + 1 << "=" << input.description[i] << end;
+    }
+    out << end << "[Code]" << end;
+    for (const std::string& record : input.records) {
+        out << record << end;
+    }
+    out << "END" << end;
+    return out.str();
+}
+
+std::vector<std::string> CheckUpdateFile(const std::string& text) {
+    std::vector<std::string> problems;
+    std::vector<std::string> lines = SplitLines(text);
+    osprey::TextFile file;
+    file.OpenText(text);
+    // Lines are counted alike by both readers: each ends at an LF.
+    std::optional<size_t> codeHeader = osprey::FindSectionHeader(file, "Code");
+    CheckKeyLines(lines, codeHeader.value_or(lines.size() + 1), problems);
+    CheckRequiredKeys(file, problems);
+    CheckDescription(file, problems);
+    if (!codeHeader) {
+        problems.push_back("no [Code] section");
+        return problems;
+    }
+    CheckCodeSection(file, lines, *codeHeader, problems);
     return problems;
 }
 

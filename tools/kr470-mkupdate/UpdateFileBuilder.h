@@ -22,7 +22,10 @@ struct UpdateFileInput {
 std::string BuildUpdateFile(const UpdateFileInput& input);
 
 // The problems found in an update file's text, each "line N: what"; empty
-// when the file is sound.
+// when the file is sound. Keys are read by the update file's own lookup, as
+// Osprey and the plug-in read them: a key they would take from a line that
+// only begins with it ("IDNumber=7" for "IDN") is a problem that says what
+// the key reads as.
 std::vector<std::string> CheckUpdateFile(const std::string& text);
 
 // A deterministic firmware image of `bytes` bytes: an S0 header with

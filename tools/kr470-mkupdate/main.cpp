@@ -6,12 +6,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "AtomicWrite.h"
+#include "RegularFile.h"
+#include "TextFile.h"
 #include "UpdateFileBuilder.h"
 
 namespace {
@@ -90,15 +91,24 @@ void ParseCommand(int argc, char** argv, const char* letters, const option* opti
     }
 }
 
+// Reads a whole file the way Osprey reads an update file: only a regular
+// file of at most kLargestUpdateFile bytes, and no open that blocks, so a
+// FIFO, a device or a folder is refused at once instead of read for ever.
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "kr470-mkupdate: cannot read %s\n", path.c_str());
-        std::exit(1);
+    std::string text, problem;
+    switch (fileio::ReadRegularFile(path, osprey::kLargestUpdateFile, text, problem)) {
+        case fileio::ReadStatus::kRead:
+            return text;
+        case fileio::ReadStatus::kRefused:
+            std::fprintf(stderr, "kr470-mkupdate: cannot read %s: %s\n", path.c_str(),
+                         problem.c_str());
+            break;
+        case fileio::ReadStatus::kMissing:
+        case fileio::ReadStatus::kUnreadable:
+            std::fprintf(stderr, "kr470-mkupdate: cannot read %s\n", path.c_str());
+            break;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::exit(1);
 }
 
 // Writes beside the target and renames, so a reader never sees half a file;

@@ -112,6 +112,13 @@ TEST(CommandLine, MkupdateNeverWritesThroughAPlantedLink) {
                                       "");
     EXPECT_EQ(linked.status, 0) << linked.errors;
     EXPECT_FALSE(std::filesystem::is_symlink(dir.Path() / "linked.srec"));
+    // The update file is written the same way.
+    std::filesystem::create_symlink(victim, dir.Path() / "linked.ini");
+    ProcessResult built = RunProcess({MKUPDATE_PATH, "build", "--srec", output, "--revision",
+                                      "1.05", "-o", (dir.Path() / "linked.ini").string()},
+                                     "");
+    EXPECT_EQ(built.status, 0) << built.errors;
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.Path() / "linked.ini"));
     std::ifstream in(victim);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
 }
@@ -127,6 +134,32 @@ TEST(CommandLine, MkupdatePastTheFileSizeLimitLeavesNoTemporaryFile) {
     EXPECT_EQ(r.status, 1) << r.errors;
     EXPECT_NE(r.errors.find("image.srec"), std::string::npos) << r.errors;
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+// An update file or image that is no regular file (a FIFO no one writes to,
+// an endless device, a folder) is refused at once with its kind, as Osprey
+// refuses it; nothing is written. The time-out only ends a run that would
+// otherwise never end.
+TEST(CommandLine, MkupdateReadsOnlyRegularFiles) {
+    osprey::testing::TempDir dir;
+    const std::string folder = dir.Path().string(), fifo = folder + "/fifo.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string mk = "timeout 20 " + std::string(MKUPDATE_PATH);
+    const std::pair<std::string, std::string> cases[] = {
+        {fifo, fifo + " is a FIFO, not a regular file"},
+        {"/dev/zero", "/dev/zero is a character device, not a regular file"},
+        {folder, folder + " is a directory, not a regular file"}};
+    for (const auto& [input, kind] : cases) {
+        const std::string refusal = "kr470-mkupdate: cannot read " + input + ": " + kind + "\n";
+        ProcessResult check = Shell(mk + " check " + input);
+        EXPECT_EQ(check.status, 1) << input;
+        EXPECT_EQ(check.output, refusal);
+        ProcessResult build =
+            Shell(mk + " build --revision 1.05 -o " + folder + "/out.ini --srec " + input);
+        EXPECT_EQ(build.status, 1) << input;
+        EXPECT_EQ(build.output, refusal);
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder + "/out.ini"));
 }
 
 TEST(CommandLine, SimulatorTranscriptIsNeverWrittenThroughALinkOrToAFifo) {

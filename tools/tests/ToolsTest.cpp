@@ -1,10 +1,15 @@
 // The simulator's dialogue, S-records and the update-file builder's checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
+#include "IniReader.h"
 #include "Instrument.h"
 #include "LineInput.h"
 #include "ObjcopyImage.h"
 #include "SRecord.h"
+#include "TextFile.h"
 #include "UpdateFileBuilder.h"
 
 namespace kr470 {
@@ -188,6 +193,68 @@ TEST(UpdateFileBuilder, BuiltFilesCheckCleanAndDamageIsReportedByLine) {
     problems = CheckUpdateFile(noEnd);
     EXPECT_NE(std::find(problems.begin(), problems.end(), "[Code] has no END line"),
               problems.end());
+}
+
+// The line (from 1) of `text` that holds the byte at `position`.
+size_t LineAt(const std::string& text, size_t position) {
+    return static_cast<size_t>(std::count(text.begin(), text.begin() + position, '\n')) + 1;
+}
+
+// What Osprey's lookup reads for a key: the first line after the section's
+// header that begins with it, past the key and one character.
+std::string ProgramsRead(const std::string& text, const char* section, const char* key) {
+    osprey::TextFile file;
+    file.OpenText(text);
+    std::array<char, 100> value{};
+    osprey::ReadIniValue(file, section, key, value);
+    return value.data();
+}
+
+// The check reads keys as the programs do, so a line that only begins with a
+// key, ahead of the key's own line, is refused with what the key reads as.
+TEST(UpdateFileBuilder, AKeyTheProgramsReadFromALineThatOnlyBeginsWithItIsAProblem) {
+    UpdateFileInput input;
+    input.records = GenerateImage(100, 2, "KR470A 1.05");
+    input.revision = "1.05";
+    input.description = {"one", "two",   "three", "four", "five",
+                         "six", "seven", "eight", "nine", "ten"};
+    const std::string text = BuildUpdateFile(input);
+    ASSERT_TRUE(CheckUpdateFile(text).empty());
+
+    const size_t idn = text.find("IDN=KR470A\r\n");
+    std::string before = text;
+    before.insert(idn, "IDNumber=7\r\n");
+    EXPECT_EQ(ProgramsRead(before, "Firmware Info", "IDN"), "mber=7");
+    EXPECT_EQ(CheckUpdateFile(before),
+              std::vector<std::string>{"line 3: [Firmware Info] \"IDN\" reads as \"mber=7\": "
+                                       "Osprey and the plug-in take the first line that begins "
+                                       "with \"IDN\""});
+
+    // After the key's own line it is never read.
+    std::string after = text;
+    after.insert(idn + std::string("IDN=KR470A\r\n").size(), "IDNumber=7\r\n");
+    EXPECT_EQ(ProgramsRead(after, "Firmware Info", "IDN"), "KR470A");
+    EXPECT_EQ(CheckUpdateFile(after), std::vector<std::string>{});
+
+    // "Desc 10" ahead of "Desc 1": the first description line reads "=ten".
+    std::string reordered = text;
+    const std::string tenth = "Desc 10=ten\r\n";
+    reordered.erase(reordered.find(tenth), tenth.size());
+    const size_t first = reordered.find("Desc 1=");
+    reordered.insert(first, tenth);
+    EXPECT_EQ(ProgramsRead(reordered, "Description", "Desc 1"), "=ten");
+    EXPECT_EQ(CheckUpdateFile(reordered),
+              std::vector<std::string>{"line " + std::to_string(LineAt(reordered, first)) +
+                                       ": [Description] \"Desc 1\" reads as \"=ten\": Osprey and "
+                                       "the plug-in take the first line that begins with \"Desc "
+                                       "1\""});
+
+    // A key missing from its section is missing, whatever a later section holds.
+    std::string noSum = text;
+    noSum.erase(noSum.find("Checksum="),
+                noSum.find("\r\n", noSum.find("Checksum=")) + 2 - noSum.find("Checksum="));
+    EXPECT_EQ(CheckUpdateFile(noSum),
+              std::vector<std::string>{"[Firmware Info] has no \"Checksum\" line"});
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace osprey {
+namespace fileio {
 namespace {
 
 // The length of the well-formed UTF-8 sequence at the start of `text`, or 0.
@@ -116,4 +116,4 @@ void JsonLine::AddBool(std::string_view key, bool value) {
     text_ += value ? "true" : "false";
 }
 
-}  // namespace osprey
+}  // namespace fileio

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 #include "RegularFile.h"
 
@@ -27,15 +28,27 @@ bool TextFile::Open(const char* path) {
             refusal_ = problem;
             return false;
     }
-    start_ = position_ = std::string_view(text_).starts_with(kByteOrderMark) ? 3 : 0;
-    open_ = true;
+    ServeFromStart();
     return true;
+}
+
+void TextFile::OpenText(std::string text) {
+    Close();
+    text_ = std::move(text);
+    ServeFromStart();
+}
+
+void TextFile::ServeFromStart() {
+    start_ = std::string_view(text_).starts_with(kByteOrderMark) ? 3 : 0;
+    open_ = true;
+    Rewind();
 }
 
 void TextFile::Close() {
     text_.clear();
     text_.shrink_to_fit();
-    start_ = position_ = 0;
+    start_ = 0;
+    Rewind();
     open_ = false;
     refusal_.clear();
 }
@@ -44,6 +57,7 @@ std::optional<size_t> TextFile::ReadPiece(std::span<char> into) {
     if (into.empty() || AtEnd()) {
         return std::nullopt;
     }
+    lineNumber_ += pieceEndedLine_ ? 1 : 0;
     const size_t limit = into.size() - 1;
     std::string_view rest = std::string_view(text_).substr(position_);
     // Look as far as a full piece and its CR LF.

@@ -2,6 +2,9 @@
 // or CR LF; the line end is never part of the text. A line longer than the
 // caller's piece comes back as several pieces.
 //
+// The update-file builder's check reads a text it already holds through the
+// same reader (OpenText), so it splits lines as the programs do.
+//
 // The whole file is read into memory when it is opened, so every later read,
 // the check of the code section and each download pass alike, sees the same
 // bytes even if the file is changed on disk meanwhile. Only a regular file of
@@ -23,9 +26,15 @@ inline constexpr uint64_t kLargestUpdateFile = 64u * 1024 * 1024;
 class TextFile {
   public:
     bool Open(const char* path);
+    // Serves `text` as if it had been read from a file.
+    void OpenText(std::string text);
     bool IsOpen() const { return open_; }
     void Close();
-    void Rewind() { position_ = start_; }
+    void Rewind() {
+        position_ = start_;
+        lineNumber_ = 0;
+        pieceEndedLine_ = true;
+    }
     // True when no byte is left to read.
     bool AtEnd() const { return position_ >= text_.size(); }
     // Why the last Open failed for a file that exists (a directory, a FIFO, a
@@ -40,11 +49,15 @@ class TextFile {
     std::optional<size_t> ReadPiece(std::span<char> into);
     // True when the last piece read ended its line (false: more of it follows).
     bool PieceEndedLine() const { return pieceEndedLine_; }
+    // The line (from 1) the last piece came from; 0 before the first piece.
+    size_t LineNumber() const { return lineNumber_; }
 
   private:
+    void ServeFromStart();
     std::string text_;
     size_t start_ = 0;  // after a byte-order mark
     size_t position_ = 0;
+    size_t lineNumber_ = 0;
     bool open_ = false;
     bool pieceEndedLine_ = true;
     std::string refusal_;

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace osprey {
+namespace fileio {
 
 class JsonLine {
   public:
@@ -28,4 +28,4 @@ class JsonLine {
 // `text` as a JSON string literal, quotes included.
 std::string JsonString(std::string_view text);
 
-}  // namespace osprey
+}  // namespace fileio
