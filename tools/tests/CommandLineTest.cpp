@@ -141,7 +141,7 @@ TEST(CommandLine, MkupdatePastTheFileSizeLimitLeavesNoTemporaryFile) {
 // refuses it; nothing is written. The time-out only ends a run that would
 // otherwise never end.
 TEST(CommandLine, MkupdateReadsOnlyRegularFiles) {
-    osprey::testing::TempDir dir;
+    testsupport::TempDir dir;
     const std::string folder = dir.Path().string(), fifo = folder + "/fifo.ini";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string mk = "timeout 20 " + std::string(MKUPDATE_PATH);
