@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "IdnProbe.h"
 #include "PortScan.h"
 #include "PortsSection.h"
+#include "ToolArgs.h"
 
 namespace {
 
@@ -51,18 +53,20 @@ struct Settings {
     std::vector<std::string> devices;
 };
 
+// "--com takes a number above 0, not 'x'": the ceiling only guards against nonsense.
+std::string NumberWording(toolargs::NumberFault, std::string_view option, std::string_view text,
+                          long long, long long) {
+    return std::string(option) + " takes a number above 0, not '" + std::string(text) + "'";
+}
+
+constexpr toolargs::Tool kTool("kr470-ports", NumberWording);
+
 [[noreturn]] void Fail(const std::string& why) {
-    std::fprintf(stderr, "kr470-ports: %s\nTry 'kr470-ports --help' for more information.\n",
-                 why.c_str());
-    std::exit(2);
+    kTool.Fail(why);
 }
 
 int PositiveNumber(const char* option, const char* text) {
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value <= 0 || value > 100000)
-        Fail(std::string(option) + " takes a number above 0, not '" + text + "'");
-    return static_cast<int>(value);
+    return static_cast<int>(kTool.Number(option, text, 1, 100000));
 }
 
 void TakeOption(int c, const char* value, Settings& s) {

@@ -77,6 +77,9 @@ TEST(CommandLine, MistakesAreNamedWithStatus2) {
     for (auto [command, named] : std::vector<std::pair<std::string, std::string>>{
              {sim + " --bogus", "'--bogus'"},
              {sim + " --baud fast", "'fast'"},
+             // Refused before the simulator starts; `timeout` only ends a run that is not.
+             {"timeout 30 " + sim + " --baud -5", "--baud takes a number from 0 to 2147483647"},
+             {"timeout 30 " + sim + " --tcp 70000", "'70000'"},
              {sim + " stray", "'stray'"},
              {sim + " --link", "'--link'"},
              {mk + " --bogus", "'--bogus'"},

@@ -177,6 +177,18 @@ TEST(PortsSection, AppendsOnlyToARegularFileAndNeverThroughAPlantedLink) {
     std::filesystem::create_symlink("made.ini", dir.Path() / "dangling.ini");
     EXPECT_NE(AppendPortsSection((dir.Path() / "dangling.ini").string(), 2, section), "");
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "made.ini"));
+    // A device that never ends is refused at its kind, before a byte is read.
+    EXPECT_EQ(AppendPortsSection("/dev/zero", 2, section),
+              "cannot use the ports file: /dev/zero is a character device, not a regular file");
+    // The user's own link to a file is refused too: nothing is written through it.
+    const std::string mine = dir.Write("mine.ini", "; kept\n");
+    std::filesystem::create_symlink(mine, dir.Path() / "linked.ini");
+    EXPECT_NE(AppendPortsSection((dir.Path() / "linked.ini").string(), 2, section)
+                  .find("linked.ini is a symbolic link"),
+              std::string::npos);
+    std::ifstream kept(mine);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "; kept\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() / "linked.ini"));
 
     if (!osprey::testing::SharedFolder::CanActAsAnotherUser())
         GTEST_SKIP() << "needs root to make another user's link";
