@@ -43,7 +43,7 @@ constexpr const char* kUsage =
 struct Settings {
     bool askIdn = false;
     std::string lineText = "57600,N,8,1";
-    kr470::LineSettings line;
+    serialio::LineConfig line;  // no handshake
     int timeoutMs = 500;
     int com = 0;  // 0: no section
     bool append = false;
@@ -126,7 +126,7 @@ Settings ParseArguments(int argc, char** argv) {
         TakeOption(c, optarg, s);
     }
     s.devices.assign(argv + optind, argv + argc);
-    if (!kr470::ParseLineSettings(s.lineText, s.line))
+    if (!serialio::ParseLineText(s.lineText, s.line))
         Fail("--settings: not a line setting this tool can use: '" + s.lineText + "'");
     if (s.append && s.com == 0)
         Fail("--append needs --com N");

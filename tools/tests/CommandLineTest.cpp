@@ -72,6 +72,17 @@ TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
     EXPECT_EQ(RunProcess({MKUPDATE_PATH, "build", "--help"}, "").status, 0);
 }
 
+// --settings is read as Osprey reads the section's settings.
+TEST(CommandLine, PortsTakesTheSettingsOspreyTakes) {
+    for (const char* settings : {"1200,O,5,1.5", "14400,N,8,1"}) {
+        ProcessResult r =
+            RunProcess({PORTS_PATH, "--settings", settings, "--com", "2", "/dev/null"}, "");
+        EXPECT_EQ(r.status, 0) << r.errors;
+        EXPECT_NE(r.output.find(std::string("settings = ") + settings), std::string::npos);
+    }
+    EXPECT_EQ(RunProcess({PORTS_PATH, "--settings", "9600,N,8,1.5", "/dev/null"}, "").status, 2);
+}
+
 TEST(CommandLine, MistakesAreNamedWithStatus2) {
     const std::string sim = SIMULATOR_PATH, mk = MKUPDATE_PATH, ports = PORTS_PATH;
     for (auto [command, named] : std::vector<std::pair<std::string, std::string>>{

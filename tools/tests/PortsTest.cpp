@@ -226,23 +226,16 @@ class OwnLockFolder {
 
 TEST(IdnProbe, AsksTheSimulatorAndGivesUpOnASilentOneAtTheTimeOut) {
     OwnLockFolder locks;
-    LineSettings line;
-    ASSERT_TRUE(ParseLineSettings("115200,e,7,2", line));
-    EXPECT_EQ(line.baud, 115200);
-    EXPECT_EQ(line.parity, 'E');
-    EXPECT_FALSE(ParseLineSettings("14400,N,8,1", line));  // not a termios speed
-    EXPECT_FALSE(ParseLineSettings("9600,X", line));
-
     Simulator talking({SIMULATOR_PATH});
-    ProbeResult reply = AskIdentification(talking.FirstLine(), LineSettings{}, 5000);
+    ProbeResult reply = AskIdentification(talking.FirstLine(), serialio::LineConfig{}, 5000);
     EXPECT_TRUE(reply.answered);
     EXPECT_EQ(reply.text, "Velmora,KR470A,SN470001,1.04-2.10-0.9");
 
     Simulator silent({SIMULATOR_PATH, "--silent", "*IDN?"});
-    reply = AskIdentification(silent.FirstLine(), LineSettings{}, 50);
+    reply = AskIdentification(silent.FirstLine(), serialio::LineConfig{}, 50);
     EXPECT_FALSE(reply.answered);
     EXPECT_EQ(reply.text, "no answer within 50 ms");
-    EXPECT_FALSE(AskIdentification("/nonexistent/tty", LineSettings{}, 50).answered);
+    EXPECT_FALSE(AskIdentification("/nonexistent/tty", serialio::LineConfig{}, 50).answered);
 }
 
 TEST(IdnProbe, PortWhoseLockNamesALiveProgramIsNeverWrittenTo) {
@@ -252,7 +245,7 @@ TEST(IdnProbe, PortWhoseLockNamesALiveProgramIsNeverWrittenTo) {
     const std::string pty = instrument.FirstLine();
     std::ofstream((locks.Path() / ("LCK..pts_" + pty.substr(pty.rfind('/') + 1))).string())
         << "  " << getppid() << "\n";  // an update under way, as root or not
-    ProbeResult reply = AskIdentification(pty, LineSettings{}, 200);
+    ProbeResult reply = AskIdentification(pty, serialio::LineConfig{}, 200);
     instrument.Stop();
     EXPECT_FALSE(reply.answered);
     EXPECT_EQ(reply.text, "busy: held by PID " + std::to_string(getppid()));
