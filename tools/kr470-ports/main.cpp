@@ -17,6 +17,7 @@
 #include "PortScan.h"
 #include "PortsSection.h"
 #include "ToolArgs.h"
+#include "UdevScan.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ struct Settings {
     bool append = false;
     std::string portsFile;
     bool customSys = false;
-    kr470::ScanRoots roots;
+    serialio::ScanRoots roots;
     std::vector<std::string> devices;
 };
 
@@ -156,7 +157,7 @@ std::string PermissionHint(const std::string& device) {
            "again, add yourself to dialout (sudo usermod -aG dialout \"$USER\") and log in again";
 }
 
-void PrintPort(const kr470::SerialPortInfo& port, const Settings& s) {
+void PrintPort(const serialio::SerialPortInfo& port, const Settings& s) {
     std::printf("%s\n", port.device.c_str());
     if (!port.byId.empty())
         std::printf("    by-id     %s\n", port.byId.c_str());
@@ -183,24 +184,24 @@ void PrintPort(const kr470::SerialPortInfo& port, const Settings& s) {
     }
 }
 
-std::vector<kr470::SerialPortInfo> FindPorts(const Settings& s) {
-    std::vector<kr470::SerialPortInfo> ports;
+std::vector<serialio::SerialPortInfo> FindPorts(const Settings& s) {
+    std::vector<serialio::SerialPortInfo> ports;
     for (const std::string& device : s.devices)
-        ports.push_back(kr470::DescribeDevice(s.roots, device));
+        ports.push_back(serialio::DescribeDevice(s.roots, device));
     if (!s.devices.empty())
         return ports;
     if (s.customSys || !kr470::ScanUdev(s.roots, ports))
-        ports = kr470::ScanSysfs(s.roots);
+        ports = serialio::ScanSysfs(s.roots);
     return ports;
 }
 
-int WriteSection(const std::vector<kr470::SerialPortInfo>& ports, const Settings& s) {
+int WriteSection(const std::vector<serialio::SerialPortInfo>& ports, const Settings& s) {
     if (ports.size() != 1) {
         std::fprintf(stderr, "kr470-ports: --com needs exactly one port; %zu listed: name it\n",
                      ports.size());
         return 1;
     }
-    const kr470::SerialPortInfo& port = ports.front();
+    const serialio::SerialPortInfo& port = ports.front();
     // The by-id name stays the same whichever order adapters are plugged in.
     std::string section =
         kr470::PortsSection(s.com, port.byId.empty() ? port.device : port.byId, s.lineText);
@@ -221,10 +222,10 @@ int WriteSection(const std::vector<kr470::SerialPortInfo>& ports, const Settings
 
 int main(int argc, char** argv) {
     Settings settings = ParseArguments(argc, argv);
-    std::vector<kr470::SerialPortInfo> ports = FindPorts(settings);
+    std::vector<serialio::SerialPortInfo> ports = FindPorts(settings);
     if (ports.empty())
         std::printf("No serial ports found.\n");
-    for (const kr470::SerialPortInfo& port : ports)
+    for (const serialio::SerialPortInfo& port : ports)
         PrintPort(port, settings);
     return settings.com != 0 ? WriteSection(ports, settings) : 0;
 }

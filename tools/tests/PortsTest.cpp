@@ -14,9 +14,14 @@
 #include "Process.h"
 #include "SharedFolder.h"
 #include "TempFile.h"
+#include "UdevScan.h"
 
 namespace kr470 {
 namespace {
+
+using serialio::ScanRoots;
+using serialio::ScanSysfs;
+using serialio::SerialPortInfo;
 
 namespace fs = std::filesystem;
 using osprey::testing::RunProcess;
