@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "LineConfig.h"
 #include "SerialPort.h"
 
 namespace osprey {
@@ -66,6 +67,7 @@ TEST(BuildLineSettings, RefusesAnythingElseAndKeepsTheSettings) {
         "9600,N,8,1,",
         "9600,N,8,1,1",
         "99999999999,N,8,1",
+        "9600,N,8,1.5",  // 1.5 stop bits exist only with 5-bit bytes
     };
     for (const char* text : refused) {
         LineSettings settings = Preset();
@@ -74,6 +76,22 @@ TEST(BuildLineSettings, RefusesAnythingElseAndKeepsTheSettings) {
         EXPECT_EQ(settings.byteSize, 6) << text;
         EXPECT_EQ(settings.parity, kMarkParity) << text;
         EXPECT_EQ(settings.stopBits, kTwoStopBits) << text;
+    }
+}
+
+// Osprey's ports file and address, instrument-io's "settings" key and
+// kr470-ports' --settings once read these texts by rules of their own.
+TEST(BuildLineSettings, TakesAndRefusesTheSameTextsAsTheSerialLibrary) {
+    for (const char* text : {"9600,N,8,1", "1200,O,5,1.5", "9600,N,8,1.5", "14400,m,6,2",
+                             "9600,,8,1", "9600,N,8,1,", "9600,n", "2400 ", "9600,N,8,3"}) {
+        LineSettings settings;  // one stop bit, as the serial library's default
+        serialio::LineConfig config;
+        const bool osprey = BuildLineSettings(text, settings);
+        EXPECT_EQ(osprey, serialio::ParseLineText(text, config)) << text;
+        if (osprey) {
+            EXPECT_EQ(settings.baudRate, config.baud) << text;
+            EXPECT_EQ(settings.stopBits == kOneStopBit, config.stopBits == 1) << text;
+        }
     }
 }
 

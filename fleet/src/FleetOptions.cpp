@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "ToolArgs.h"
+
 namespace fleet {
 
 const char* const kUsageText =
@@ -96,22 +98,15 @@ constexpr option kOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// A whole decimal number in [low, high], or false.
-bool Number(const char* text, long low, long high, long& value) {
-    char* end = nullptr;
-    value = std::strtol(text, &end, 10);
-    return *text != '\0' && *end == '\0' && value >= low && value <= high;
-}
+constexpr toolargs::Tool kTool("kr470-fleet");
 
 bool TakeNumber(int option, const char* text, FleetOptions& options, std::string& error) {
-    long value = 0;
-    const long high = option == kReplyTimeout ? 3600000 : 1000;
-    if (!Number(text, option == 'j' ? 1 : 0, high, value)) {
-        const char* name = option == 'j'            ? "--jobs"
-                           : option == kRetryPasses ? "--retry-passes"
-                                                    : "--reply-timeout-ms";
-        error = std::string(name) + " takes a number from " + (option == 'j' ? "1" : "0") + " to " +
-                std::to_string(high) + ", not '" + text + "'";
+    long long value = 0;
+    const char* name = option == 'j'            ? "--jobs"
+                       : option == kRetryPasses ? "--retry-passes"
+                                                : "--reply-timeout-ms";
+    if (!kTool.Number(name, text, option == 'j' ? 1 : 0, option == kReplyTimeout ? 3600000 : 1000,
+                      value, error)) {
         return false;
     }
     if (option == 'j') {

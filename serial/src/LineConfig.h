@@ -24,8 +24,10 @@ struct LineConfig {
     bool operator==(const LineConfig&) const = default;
 };
 
-// Reads "9600,N,8,1" (baud, parity letter, data bits, stop bits; the later
-// items may be left out) on top of `config`. False when a part is not understood.
+// Reads "9600,N,8,1" by LineText.h's rule on top of `config`: the parts left
+// out keep their values; "1.5" stop bits (5-bit bytes only) are stopBits 2,
+// which is what the UART sends then. False, `config` unchanged, when a part is
+// not understood.
 bool ParseLineText(std::string_view text, LineConfig& config);
 
 // "NONE", "XON_XOFF", "RTS_CTS" or "DTR_DSR" in any case.

@@ -2,17 +2,19 @@
 // existing one, or generates a deterministic demo image.
 #include <getopt.h>
 
-#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "AtomicWrite.h"
 #include "RegularFile.h"
 #include "TextFile.h"
+#include "ToolArgs.h"
 #include "UpdateFileBuilder.h"
 
 namespace {
@@ -48,26 +50,21 @@ constexpr const char* kUsage =
     "  -h, --help                 show this help and exit (also after a command)\n"
     "  -V, --version              show the version and exit\n";
 
+// "--bytes takes a number, not '12k'": the range is in the help.
+std::string NumberWording(toolargs::NumberFault, std::string_view option, std::string_view text,
+                          long long, long long) {
+    return std::string(option) + " takes a number, not '" + std::string(text) + "'";
+}
+
+constexpr toolargs::Tool kTool("kr470-mkupdate", NumberWording);
+
 [[noreturn]] void Fail(const std::string& why) {
-    std::fprintf(stderr, "kr470-mkupdate: %s\nTry 'kr470-mkupdate --help' for more information.\n",
-                 why.c_str());
-    std::exit(2);
+    kTool.Fail(why);
 }
 
 [[noreturn]] void Help() {
     std::fputs(kUsage, stdout);
     std::exit(0);
-}
-
-// A whole decimal number, or a usage failure naming the option.
-unsigned long Number(const char* option, const char* text) {
-    char* end = nullptr;
-    errno = 0;
-    unsigned long value = std::strtoul(text, &end, 10);
-    if (*text == '\0' || *text == '-' || *end != '\0' || errno != 0) {
-        Fail(std::string(option) + " takes a number, not '" + text + "'");
-    }
-    return value;
 }
 
 // Runs getopt_long over a command's words (argv[0] is the command). Calls
@@ -137,6 +134,8 @@ std::vector<std::string> RecordLines(const std::string& text) {
 }
 
 constexpr int kMagic = 256, kLf = 257, kSeed = 258;
+// A generated image is held whole in memory, records and all.
+constexpr long long kMostBytes = 1LL << 30;
 
 int Build(int argc, char** argv) {
     static constexpr option kOptions[] = {
@@ -218,10 +217,10 @@ int GenerateImage(int argc, char** argv) {
     ParseCommand(argc, argv, "+:b:H:o:h", kOptions, [&](int c, const char* value) {
         switch (c) {
             case 'b':
-                bytes = Number("--bytes", value);
+                bytes = static_cast<size_t>(kTool.Number("--bytes", value, 0, kMostBytes));
                 break;
             case kSeed:
-                seed = static_cast<uint32_t>(Number("--seed", value));
+                seed = static_cast<uint32_t>(kTool.Number("--seed", value, 0, UINT32_MAX));
                 break;
             case 'H':
                 header = value;

@@ -1,9 +1,9 @@
 // Built without libudev: the sysfs walk is the only source.
-#include "PortScan.h"
+#include "UdevScan.h"
 
 namespace kr470 {
 
-bool ScanUdev(const ScanRoots&, std::vector<SerialPortInfo>&) {
+bool ScanUdev(const serialio::ScanRoots&, std::vector<serialio::SerialPortInfo>&) {
     return false;
 }
 

@@ -1,9 +1,10 @@
 #include "PortsSection.h"
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
+#include "AtomicWrite.h"
 #include "ConfigPath.h"
 #include "IniFile.h"
 #include "RegularFile.h"
@@ -14,6 +15,24 @@ namespace kr470 {
 namespace {
 
 constexpr uint64_t kLargestPortsFile = 1 << 20;
+
+// The ports file is never written through a link, nor is the link replaced
+// by a file: the user is asked to name the file itself. Another user's link in
+// a shared folder is named as such.
+bool CheckNoLinkAt(const std::string& path, std::string& problem) {
+    std::string target;
+    if (!fileio::PathToWrite(path, fileio::LinkUse::kWriteThrough, target, problem)) {
+        problem = "cannot use the ports file: " + problem;
+        return false;
+    }
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+        problem = "cannot use the ports file: " + path +
+                  " is a symbolic link; name the file itself with --ports-file";
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -39,30 +58,29 @@ bool HasPortSection(const std::string& fileText, int number) {
 }
 
 std::string AppendPortsSection(const std::string& path, int number, const std::string& section) {
-    // Opened first, as every file the tools write: a regular file, links by fileio's rule.
-    std::string problem;
+    std::string problem, existing;
+    if (!CheckNoLinkAt(path, problem))
+        return problem;
     fileio::MakeFolders(std::filesystem::path(path).parent_path().string(), problem);
-    int fd = fileio::OpenForAppending(path, problem);
-    if (fd < 0)
-        return "cannot write " + problem;
-    std::string existing;
-    if (fileio::ReadRegularFile(path, kLargestPortsFile, existing, problem) !=
-        fileio::ReadStatus::kRead) {
-        ::close(fd);
-        return "cannot read " + problem;
+    switch (fileio::ReadRegularFile(path, kLargestPortsFile, existing, problem)) {
+        case fileio::ReadStatus::kRead:
+        case fileio::ReadStatus::kMissing:
+            break;
+        case fileio::ReadStatus::kRefused:
+        case fileio::ReadStatus::kUnreadable:
+            return "cannot use the ports file: " + problem;
     }
-    if (HasPortSection(existing, number)) {
-        ::close(fd);
+    if (HasPortSection(existing, number))
         return path + " already has a section for COM" + std::to_string(number);
-    }
     // A blank line between sections, and a line end before it if the file lacks one.
-    std::string text;
     if (!existing.empty())
-        text = existing.back() == '\n' ? "\n" : "\n\n";
-    text += section;
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    return written ? std::string() : "cannot write " + path;
+        existing += existing.back() == '\n' ? "\n" : "\n\n";
+    existing += section;
+    // Replaced whole: a reader never sees half a section. A link that appeared
+    // since the check is replaced, never written through.
+    if (!fileio::WriteFileAtomically(path, existing, problem, fileio::LinkUse::kReplaceLink))
+        return problem;  // "cannot replace PATH: why"
+    return {};
 }
 
 }  // namespace kr470

@@ -17,7 +17,10 @@ std::string DefaultPortsFile();
 bool HasPortSection(const std::string& fileText, int number);
 
 // Appends the section (making the folder), refusing a port the file already
-// names. Returns an empty text, or why it did not.
+// names. The file is read and written under fileio's rules: a regular file of
+// at most 1 MiB, replaced whole (its mode kept), and never a symbolic link,
+// which is refused rather than written through. Returns an empty text, or why
+// it did not.
 std::string AppendPortsSection(const std::string& path, int number, const std::string& section);
 
 }  // namespace kr470

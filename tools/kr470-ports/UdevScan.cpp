@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "PortScan.h"
+#include "UdevScan.h"
 
 namespace kr470 {
 namespace {
@@ -21,19 +21,15 @@ std::string Attribute(udev_device* device, const char* name) {
     return Text(udev_device_get_sysattr_value(device, name));
 }
 
+// The sysfs walk's rule (PortScan.h), on udev's view of the device.
 bool IsPortPresent(udev_device* device) {
-    std::string name = Text(udev_device_get_sysname(device));
-    if (!name.starts_with("ttyS") && !name.starts_with("ttyUSB") && !name.starts_with("ttyACM")) {
-        return false;
-    }
-    if (udev_device_get_parent(device) == nullptr) {
-        return false;
-    }
-    return !name.starts_with("ttyS") || Attribute(device, "type") != "0";
+    const std::string name = Text(udev_device_get_sysname(device));
+    return serialio::IsSerialPortName(name) && udev_device_get_parent(device) != nullptr &&
+           serialio::HasHardware(name, name.starts_with("ttyS") ? Attribute(device, "type") : "");
 }
 
-SerialPortInfo Describe(const ScanRoots& roots, udev_device* device) {
-    SerialPortInfo port;
+serialio::SerialPortInfo Describe(const serialio::ScanRoots& roots, udev_device* device) {
+    serialio::SerialPortInfo port;
     port.device = roots.dev + "/" + Text(udev_device_get_sysname(device));
     // Not owned: freed with `device`.
     udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
@@ -44,13 +40,13 @@ SerialPortInfo Describe(const ScanRoots& roots, udev_device* device) {
         port.product = Attribute(usb, "product");
         port.serial = Attribute(usb, "serial");
     }
-    port.byId = ByIdNameOf(roots, port.device);
+    port.byId = serialio::ByIdNameOf(roots, port.device);
     return port;
 }
 
 }  // namespace
 
-bool ScanUdev(const ScanRoots& roots, std::vector<SerialPortInfo>& ports) {
+bool ScanUdev(const serialio::ScanRoots& roots, std::vector<serialio::SerialPortInfo>& ports) {
     Udev context(udev_new(), udev_unref);
     if (!context) {
         return false;
@@ -60,7 +56,7 @@ bool ScanUdev(const ScanRoots& roots, std::vector<SerialPortInfo>& ports) {
         udev_enumerate_scan_devices(enumerate.get()) < 0) {
         return false;
     }
-    std::vector<SerialPortInfo> found;
+    std::vector<serialio::SerialPortInfo> found;
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
         Device device(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)),
@@ -69,7 +65,7 @@ bool ScanUdev(const ScanRoots& roots, std::vector<SerialPortInfo>& ports) {
             found.push_back(Describe(roots, device.get()));
         }
     }
-    SortPorts(found);
+    serialio::SortPorts(found);
     ports = std::move(found);
     return true;
 }

@@ -10,11 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "IdnProbe.h"
 #include "PortScan.h"
 #include "PortsSection.h"
+#include "ToolArgs.h"
+#include "UdevScan.h"
 
 namespace {
 
@@ -41,28 +44,30 @@ constexpr const char* kUsage =
 struct Settings {
     bool askIdn = false;
     std::string lineText = "57600,N,8,1";
-    kr470::LineSettings line;
+    serialio::LineConfig line;  // no handshake
     int timeoutMs = 500;
     int com = 0;  // 0: no section
     bool append = false;
     std::string portsFile;
     bool customSys = false;
-    kr470::ScanRoots roots;
+    serialio::ScanRoots roots;
     std::vector<std::string> devices;
 };
 
+// "--com takes a number above 0, not 'x'": the ceiling only guards against nonsense.
+std::string NumberWording(toolargs::NumberFault, std::string_view option, std::string_view text,
+                          long long, long long) {
+    return std::string(option) + " takes a number above 0, not '" + std::string(text) + "'";
+}
+
+constexpr toolargs::Tool kTool("kr470-ports", NumberWording);
+
 [[noreturn]] void Fail(const std::string& why) {
-    std::fprintf(stderr, "kr470-ports: %s\nTry 'kr470-ports --help' for more information.\n",
-                 why.c_str());
-    std::exit(2);
+    kTool.Fail(why);
 }
 
 int PositiveNumber(const char* option, const char* text) {
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value <= 0 || value > 100000)
-        Fail(std::string(option) + " takes a number above 0, not '" + text + "'");
-    return static_cast<int>(value);
+    return static_cast<int>(kTool.Number(option, text, 1, 100000));
 }
 
 void TakeOption(int c, const char* value, Settings& s) {
@@ -122,7 +127,7 @@ Settings ParseArguments(int argc, char** argv) {
         TakeOption(c, optarg, s);
     }
     s.devices.assign(argv + optind, argv + argc);
-    if (!kr470::ParseLineSettings(s.lineText, s.line))
+    if (!serialio::ParseLineText(s.lineText, s.line))
         Fail("--settings: not a line setting this tool can use: '" + s.lineText + "'");
     if (s.append && s.com == 0)
         Fail("--append needs --com N");
@@ -152,7 +157,7 @@ std::string PermissionHint(const std::string& device) {
            "again, add yourself to dialout (sudo usermod -aG dialout \"$USER\") and log in again";
 }
 
-void PrintPort(const kr470::SerialPortInfo& port, const Settings& s) {
+void PrintPort(const serialio::SerialPortInfo& port, const Settings& s) {
     std::printf("%s\n", port.device.c_str());
     if (!port.byId.empty())
         std::printf("    by-id     %s\n", port.byId.c_str());
@@ -179,24 +184,24 @@ void PrintPort(const kr470::SerialPortInfo& port, const Settings& s) {
     }
 }
 
-std::vector<kr470::SerialPortInfo> FindPorts(const Settings& s) {
-    std::vector<kr470::SerialPortInfo> ports;
+std::vector<serialio::SerialPortInfo> FindPorts(const Settings& s) {
+    std::vector<serialio::SerialPortInfo> ports;
     for (const std::string& device : s.devices)
-        ports.push_back(kr470::DescribeDevice(s.roots, device));
+        ports.push_back(serialio::DescribeDevice(s.roots, device));
     if (!s.devices.empty())
         return ports;
     if (s.customSys || !kr470::ScanUdev(s.roots, ports))
-        ports = kr470::ScanSysfs(s.roots);
+        ports = serialio::ScanSysfs(s.roots);
     return ports;
 }
 
-int WriteSection(const std::vector<kr470::SerialPortInfo>& ports, const Settings& s) {
+int WriteSection(const std::vector<serialio::SerialPortInfo>& ports, const Settings& s) {
     if (ports.size() != 1) {
         std::fprintf(stderr, "kr470-ports: --com needs exactly one port; %zu listed: name it\n",
                      ports.size());
         return 1;
     }
-    const kr470::SerialPortInfo& port = ports.front();
+    const serialio::SerialPortInfo& port = ports.front();
     // The by-id name stays the same whichever order adapters are plugged in.
     std::string section =
         kr470::PortsSection(s.com, port.byId.empty() ? port.device : port.byId, s.lineText);
@@ -217,10 +222,10 @@ int WriteSection(const std::vector<kr470::SerialPortInfo>& ports, const Settings
 
 int main(int argc, char** argv) {
     Settings settings = ParseArguments(argc, argv);
-    std::vector<kr470::SerialPortInfo> ports = FindPorts(settings);
+    std::vector<serialio::SerialPortInfo> ports = FindPorts(settings);
     if (ports.empty())
         std::printf("No serial ports found.\n");
-    for (const kr470::SerialPortInfo& port : ports)
+    for (const serialio::SerialPortInfo& port : ports)
         PrintPort(port, settings);
     return settings.com != 0 ? WriteSection(ports, settings) : 0;
 }

@@ -2,10 +2,14 @@
 
 #include <getopt.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <utility>
+
+#include "ToolArgs.h"
 
 namespace kr470 {
 namespace {
@@ -133,36 +137,40 @@ constexpr option kOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// "not a number: 'fast'"; a number out of the option's range names the range.
+std::string NumberWording(toolargs::NumberFault fault, std::string_view option,
+                          std::string_view text, long long low, long long high) {
+    if (fault == toolargs::NumberFault::kNotANumber)
+        return "not a number: '" + std::string(text) + "'";
+    return toolargs::RangeWording(fault, option, text, low, high);
+}
+
+constexpr toolargs::Tool kTool("kr470-sim", NumberWording);
+constexpr int kMost = INT32_MAX;
+constexpr int kHighestPort = 65535;
+
 [[noreturn]] void Fail(const std::string& why) {
-    std::fprintf(stderr, "kr470-sim: %s\nTry 'kr470-sim --help' for more information.\n",
-                 why.c_str());
-    std::exit(2);
+    kTool.Fail(why);
 }
 
-int Number(const std::string& text) {
-    char* end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0') {
-        Fail("not a number: '" + text + "'");
-    }
-    return static_cast<int>(value);
+int Number(const char* option, const std::string& text, int low = 0, int high = kMost) {
+    return static_cast<int>(kTool.Number(option, text, low, high));
 }
 
-// "A:B" -> (A, B), with B defaulting to `fallback`.
-std::pair<int, std::string> Pair(const std::string& text, const std::string& fallback) {
+// "A:B" -> (A, B), with B defaulting to `fallback`. A is `low` or more.
+std::pair<int, std::string> Pair(const char* option, const std::string& text,
+                                 const std::string& fallback, int low = 1) {
     size_t colon = text.find(':');
-    if (colon == std::string::npos) {
-        return {Number(text), fallback};
-    }
-    return {Number(text.substr(0, colon)), text.substr(colon + 1)};
+    return {Number(option, text.substr(0, colon), low),
+            colon == std::string::npos ? fallback : text.substr(colon + 1)};
 }
 
-Trigger MakeTrigger(const std::string& text) {
+Trigger MakeTrigger(const char* option, const std::string& text) {
     size_t at = text.rfind('@');
     if (at == std::string::npos) {
         return {text, 0};
     }
-    return {text.substr(0, at), Number(text.substr(at + 1))};
+    return {text.substr(0, at), Number(option, text.substr(at + 1))};
 }
 
 bool Switch(const std::string& value) {
@@ -177,34 +185,34 @@ bool Switch(const std::string& value) {
 bool TakeFaultOption(int option, const std::string& value, InstrumentOptions& o) {
     switch (option) {
         case kRefuse: {
-            auto [line, times] = Pair(value, "1");
-            o.refuseLine[line] = Number(times);
+            auto [line, times] = Pair("--refuse", value, "1");
+            o.refuseLine[line] = Number("--refuse", times);
             return true;
         }
         case kDrop: {
-            auto [line, times] = Pair(value, "1");
-            o.dropLine[line] = Number(times);
+            auto [line, times] = Pair("--drop", value, "1");
+            o.dropLine[line] = Number("--drop", times);
             return true;
         }
         case kBadChecksumPass:
-            o.badChecksumPasses.push_back(Number(value));
+            o.badChecksumPasses.push_back(Number("--bad-checksum-pass", value, 1));
             return true;
         case kErrorAfterPass: {
-            auto [pass, error] = Pair(value, "-350,\"Queue overflow\"");
+            auto [pass, error] = Pair("--error-after-pass", value, "-350,\"Queue overflow\"");
             o.errorsAfterPass.emplace(pass, error);
             return true;
         }
         case kSilent:
-            o.silentOn.push_back(MakeTrigger(value));
+            o.silentOn.push_back(MakeTrigger("--silent", value));
             return true;
         case kHangUpOn:
-            o.hangUpOn.push_back(MakeTrigger(value));
+            o.hangUpOn.push_back(MakeTrigger("--hangup-on", value));
             return true;
         case kStuckInDownload:
             o.stuckInDownload = true;
             return true;
         case kHangUpAfterRecords:
-            o.hangUpAfterRecords = Number(value);
+            o.hangUpAfterRecords = Number("--hangup-after-records", value);
             return true;
         default:
             return false;
@@ -227,10 +235,10 @@ bool TakeInstrumentOption(int option, const std::string& value, InstrumentOption
             o.newRevision = value;
             return true;
         case kStatStart:
-            o.statStart = Number(value);
+            o.statStart = Number("--stat-start", value, INT32_MIN);
             return true;
         case kExpect:
-            o.expectedRecords = Number(value);
+            o.expectedRecords = Number("--expect", value, INT32_MIN);
             return true;
         default:
             return TakeFaultOption(option, value, o);
@@ -238,7 +246,7 @@ bool TakeInstrumentOption(int option, const std::string& value, InstrumentOption
 }
 
 int GpibAddress(const std::string& text) {
-    int address = Number(text);
+    int address = Number("--gpib-address", text, INT32_MIN);
     if (address < 0 || address > 30)
         Fail("a GPIB address is 0 to 30, not '" + text + "'");
     return address;
@@ -251,14 +259,14 @@ bool TakeGpibOption(int option, const std::string& value, GpibFaceSettings& g) {
             g.enabled = true;
             return true;
         case kGpibAddress: {
-            auto [primary, secondary] = Pair(value, "");
+            auto [primary, secondary] = Pair("--gpib-address", value, "", INT32_MIN);
             g.enabled = true;
             g.primary = GpibAddress(std::to_string(primary));
             g.secondary = secondary.empty() ? -1 : GpibAddress(secondary);
             return true;
         }
         case kGpibSilentAfter:
-            g.answeredReads = Number(value);
+            g.answeredReads = Number("--gpib-silent-after", value);
             return true;
         default:
             return false;
@@ -269,7 +277,7 @@ bool TakeGpibOption(int option, const std::string& value, GpibFaceSettings& g) {
 bool TakeVxi11Option(int option, const std::string& value, Vxi11Options& o) {
     switch (option) {
         case kVxi11:
-            o.corePort = Number(value);
+            o.corePort = Number("--vxi11", value, 0, kHighestPort);
             return true;
         case kPortmapper:
             o.portmapper = true;
@@ -278,12 +286,12 @@ bool TakeVxi11Option(int option, const std::string& value, Vxi11Options& o) {
             o.device = value;
             return true;
         case kMaxRecvSize:
-            if (Number(value) < 1)
+            if (Number("--max-recv-size", value, INT32_MIN) < 1)
                 Fail("--max-recv-size takes a positive number");
-            o.maxRecvSize = static_cast<uint32_t>(Number(value));
+            o.maxRecvSize = static_cast<uint32_t>(Number("--max-recv-size", value, 1));
             return true;
         case kMuteOn:
-            o.muteOn.push_back(MakeTrigger(value));
+            o.muteOn.push_back(MakeTrigger("--mute-on", value));
             return true;
         case kEndWithoutLf:
             o.lineFeed = false;
@@ -301,16 +309,16 @@ void TakeOption(int option, const std::string& value, SimSettings& s) {
             s.linkPath = value;
             break;
         case 'T':
-            s.tcpPort = Number(value);
+            s.tcpPort = Number("--tcp", value, 0, kHighestPort);
             break;
         case 't':
             s.transcriptPath = value;
             break;
         case 'b':
-            s.baud = Number(value);
+            s.baud = Number("--baud", value);
             break;
         case 'r':
-            s.replyDelayMs = Number(value);
+            s.replyDelayMs = Number("--reply-delay-ms", value);
             break;
         case 's':
             s.stats = Switch(value);

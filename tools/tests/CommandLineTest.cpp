@@ -72,11 +72,25 @@ TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
     EXPECT_EQ(RunProcess({MKUPDATE_PATH, "build", "--help"}, "").status, 0);
 }
 
+// --settings is read as Osprey reads the section's settings.
+TEST(CommandLine, PortsTakesTheSettingsOspreyTakes) {
+    for (const char* settings : {"1200,O,5,1.5", "14400,N,8,1"}) {
+        ProcessResult r =
+            RunProcess({PORTS_PATH, "--settings", settings, "--com", "2", "/dev/null"}, "");
+        EXPECT_EQ(r.status, 0) << r.errors;
+        EXPECT_NE(r.output.find(std::string("settings = ") + settings), std::string::npos);
+    }
+    EXPECT_EQ(RunProcess({PORTS_PATH, "--settings", "9600,N,8,1.5", "/dev/null"}, "").status, 2);
+}
+
 TEST(CommandLine, MistakesAreNamedWithStatus2) {
     const std::string sim = SIMULATOR_PATH, mk = MKUPDATE_PATH, ports = PORTS_PATH;
     for (auto [command, named] : std::vector<std::pair<std::string, std::string>>{
              {sim + " --bogus", "'--bogus'"},
              {sim + " --baud fast", "'fast'"},
+             // Refused before the simulator starts; `timeout` only ends a run that is not.
+             {"timeout 30 " + sim + " --baud -5", "--baud takes a number from 0 to 2147483647"},
+             {"timeout 30 " + sim + " --tcp 70000", "'70000'"},
              {sim + " stray", "'stray'"},
              {sim + " --link", "'--link'"},
              {mk + " --bogus", "'--bogus'"},

@@ -15,9 +15,14 @@
 #include "ScopedEnv.h"
 #include "SharedFolder.h"
 #include "TempFile.h"
+#include "UdevScan.h"
 
 namespace kr470 {
 namespace {
+
+using serialio::ScanRoots;
+using serialio::ScanSysfs;
+using serialio::SerialPortInfo;
 
 namespace fs = std::filesystem;
 using testsupport::RunProcess;
@@ -178,6 +183,18 @@ TEST(PortsSection, AppendsOnlyToARegularFileAndNeverThroughAPlantedLink) {
     std::filesystem::create_symlink("made.ini", dir.Path() / "dangling.ini");
     EXPECT_NE(AppendPortsSection((dir.Path() / "dangling.ini").string(), 2, section), "");
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "made.ini"));
+    // A device that never ends is refused at its kind, before a byte is read.
+    EXPECT_EQ(AppendPortsSection("/dev/zero", 2, section),
+              "cannot use the ports file: /dev/zero is a character device, not a regular file");
+    // The user's own link to a file is refused too: nothing is written through it.
+    const std::string mine = dir.Write("mine.ini", "; kept\n");
+    std::filesystem::create_symlink(mine, dir.Path() / "linked.ini");
+    EXPECT_NE(AppendPortsSection((dir.Path() / "linked.ini").string(), 2, section)
+                  .find("linked.ini is a symbolic link"),
+              std::string::npos);
+    std::ifstream kept(mine);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "; kept\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() / "linked.ini"));
 
     if (!testsupport::SharedFolder::CanActAsAnotherUser())
         GTEST_SKIP() << "needs root to make another user's link";
@@ -204,23 +221,16 @@ class OwnLockFolder {
 
 TEST(IdnProbe, AsksTheSimulatorAndGivesUpOnASilentOneAtTheTimeOut) {
     OwnLockFolder locks;
-    LineSettings line;
-    ASSERT_TRUE(ParseLineSettings("115200,e,7,2", line));
-    EXPECT_EQ(line.baud, 115200);
-    EXPECT_EQ(line.parity, 'E');
-    EXPECT_FALSE(ParseLineSettings("14400,N,8,1", line));  // not a termios speed
-    EXPECT_FALSE(ParseLineSettings("9600,X", line));
-
     Simulator talking({SIMULATOR_PATH});
-    ProbeResult reply = AskIdentification(talking.FirstLine(), LineSettings{}, 5000);
+    ProbeResult reply = AskIdentification(talking.FirstLine(), serialio::LineConfig{}, 5000);
     EXPECT_TRUE(reply.answered);
     EXPECT_EQ(reply.text, "Velmora,KR470A,SN470001,1.04-2.10-0.9");
 
     Simulator silent({SIMULATOR_PATH, "--silent", "*IDN?"});
-    reply = AskIdentification(silent.FirstLine(), LineSettings{}, 50);
+    reply = AskIdentification(silent.FirstLine(), serialio::LineConfig{}, 50);
     EXPECT_FALSE(reply.answered);
     EXPECT_EQ(reply.text, "no answer within 50 ms");
-    EXPECT_FALSE(AskIdentification("/nonexistent/tty", LineSettings{}, 50).answered);
+    EXPECT_FALSE(AskIdentification("/nonexistent/tty", serialio::LineConfig{}, 50).answered);
 }
 
 TEST(IdnProbe, PortWhoseLockNamesALiveProgramIsNeverWrittenTo) {
@@ -230,7 +240,7 @@ TEST(IdnProbe, PortWhoseLockNamesALiveProgramIsNeverWrittenTo) {
     const std::string pty = instrument.FirstLine();
     std::ofstream((locks.Path() / ("LCK..pts_" + pty.substr(pty.rfind('/') + 1))).string())
         << "  " << getppid() << "\n";  // an update under way, as root or not
-    ProbeResult reply = AskIdentification(pty, LineSettings{}, 200);
+    ProbeResult reply = AskIdentification(pty, serialio::LineConfig{}, 200);
     instrument.Stop();
     EXPECT_FALSE(reply.answered);
     EXPECT_EQ(reply.text, "busy: held by PID " + std::to_string(getppid()));

@@ -2,29 +2,16 @@
 
 #include <algorithm>
 #include <exception>
-#include <fstream>
 
 #include <kio/Session.h>
 
+#include "PortScan.h"
 #include "RuntimeError.h"
 #include "Text.h"
 #include "modGlobals.h"
 
 namespace kestrel {
 namespace {
-
-bool IsSerialDeviceName(const std::string& name) {
-    return StartsWith(name, "ttyS") || StartsWith(name, "ttyUSB") || StartsWith(name, "ttyACM");
-}
-
-// Of the ttyS ports the kernel always creates, only those with a UART behind them.
-bool HasUart(const std::filesystem::path& sysTty, const std::string& name) {
-    if (!StartsWith(name, "ttyS"))
-        return true;
-    std::ifstream type(sysTty / name / "type");
-    int value = 0;
-    return (type >> value) && value != 0;
-}
 
 void AddOnce(std::vector<std::string>& addresses, const std::string& address) {
     if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
@@ -100,30 +87,21 @@ bool KeyedCollection::Contains(const std::string& item) const {
 }
 
 std::vector<std::string> SerialPortAddresses(const std::filesystem::path& dev,
-                                             const std::filesystem::path& sysTty) {
-    std::vector<std::string> devices;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(dev, error)) {
-        std::string name = entry.path().filename().string();
-        if (IsSerialDeviceName(name) && HasUart(sysTty, name))
-            devices.push_back(entry.path().string());
-    }
-    // Stable names for USB adapters, where udev made them.
-    for (const auto& entry : std::filesystem::directory_iterator(dev / "serial/by-id", error))
-        devices.push_back(entry.path().string());
-    std::sort(devices.begin(), devices.end());
-
+                                             const std::filesystem::path& sys) {
     std::vector<std::string> addresses;
-    for (const std::string& device : devices)
-        AddOnce(addresses, "ASRL" + device + "::INSTR");
+    for (const serialio::SerialPortInfo& port : serialio::ScanSysfs({sys.string(), dev.string()})) {
+        AddOnce(addresses, "ASRL" + port.device + "::INSTR");
+        if (!port.byId.empty())  // the stable name of a USB adapter, where udev made one
+            AddOnce(addresses, "ASRL" + port.byId + "::INSTR");
+    }
     return addresses;
 }
 
-SearchList FindSearchList(const std::filesystem::path& dev, const std::filesystem::path& sysTty) {
+SearchList FindSearchList(const std::filesystem::path& dev, const std::filesystem::path& sys) {
     SearchList list;
     for (const std::string& configured : kio::ConfiguredAddresses(&list.problems))
         AddOnce(list.asked, configured);
-    for (const std::string& port : SerialPortAddresses(dev, sysTty)) {
+    for (const std::string& port : SerialPortAddresses(dev, sys)) {
         if (std::find(list.asked.begin(), list.asked.end(), port) == list.asked.end())
             list.listed.push_back(port);
     }

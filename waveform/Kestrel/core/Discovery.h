@@ -36,11 +36,11 @@ struct SearchCriteria {
     std::shared_ptr<InstrumentIO> IOObject;
 };
 
-// Serial devices present under `dev` (real UARTs only among ttyS*, judged by
-// `sysTty`), as ASRL addresses, sorted.
-std::vector<std::string> SerialPortAddresses(
-    const std::filesystem::path& dev = "/dev",
-    const std::filesystem::path& sysTty = "/sys/class/tty");
+// The serial ports present, as the serial library lists them (the device
+// tree below `sys`, the nodes below `dev`), as ASRL addresses: each port's
+// device in the listing's order, followed by its /dev/serial/by-id name.
+std::vector<std::string> SerialPortAddresses(const std::filesystem::path& dev = "/dev",
+                                             const std::filesystem::path& sys = "/sys");
 
 // What a search shows: the addresses the user configured, which it asks who
 // they are; the serial ports merely present, which it lists without sending
@@ -51,7 +51,7 @@ struct SearchList {
     std::vector<std::string> problems;
 };
 SearchList FindSearchList(const std::filesystem::path& dev = "/dev",
-                          const std::filesystem::path& sysTty = "/sys/class/tty");
+                          const std::filesystem::path& sys = "/sys");
 
 // The addresses to ask as jobs of their own: the instruments of one GPIB
 // board (all behind one controller, which takes one exchange at a time) form

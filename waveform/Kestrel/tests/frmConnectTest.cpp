@@ -455,22 +455,32 @@ TEST_F(FrmConnectTest, CloseReportsEachFailingStepAndStillHides) {
 TEST_F(WindowTest, ASearchAsksTheConfiguredAddressesAndListsTheRealSerialPorts) {
     const std::filesystem::path dev = dir_.Path() / "dev", sys = dir_.Path() / "sys";
     std::filesystem::create_directories(dev / "serial/by-id");
-    for (const char* name : {"ttyS0", "ttyS1", "ttyUSB0", "ttyACM0", "null", "serial/by-id/usb-A"})
+    // The serial library's listing, as kr470-ports has it: ttys with a device
+    // behind them, ttyS only with a UART fitted, ttyS2 before ttyS10.
+    for (auto [name, type] :
+         {std::pair{"ttyS0", "0"}, std::pair{"ttyS2", "4"}, std::pair{"ttyS10", "4"},
+          std::pair{"ttyUSB0", ""}, std::pair{"ttyACM0", ""}}) {
+        std::filesystem::create_directories(sys / "devices" / name);
+        std::filesystem::create_directories(sys / "class/tty" / name);
+        std::filesystem::create_directory_symlink(sys / "devices" / name,
+                                                  sys / "class/tty" / name / "device");
+        if (*type != '\0')
+            std::ofstream(sys / "class/tty" / name / "type") << type << "\n";
         std::ofstream(dev / name).put('\n');
-    for (auto [name, type] : {std::pair{"ttyS0", "0"}, std::pair{"ttyS1", "4"}}) {
-        std::filesystem::create_directories(sys / name);
-        std::ofstream(sys / name / "type") << type << "\n";
     }
+    std::filesystem::create_directories(sys / "class/tty/tty1");  // a console: no device
+    std::ofstream(dev / "null").put('\n');
+    std::filesystem::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-A");
     std::ofstream(dir_.Path() / "kio.ini")
         << "[aliases]\ngpib0::10 = TCPIP0::127.0.0.1::5025::SOCKET\n[ASRL3]\ndevice = /dev/x\n";
     const std::string d = dev.string();
     // A search asks the configured ones and only lists the real ports present.
     SearchList list = FindSearchList(dev, sys);
     EXPECT_EQ(list.asked, (std::vector<std::string>{"GPIB0::10", "ASRL3::INSTR"}));
-    EXPECT_EQ(list.listed,
-              (std::vector<std::string>{
-                  "ASRL" + d + "/serial/by-id/usb-A::INSTR", "ASRL" + d + "/ttyACM0::INSTR",
-                  "ASRL" + d + "/ttyS1::INSTR", "ASRL" + d + "/ttyUSB0::INSTR"}));
+    EXPECT_EQ(list.listed, (std::vector<std::string>{
+                               "ASRL" + d + "/ttyACM0::INSTR", "ASRL" + d + "/ttyS2::INSTR",
+                               "ASRL" + d + "/ttyS10::INSTR", "ASRL" + d + "/ttyUSB0::INSTR",
+                               "ASRL" + d + "/serial/by-id/usb-A::INSTR"}));
     EXPECT_TRUE(list.problems.empty());
 
     std::ofstream(dir_.Path() / "kio.ini", std::ios::app)

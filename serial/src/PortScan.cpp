@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-namespace kr470 {
+namespace serialio {
 namespace fs = std::filesystem;
 namespace {
 
@@ -17,17 +17,11 @@ std::string Attribute(const fs::path& file) {
     return line;
 }
 
-bool IsSerialName(const std::string& name) {
-    return name.starts_with("ttyS") || name.starts_with("ttyUSB") || name.starts_with("ttyACM");
-}
-
-// ttyS0..ttyS31 exist whether or not a UART is fitted; type 0 means none.
-bool HasHardware(const fs::path& ttyDir, const std::string& name) {
+// A tty with a device behind it (not a virtual console) that has its hardware.
+bool IsPresent(const fs::path& ttyDir, const std::string& name) {
     std::error_code error;
-    if (!fs::exists(ttyDir / "device", error)) {
-        return false;
-    }
-    return !name.starts_with("ttyS") || Attribute(ttyDir / "type") != "0";
+    return fs::exists(ttyDir / "device", error) &&
+           HasHardware(name, name.starts_with("ttyS") ? Attribute(ttyDir / "type") : "");
 }
 
 // Walks up from the tty's device to the USB device that carries idVendor.
@@ -59,6 +53,14 @@ bool NaturalLess(const SerialPortInfo& a, const SerialPortInfo& b) {
 
 }  // namespace
 
+bool IsSerialPortName(std::string_view name) {
+    return name.starts_with("ttyS") || name.starts_with("ttyUSB") || name.starts_with("ttyACM");
+}
+
+bool HasHardware(std::string_view name, std::string_view typeAttribute) {
+    return !name.starts_with("ttyS") || typeAttribute != "0";
+}
+
 std::string ByIdNameOf(const ScanRoots& roots, const std::string& device) {
     std::error_code error;
     fs::path byId = fs::path(roots.dev) / "serial" / "by-id";
@@ -79,7 +81,7 @@ std::vector<SerialPortInfo> ScanSysfs(const ScanRoots& roots) {
     for (const fs::directory_entry& entry :
          fs::directory_iterator(fs::path(roots.sys) / "class" / "tty", error)) {
         std::string name = entry.path().filename().string();
-        if (!IsSerialName(name) || !HasHardware(entry.path(), name)) {
+        if (!IsSerialPortName(name) || !IsPresent(entry.path(), name)) {
             continue;
         }
         SerialPortInfo port;
@@ -109,4 +111,4 @@ SerialPortInfo DescribeDevice(const ScanRoots& roots, const std::string& device)
     return port;
 }
 
-}  // namespace kr470
+}  // namespace serialio
