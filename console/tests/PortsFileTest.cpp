@@ -1,4 +1,4 @@
-// The ports file: the README's own example read as written, comments after
+// The ports file: the manual page's own example read as written, comments after
 // values, and what is not understood said on stderr with file and line.
 
 #include "PortsFile.h"
@@ -135,24 +135,24 @@ TEST_F(PortsFileInForce, OneThatCannotBeReadGivesNoDevice) {
 namespace osprey {
 namespace {
 
-// The indented example that starts with "[COM1]" in the README, unindented.
-std::string ReadmePortsExample() {
-    std::ifstream in(README_PATH);
+// The example block of Osprey's manual page that starts with "[COM1]".
+std::string ManPagePortsExample() {
+    std::ifstream in(OSPREY_MAN_PAGE);
     std::string example;
     bool inside = false;
-    for (std::string line; std::getline(in, line);) {
-        if (line == "    [COM1]")
+    for (std::string line, previous; std::getline(in, line); previous = line) {
+        if (previous == "```" && line == "[COM1]")
             inside = true;
-        else if (inside && !line.empty() && !line.starts_with("    "))
+        else if (inside && line == "```")
             break;
         if (inside)
-            example += (line.empty() ? line : line.substr(4)) + "\n";
+            example += line + "\n";
     }
     return example;
 }
 
-TEST(PortsFile, TheReadmeExampleWorksAsWritten) {
-    const std::string example = ReadmePortsExample();
+TEST(PortsFile, TheManPageExampleWorksAsWritten) {
+    const std::string example = ManPagePortsExample();
     ASSERT_NE(example.find("; a USB adapter"), std::string::npos) << example;
     PortEntry com1 = LookUpPort(example, 1, "9600,N,8,1");
     EXPECT_EQ(com1.device, "/dev/ttyUSB0");

@@ -21,51 +21,15 @@ ProcessResult Shell(const std::string& command) {
     return RunProcess({"/bin/sh", "-c", command + " 2>&1"}, "");
 }
 
-TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
-    struct Tool {
-        std::string path;
-        std::vector<std::string> options;
-    };
-    for (const Tool& tool : std::vector<Tool>{
-             {SIMULATOR_PATH,
-              {"--link",
-               "--tcp",
-               "--transcript",
-               "--baud",
-               "--reply-delay-ms",
-               "--stats",
-               "--idn",
-               "--error",
-               "--installed-checksum",
-               "--new-revision",
-               "--stat-start",
-               "--expect",
-               "--refuse",
-               "--drop",
-               "--bad-checksum-pass",
-               "--error-after-pass",
-               "--silent",
-               "--hangup-on",
-               "--hangup-after-records",
-               "--vxi11",
-               "--portmapper",
-               "--lan-device",
-               "--max-recv-size",
-               "--mute-on",
-               "--end-without-lf",
-               "--version"}},
-             {MKUPDATE_PATH,
-              {"build", "check", "gen-image", "--srec", "--revision", "--model", "--name", "--desc",
-               "--magic", "--lf", "--output", "--bytes", "--seed", "--header", "--version"}},
-             {PORTS_PATH,
-              {"--idn", "--settings", "--timeout", "--com", "--append", "--ports-file", "--sysfs",
-               "--dev", "--version"}}}) {
-        SCOPED_TRACE(tool.path);
-        ProcessResult help = RunProcess({tool.path, "--help"}, "");
+// Which options the help lists is held to each manual page by the package's
+// ManPageOptions test.
+TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWithStatus0) {
+    for (const char* tool : {SIMULATOR_PATH, MKUPDATE_PATH, PORTS_PATH}) {
+        SCOPED_TRACE(tool);
+        ProcessResult help = RunProcess({tool, "--help"}, "");
         EXPECT_EQ(help.status, 0);
-        for (const std::string& option : tool.options)
-            EXPECT_NE(help.output.find(option), std::string::npos) << option;
-        ProcessResult version = RunProcess({tool.path, "--version"}, "");
+        EXPECT_NE(help.output.find("--version"), std::string::npos) << help.output;
+        ProcessResult version = RunProcess({tool, "--version"}, "");
         EXPECT_EQ(version.status, 0);
         EXPECT_NE(version.output.find(KR470_VERSION), std::string::npos);
     }
