@@ -13,6 +13,7 @@ import os
 import pathlib
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -109,10 +110,23 @@ class PlaybooksTest(unittest.TestCase):
             (folder / 'kio.ini').write_text(config)
             hosts[host] = dict(kr470_dir=str(folder), kr470_io_config=str(folder / 'kio.ini'),
                                kr470_instruments=listed)
-        return {'lab': {'hosts': hosts, 'vars': {
-            'ansible_connection': 'local',
-            'ansible_python_interpreter': '{{ ansible_playbook_python }}',
-            'kr470_fleet': os.environ['KR470_FLEET']}}}
+        return {'all': {'children': {'lab': {'hosts': hosts}, 'offline': {'hosts': cls.offline_host()}},
+                        'vars': {'ansible_connection': 'local',
+                                 'ansible_python_interpreter': '{{ ansible_playbook_python }}',
+                                 'kr470_fleet': os.environ['KR470_FLEET']}}}
+
+    @classmethod
+    def offline_host(cls):
+        """A fourth PC, for the facts only: its instrument's port has nobody listening."""
+        with socket.socket() as closed:
+            closed.bind(('127.0.0.1', 0))
+            port = closed.getsockname()[1]
+        cls.addresses['g'] = 'TCPIP0::127.0.0.1::{0}::SOCKET'.format(port)
+        folder = cls.work / 'lab4'
+        folder.mkdir()
+        (folder / 'kio.ini').write_text('')
+        return {'lab4': dict(kr470_dir=str(folder), kr470_io_config=str(folder / 'kio.ini'),
+                             kr470_instruments=[dict(address=cls.addresses['g'])])}
 
     def environment(self, tree):
         home = self.work / 'home'
@@ -173,6 +187,13 @@ class PlaybooksTest(unittest.TestCase):
                           for name, _, serial, _, _ in LAB['lab1']])
         lab3 = results['lab3']['ansible_facts']['kr470_instrument_facts']
         self.assertEqual([(i['revision'], i['update_due'], i['result']) for i in lab3], [('1.05', False, 'current')])
+        # An instrument that does not answer is a fact with a warning, not a failed task.
+        self.assertRecap(output, counts, dict(lab4=dict(ok=2, failed=0)))
+        lab4 = results['lab4']['ansible_facts']['kr470_instrument_facts']
+        self.assertEqual([(i['identification'], i['model'], i['update_due'], i['result']) for i in lab4],
+                         [(None, None, False, 'failed')])
+        self.assertIn('[WARNING]: {0} was not identified'.format(self.addresses['g']),
+                      ' '.join(output.split()))  # as the warning is wrapped
 
     def test_2_check_mode_reports_every_instrument_due_as_changed_and_sends_only_idn(self):
         output, counts, results = self.play('firmware.yml', '--check')

@@ -119,7 +119,9 @@ def main():
     for fact in facts:
         if fact['identification'] is None:
             module.warn('{0} was not identified: {1}'.format(fact['address'], fact['message']))
-    module.exit_json(changed=False, rc=rc, ansible_facts=dict(kr470_instrument_facts=facts))
+    # No rc here: Ansible takes a nonzero one for a failure, and an instrument
+    # that does not answer is a fact, not a failure of the task.
+    module.exit_json(changed=False, ansible_facts=dict(kr470_instrument_facts=facts))
 
 
 if __name__ == '__main__':
