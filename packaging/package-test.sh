@@ -123,8 +123,9 @@ LD_LIBRARY_PATH=$root/usr/lib "$work/host" || fail "the host built against the p
 # The Ansible collection's documentation, as ansible-doc shows it from the
 # installed folder (where ansible-core is installed; all it writes goes to $work).
 if command -v ansible-doc >/dev/null; then
+  printf '[defaults]\n' >"$work/ansible.cfg"
   for module in firmware facts; do
-    HOME=$work ANSIBLE_HOME=$work/ansible ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_CONFIG=/dev/null \
+    HOME=$work ANSIBLE_HOME=$work/ansible ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_CONFIG=$work/ansible.cfg \
       ANSIBLE_COLLECTIONS_PATH=$root/usr/share/ansible/collections ANSIBLE_COLLECTIONS_SCAN_SYS_PATH=false \
       ansible-doc "kr470.instruments.$module" >"$work/ansible-doc.txt" 2>&1 ||
       { cat "$work/ansible-doc.txt"; fail "ansible-doc kr470.instruments.$module"; }
