@@ -27,7 +27,13 @@ for file in /usr/bin/Osprey /usr/bin/kr470-sim /usr/bin/kr470-mkupdate /usr/bin/
   /usr/share/bash-completion/completions/kr470-sim /usr/lib/udev/rules.d/60-kr470-serial.rules \
   /usr/share/bash-completion/completions/kr470-fleet \
   /usr/share/bash-completion/completions/kestrel-host \
-  /usr/share/doc/kr470-firmware-tools/copyright; do
+  /usr/share/doc/kr470-firmware-tools/copyright \
+  /usr/share/ansible/collections/ansible_collections/kr470/instruments/galaxy.yml \
+  /usr/share/ansible/collections/ansible_collections/kr470/instruments/meta/runtime.yml \
+  /usr/share/ansible/collections/ansible_collections/kr470/instruments/plugins/modules/firmware.py \
+  /usr/share/ansible/collections/ansible_collections/kr470/instruments/plugins/modules/facts.py \
+  /usr/share/ansible/collections/ansible_collections/kr470/instruments/plugins/module_utils/fleet.py \
+  /usr/share/ansible/collections/ansible_collections/kr470/instruments/plugins/doc_fragments/fleet.py; do
   grep -qx -- "$file" "$work/list" || fail "the package lacks $file"
 done
 [[ $(dpkg-deb -f "$deb" Depends) == *libqt6widgets6* ]] || fail "no shared-library dependencies"
@@ -113,6 +119,19 @@ flags=$(PKG_CONFIG_PATH=$root/usr/lib/pkgconfig pkg-config --cflags --libs kcom)
 # shellcheck disable=SC2086
 g++ -std=c++20 "$work/host.cpp" $flags -o "$work/host" || fail "a host does not build with pkg-config"
 LD_LIBRARY_PATH=$root/usr/lib "$work/host" || fail "the host built against the package"
+
+# The Ansible collection's documentation, as ansible-doc shows it from the
+# installed folder (where ansible-core is installed; all it writes goes to $work).
+if command -v ansible-doc >/dev/null; then
+  printf '[defaults]\n' >"$work/ansible.cfg"
+  for module in firmware facts; do
+    HOME=$work ANSIBLE_HOME=$work/ansible ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_CONFIG=$work/ansible.cfg \
+      ANSIBLE_COLLECTIONS_PATH=$root/usr/share/ansible/collections ANSIBLE_COLLECTIONS_SCAN_SYS_PATH=false \
+      ansible-doc "kr470.instruments.$module" >"$work/ansible-doc.txt" 2>&1 ||
+      { cat "$work/ansible-doc.txt"; fail "ansible-doc kr470.instruments.$module"; }
+    grep -q 'update_file' "$work/ansible-doc.txt" || { cat "$work/ansible-doc.txt"; fail "ansible-doc $module"; }
+  done
+fi
 
 bin=$root/usr/bin
 # Each help text is read whole before it is searched: grep -q stops at its

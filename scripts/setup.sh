@@ -18,24 +18,34 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   # comma-decimal locales for the tests that run an update under them
   locales)
 [[ ${1:-} == demo ]] && packages=("${demo_packages[@]}")
-missing=()
-for p in "${packages[@]}"; do
-  [[ $(dpkg-query -W -f='${Status}' "$p" 2>/dev/null) == *"install ok installed"* ]] || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo_cmd=()
+
+# install_missing [APT OPTION]... -- PACKAGE...: installs those not installed yet.
+install_missing() {
+  local options=()
+  while [[ $1 != -- ]]; do options+=("$1"); shift; done
+  shift
+  local missing=()
+  for p in "$@"; do
+    [[ $(dpkg-query -W -f='${Status}' "$p" 2>/dev/null) == *"install ok installed"* ]] || missing+=("$p")
+  done
+  ((${#missing[@]})) || return 0
+  local sudo_cmd=()
   if [[ $(id -u) -ne 0 ]]; then
     if ! command -v sudo >/dev/null; then
       echo "Missing packages: ${missing[*]}" >&2
-      echo "Install them as root: apt-get install ${missing[*]}" >&2
+      echo "Install them as root: apt-get install ${options[*]} ${missing[*]}" >&2
       exit 1
     fi
     sudo_cmd=(sudo)
   fi
   echo "Installing: ${missing[*]}"
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
-fi
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${options[@]}" "${missing[@]}"
+}
+install_missing -- "${packages[@]}"
+# The Ansible collection's playbook test: ansible-core alone, without the
+# bundle of other collections (500 MB) it recommends.
+[[ ${1:-} == demo ]] || install_missing --no-install-recommends -- ansible-core
 
 # The locales those tests switch to, generated only when missing.
 wanted_locales=(de_DE.UTF-8 fr_FR.UTF-8)
