@@ -11,9 +11,9 @@ import unittest
 sys.dont_write_bytecode = True  # nothing written beside the collection's sources
 FLEET_PY = (pathlib.Path(__file__).resolve().parent.parent / 'ansible_collections' / 'kr470' /
             'instruments' / 'plugins' / 'module_utils' / 'fleet.py')
-spec = importlib.util.spec_from_file_location('fleet', FLEET_PY)
-fleet = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(fleet)
+loader_spec = importlib.util.spec_from_file_location('fleet', FLEET_PY)
+fleet = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(fleet)
 
 BEFORE = 'Velmora,KR470A,SN470001,1.04-2.10-0.9'
 AFTER = 'Velmora,KR470A,SN470001,1.05-2.10-0.9'
