@@ -11,10 +11,14 @@ bool ParseLineText(std::string_view text, LineConfig& config) {
     const std::optional<LineText> read = ReadLineText(text);
     if (!read)
         return false;
+    // 1.5 stop bits are what a UART sends for two with 5-bit bytes, and
+    // exist on no other frame: such a line cannot be set up.
+    const uint8_t dataBits = read->dataBits.value_or(config.dataBits);
+    if (read->stopBits == LineText::Stop::kOneAndHalf && dataBits != 5)
+        return false;
     config.baud = read->baud;
     config.parity = read->parity.value_or(config.parity);
-    config.dataBits = read->dataBits.value_or(config.dataBits);
-    // 1.5 stop bits are what a UART sends for two with 5-bit bytes.
+    config.dataBits = dataBits;
     if (read->stopBits)
         config.stopBits = *read->stopBits == LineText::Stop::kOne ? 1 : 2;
     return true;

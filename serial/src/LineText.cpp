@@ -46,12 +46,12 @@ std::optional<uint8_t> DataBitsOf(std::string_view part) {
     return static_cast<uint8_t>(bits);
 }
 
-std::optional<LineText::Stop> StopBitsOf(std::string_view part, uint8_t dataBits) {
+std::optional<LineText::Stop> StopBitsOf(std::string_view part) {
     if (part == "1")
         return LineText::Stop::kOne;
     if (part == "2")
         return LineText::Stop::kTwo;
-    if (part == "1.5" && dataBits == 5)
+    if (part == "1.5")
         return LineText::Stop::kOneAndHalf;
     return std::nullopt;
 }
@@ -67,7 +67,7 @@ std::optional<LineText> ReadLineText(std::string_view text) {
         return std::nullopt;
     if (parts.size() > 2 && !(read.dataBits = DataBitsOf(parts[2])))
         return std::nullopt;
-    if (parts.size() > 3 && !(read.stopBits = StopBitsOf(parts[3], *read.dataBits)))
+    if (parts.size() > 3 && !(read.stopBits = StopBitsOf(parts[3])))
         return std::nullopt;
     return read;
 }

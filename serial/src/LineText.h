@@ -2,10 +2,11 @@
 // "1200,o,5,1.5": baud rate, parity letter, data bits and stop bits, as the
 // ports file, Osprey's address, instrument-io's "settings" key and kr470-ports'
 // --settings all take it. The parts after the baud rate may be left out; none
-// may be empty; blanks around a part are allowed. Stop bits are 1, 2, or 1.5,
-// which a UART has only with 5-bit bytes (it is what two stop bits become
-// there), so "1.5" is taken only after 5 data bits. No system calls: Osprey's
-// Windows build takes it too.
+// may be empty; blanks around a part are allowed. Stop bits are 1, 2 or 1.5,
+// after any data bits, as the system's mode-text builder reads them: whether
+// a line can carry the frame is for the one that sets the line up (a UART has
+// 1.5 only with 5-bit bytes). No system calls: Osprey's Windows build takes it
+// too.
 #pragma once
 
 #include <cstdint>

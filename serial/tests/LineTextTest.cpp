@@ -22,15 +22,22 @@ TEST(LineText, ReadsEachPartAndLeavesThePartsLeftOutEmpty) {
     EXPECT_FALSE(read->stopBits);
 }
 
-TEST(LineText, TakesOneAndAHalfStopBitsOnlyWithFiveBitBytes) {
+TEST(LineText, ReadsOneAndAHalfStopBitsButSetsThemUpOnlyWithFiveBitBytes) {
     EXPECT_TRUE(ReadLineText("300,N,5,1.5"));
-    for (const char* text : {"300,N,6,1.5", "9600,N,8,1.5", "9600,N,8,1,5", "9600,N,5,1.50"})
+    EXPECT_TRUE(ReadLineText("9600,N,8,1.5"));
+    for (const char* text : {"9600,N,8,1,5", "9600,N,5,1.50"})
         EXPECT_FALSE(ReadLineText(text)) << text;
-    // The serial line sends them as the two-stop-bit setting of a 5-bit frame.
+    // The serial line sends them as the two-stop-bit setting of a 5-bit frame
+    // and refuses them on any other.
     LineConfig config;
     ASSERT_TRUE(ParseLineText("300,N,5,1.5", config));
     EXPECT_EQ(config.dataBits, 5);
     EXPECT_EQ(config.stopBits, 2);
+    LineConfig eightBits;
+    EXPECT_FALSE(ParseLineText("300,N,6,1.5", eightBits));
+    EXPECT_FALSE(ParseLineText("9600,N,8,1.5", eightBits));
+    EXPECT_FALSE(ParseLineText("9600,N,,1.5", eightBits));
+    EXPECT_EQ(eightBits.baud, LineConfig{}.baud);
 }
 
 TEST(LineText, RefusesEmptyPartsExtraPartsAndNumbersOutOfRange) {
