@@ -12,6 +12,7 @@
 #include "AtomicWrite.h"
 #include "ConfigPath.h"
 #include "IniFile.h"
+#include "IniRewrite.h"
 #include "TextRules.h"
 
 namespace kcom {
@@ -20,21 +21,14 @@ namespace {
 // IDispatch's marshaller, which dual interfaces name as their proxy.
 constexpr const char* kDispatchProxy = "{00020424-0000-0000-C000-000000000046}";
 
-// The registry file as read: its parsed keys and its lines as they stand,
-// so that a write keeps comments, blank lines and the order of entries.
+// The registry file as read: its parsed keys and its text as it stands, so
+// that a write keeps comments, blank lines and the order of entries.
 struct RegistryFile {
     RegistryKeys keys;
-    std::vector<std::string> lines;
+    std::string text;
 };
 
 using fileio::IniLineKind;
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::string_view line : fileio::IniLines(text))
-        lines.emplace_back(line);
-    return lines;
-}
 
 // False, with `error`, for a line that is no header, value or comment, or a
 // value before the first header: such a file is not changed.
@@ -44,10 +38,11 @@ bool Parse(const std::string& path, const std::string& text, RegistryFile& file,
         error = path + " is not a text file";
         return false;
     }
-    file.lines = SplitLines(text);
+    file.text = text;
+    const std::vector<std::string_view> lines = fileio::IniLines(file.text);
     std::string section;
-    for (size_t i = 0; i < file.lines.size(); ++i) {
-        fileio::IniLine line = fileio::ParseIniLine(file.lines[i]);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        fileio::IniLine line = fileio::ParseIniLine(lines[i]);
         if (line.kind == IniLineKind::kSection) {
             section = line.name;
             file.keys[section];
@@ -75,86 +70,83 @@ bool ReadRegistryFile(const std::string& path, RegistryFile& file, std::string& 
     return false;
 }
 
-std::string FormatSection(const std::string& path, const RegistryValues& values) {
-    std::string out = "[" + path + "]\n";
-    for (const auto& [name, data] : values)
-        out += name + " = " + data + "\n";
-    return out + "\n";
-}
-
-// The file's lines with the keys' new content: unchanged value lines stay as
-// they were, changed ones are rewritten in place, removed values and removed
-// sections go, comments stay and so do blank lines outside removed sections; new values close their
-// section and new sections follow at the end.
+// The file with the keys' new content: unchanged value lines stay as they
+// were, changed ones are rewritten in place, removed values and removed
+// sections go (their comments stay), comments and blank lines stay; new values
+// follow their section's last value and new sections follow at the end.
 class RegistryWriter {
   public:
     explicit RegistryWriter(const RegistryKeys& keys) : keys_(keys), current_(keys.end()) {}
 
-    std::string Write(const std::vector<std::string>& lines) {
-        for (const std::string& raw : lines) {
-            fileio::IniLine line = fileio::ParseIniLine(raw);
+    std::string Write(const std::string& text) {
+        fileio::IniRewrite file(text);
+        for (size_t i = 0; i < file.LineCount(); ++i) {
+            const fileio::IniLine& line = file.Parsed(i);
             if (line.kind == IniLineKind::kSection)
-                StartSection(line.name, raw);
+                StartSection(file, i);
             else if (line.kind == IniLineKind::kValue)
-                WriteValue(line, raw);
-            else if (!removed_ || line.kind != IniLineKind::kBlank)
-                held_.push_back(raw);  // placed after any values this section gains
+                WriteValue(file, i);
+            else if (removed_ && line.kind == IniLineKind::kBlank)
+                file.Drop(i);
         }
-        EndSection();
+        EndSection(file);
         for (const auto& [path, values] : keys_) {
-            if (!written_.contains(path))
-                out_ += FormatSection(path, values);
+            if (written_.contains(path))
+                continue;
+            file.AddAtEnd("[" + path + "]");
+            for (const auto& [name, data] : values)
+                file.AddAtEnd(name + " = " + data);
+            file.AddAtEnd("");
         }
-        return out_;
+        return file.Text();
     }
 
   private:
-    void StartSection(const std::string& name, const std::string& raw) {
-        EndSection();
+    void StartSection(fileio::IniRewrite& file, size_t header) {
+        EndSection(file);
+        const std::string& name = file.Parsed(header).name;
         current_ = keys_.find(name);
-        if (current_ != keys_.end() && written_.insert(name).second) {
-            out_ += raw + "\n";
-        } else {
+        if (current_ == keys_.end() || !written_.insert(name).second) {
             current_ = keys_.end();  // removed, or a repeated header already merged
+            file.Drop(header);
         }
         removed_ = current_ == keys_.end();
+        lastValue_ = header;
         valuesWritten_.clear();
     }
 
-    void WriteValue(const fileio::IniLine& line, const std::string& raw) {
-        if (current_ == keys_.end())
+    void WriteValue(fileio::IniRewrite& file, size_t index) {
+        const fileio::IniLine& line = file.Parsed(index);
+        if (current_ == keys_.end()) {
+            file.Drop(index);
             return;
+        }
         auto value = current_->second.find(line.name);
-        if (value == current_->second.end() || !valuesWritten_.insert(line.name).second)
+        if (value == current_->second.end() || !valuesWritten_.insert(line.name).second) {
+            file.Drop(index);
             return;
-        Flush();
-        out_ += (value->second == line.value ? raw : line.name + " = " + value->second) + "\n";
+        }
+        if (value->second != line.value)
+            file.Replace(index, line.name + " = " + value->second);
+        lastValue_ = index;
     }
 
-    void EndSection() {
+    void EndSection(fileio::IniRewrite& file) {
         if (current_ != keys_.end()) {
             for (const auto& [name, data] : current_->second) {
                 if (!valuesWritten_.contains(name))
-                    out_ += name + " = " + data + "\n";
+                    file.AddAfter(lastValue_, name + " = " + data);
             }
         }
         current_ = keys_.end();
-        Flush();
-    }
-
-    void Flush() {
-        for (const std::string& raw : held_)
-            out_ += raw + "\n";
-        held_.clear();
     }
 
     const RegistryKeys& keys_;
     RegistryKeys::const_iterator current_;
     bool removed_ = false;  // the lines now read belong to a section that goes
+    size_t lastValue_ = 0;  // the line new values of this section follow
     std::set<std::string> written_;
     std::set<std::string> valuesWritten_;
-    std::vector<std::string> held_;
-    std::string out_;
 };
 
 thread_local std::string lastRegistryError;
@@ -225,7 +217,7 @@ bool ChangeRegistry(const std::function<void(RegistryKeys&)>& change, std::strin
     if (ok) {
         RegistryKeys keys = file.keys;
         change(keys);
-        ok = fileio::WriteFileAtomically(path, RegistryWriter(keys).Write(file.lines), error,
+        ok = fileio::WriteFileAtomically(path, RegistryWriter(keys).Write(file.text), error,
                                          fileio::LinkUse::kReplaceLink);
     }
     close(lock);

@@ -242,5 +242,16 @@ TEST_F(RegistryTest, CommentsAndTheOrderOfEntriesSurviveAWrite) {
               std::string::npos);
 }
 
+TEST_F(RegistryTest, AChangedValueInAWindowsWrittenFileKeepsItsLineEndsAndMark) {
+    // As the plug-in settings store rewrites the same file: only the value changes.
+    const std::filesystem::path registry = dir_.Path() / "registry.ini";
+    std::ofstream(registry) << "\xEF\xBB\xBF[Zeta\\Key]\r\nTool = zeta\r\nMode = 1";
+    std::string error;
+    ASSERT_TRUE(
+        ChangeRegistry([](RegistryKeys& keys) { keys["Zeta\\Key"]["Tool"] = "zeta 2"; }, error));
+    EXPECT_EQ(ReadText(registry), "\xEF\xBB\xBF[Zeta\\Key]\r\nTool = zeta 2\r\nMode = 1");
+    EXPECT_EQ(ReadRegistry()["Zeta\\Key"]["Tool"], "zeta 2");
+}
+
 }  // namespace
 }  // namespace kcom

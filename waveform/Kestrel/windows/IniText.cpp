@@ -5,22 +5,11 @@
 #include <vector>
 
 #include "IniFile.h"
+#include "IniRewrite.h"
 #include "TextRules.h"
 
 namespace kestrel {
 namespace {
-
-struct Line {
-    size_t start;   // offset of the line in the text
-    size_t length;  // without its line end
-};
-
-std::vector<Line> SplitLines(const std::string& text) {
-    std::vector<Line> lines;
-    for (std::string_view line : fileio::IniLines(text))
-        lines.push_back({static_cast<size_t>(line.data() - text.data()), line.size()});
-    return lines;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
@@ -46,38 +35,13 @@ size_t ValueCommentStart(std::string_view value) {
 
 // A line as the store reads it: headers, comment lines and blanks as every
 // file of ours has them; a value with the store's own comment rule.
-fileio::IniLine ParsedLine(const std::string& text, const Line& line) {
-    const std::string_view raw = std::string_view(text).substr(line.start, line.length);
+fileio::IniLine StoreLine(std::string_view raw) {
     fileio::IniLine parsed = fileio::ParseIniLine(raw);
     if (parsed.kind == fileio::IniLineKind::kValue) {
         const std::string_view value = raw.substr(raw.find('=') + 1);
         parsed.value = std::string(fileio::Trim(value.substr(0, ValueCommentStart(value))));
     }
     return parsed;
-}
-
-// The lines of `section`: from its header to the next header, or none.
-struct SectionSpan {
-    size_t header = 0;  // index of the header line
-    size_t end = 0;     // index after its last line
-    bool found = false;
-};
-
-SectionSpan FindSection(const std::string& text, const std::vector<Line>& lines,
-                        const std::string& section) {
-    SectionSpan span;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const fileio::IniLine line = ParsedLine(text, lines[i]);
-        if (line.kind != fileio::IniLineKind::kSection)
-            continue;
-        if (span.found) {
-            span.end = i;
-            return span;
-        }
-        if (fileio::SameIgnoringCase(line.name, section))
-            span = {i, lines.size(), true};
-    }
-    return span;
 }
 
 char Unescaped(char c) {
@@ -170,12 +134,10 @@ bool IniTextWellFormed(const std::string& text) {
 }
 
 size_t FirstIllFormedLine(const std::string& text) {
-    const std::vector<Line> lines = SplitLines(text);
+    const std::vector<std::string_view> lines = fileio::IniLines(text);
     for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view line =
-            std::string_view(text).substr(lines[i].start, lines[i].length);
-        if (line.find('\0') != std::string_view::npos ||
-            ParsedLine(text, lines[i]).kind == fileio::IniLineKind::kMalformed)
+        if (lines[i].find('\0') != std::string_view::npos ||
+            StoreLine(lines[i]).kind == fileio::IniLineKind::kMalformed)
             return i + 1;
     }
     return 0;
@@ -217,10 +179,11 @@ std::string DecodeIniValue(const std::string& raw) {
 std::map<std::string, std::string> IniSectionValues(const std::string& text,
                                                     const std::string& section) {
     std::map<std::string, std::string> values;
-    const std::vector<Line> lines = SplitLines(text);
-    const SectionSpan span = FindSection(text, lines, section);
-    for (size_t i = span.header + 1; span.found && i < span.end; ++i) {
-        const fileio::IniLine line = ParsedLine(text, lines[i]);
+    const fileio::IniRewrite file(text, StoreLine);
+    fileio::IniSectionSpan span;
+    const bool found = file.FindSection(section, true, span);
+    for (size_t i = span.header + 1; found && i < span.end; ++i) {
+        const fileio::IniLine& line = file.Parsed(i);
         // The first line of a key in any case, the one WithIniValue rewrites.
         if (line.kind == fileio::IniLineKind::kValue)
             if (std::none_of(values.begin(), values.end(), [&](const auto& entry) {
@@ -233,33 +196,28 @@ std::map<std::string, std::string> IniSectionValues(const std::string& text,
 
 std::string WithIniValue(const std::string& text, const std::string& section,
                          const std::string& key, const std::string& value) {
-    const std::vector<Line> lines = SplitLines(text);
-    const SectionSpan span = FindSection(text, lines, section);
+    fileio::IniRewrite file(text, StoreLine);
     const std::string entry = key + "=" + EncodeIniValue(value);
-    if (!span.found) {
-        std::string added = text;
-        if (!added.empty() && !added.ends_with('\n'))
-            added += '\n';
-        if (!lines.empty())
-            added += '\n';
-        return added + "[" + section + "]\n" + entry + "\n";
+    fileio::IniSectionSpan span;
+    if (!file.FindSection(section, true, span)) {
+        if (file.LineCount() > 0)
+            file.AddAtEnd("");
+        file.AddAtEnd("[" + section + "]");
+        file.AddAtEnd(entry);
+        return file.Text();
     }
-    size_t insertAfter = span.header;
+    size_t addAfter = span.header;
     for (size_t i = span.header + 1; i < span.end; ++i) {
-        const fileio::IniLine line = ParsedLine(text, lines[i]);
+        const fileio::IniLine& line = file.Parsed(i);
         if (line.kind == fileio::IniLineKind::kValue && fileio::SameIgnoringCase(line.name, key)) {
-            return text.substr(0, lines[i].start) + line.name + "=" + EncodeIniValue(value) +
-                   (text.compare(lines[i].start + lines[i].length - 1, 1, "\r") == 0 ? "\r" : "") +
-                   text.substr(lines[i].start + lines[i].length);
+            file.Replace(i, line.name + "=" + EncodeIniValue(value));
+            return file.Text();
         }
         if (line.kind != fileio::IniLineKind::kBlank)
-            insertAfter = i;
+            addAfter = i;  // after the section's last line that is not blank
     }
-    // After the section's last line that is not blank, and that line's end.
-    const Line& last = lines[insertAfter];
-    const size_t at = last.start + last.length;
-    const std::string after = at < text.size() ? text.substr(at + 1) : "";
-    return text.substr(0, at) + "\n" + entry + "\n" + after;
+    file.AddAfter(addAfter, entry);
+    return file.Text();
 }
 
 }  // namespace kestrel
