@@ -7,7 +7,12 @@
 namespace toolargs {
 
 NumberFault ReadNumber(std::string_view text, long long low, long long high, long long& value) {
-    // from_chars takes a minus sign but no plus sign and no blanks: digits only.
+    // Leading blanks and one plus sign are taken, as the C library's readers the
+    // tools used before took them; from_chars takes neither, only a minus sign.
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    if (text.starts_with('+') && !text.starts_with("+-"))
+        text.remove_prefix(1);
     const bool negative = !text.empty() && text.front() == '-';
     if (text.empty() || (negative && (text.size() == 1 || text[1] == '-')))
         return NumberFault::kNotANumber;

@@ -15,7 +15,12 @@ TEST(ToolArgs, ANumberIsDigitsWithAMinusSignOnlyWhereTheRangeGoesBelowZero) {
     EXPECT_EQ(ReadNumber("-5", 0, 10, value), NumberFault::kOutOfRange);
     EXPECT_EQ(ReadNumber("11", 0, 10, value), NumberFault::kOutOfRange);
     EXPECT_EQ(ReadNumber("99999999999999999999", 0, 10, value), NumberFault::kOutOfRange);
-    for (const char* text : {"", "-", "--5", "+5", " 5", "5 ", "5k", "0x10", "fast"})
+    // Leading blanks and a plus sign, as the tools always took them.
+    EXPECT_EQ(ReadNumber("+7", 0, 10, value), NumberFault::kNone);
+    EXPECT_EQ(value, 7);
+    EXPECT_EQ(ReadNumber(" \t-5", -10, 10, value), NumberFault::kNone);
+    EXPECT_EQ(value, -5);
+    for (const char* text : {"", "-", "--5", "+", "++5", "+-5", " ", "5 ", "5k", "0x10", "fast"})
         EXPECT_EQ(ReadNumber(text, -10, 10, value), NumberFault::kNotANumber) << text;
     EXPECT_EQ(value, -5);  // left alone by every refusal
 }
