@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The plug-in for Windows, from nothing: cross-builds Kestrel.dll and its test
+# programs, then under Wine (a fresh prefix, a virtual display) registers it
+# with regsvr32, drives it from VBScript and from a C++ client, and runs whole
+# updates through its windows against the simulator, each compared with the
+# Linux plug-in's run of the same case.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+started=$SECONDS
+"$root/scripts/setup.sh"
+build=${build:-$root/build}
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target kr470-sim kr470-mkupdate >/dev/null
+
+work=$(mktemp -d)
+sim_pids=()
+source "$root/scripts/wine-common.sh"
+cleanup() {
+  ((${#sim_pids[@]})) && kill "${sim_pids[@]}" 2>/dev/null
+  stop_wine
+  [[ -n ${KR470_KEEP_WORK:-} ]] && echo "kept $work" || rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "FAIL $1" >&2
+  failures=$((failures + 1))
+}
+
+cross_build
+echo "Built $build_win/waveform/Kestrel/com/Kestrel.dll ($((SECONDS - started)) s)"
+start_wine
+source "$root/waveform/Kestrel/com/tests/com-tests.sh"
+source "$root/waveform/Kestrel/wine-tests/end-to-end.sh"
+
+echo "Plug-in for Windows: $((SECONDS - started)) s"
+((failures == 0))

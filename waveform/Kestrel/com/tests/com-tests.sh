@@ -1,0 +1,1 @@
+# Registration, VBScript and C++ client tests: filled in by the Windows port.

@@ -1,0 +1,1 @@
+# Whole updates through the Win32 windows: filled in by the Windows port.
