@@ -14,6 +14,10 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 // wake-up for every few bytes would cost more than the line gains.
 constexpr size_t kSmallestPiece = 256;
 constexpr uint64_t kNsPerMs = 1000000;
+// Windows wakes a sleeper on its timer tick (15.6 ms unless a program asks
+// for finer): at the fastest rates a 1024-byte queue leaves the line sooner,
+// so the hold is never less than what the line carries in a tick.
+constexpr uint32_t kTimerTickMs = 16;
 constexpr size_t kMostHeldPorts = 64;
 
 // The open ports, where a console control handler can reach them; a free
@@ -104,6 +108,7 @@ bool WinComm::Open(std::string_view path) {
     }
     heldSlot_ = HoldPort(handle_);
     outputQueue_ = kDefaultOutputQueue;
+    bytesPerTick_ = 0;
     pacer_ = OutputPacer{};
     return true;
 }
@@ -145,6 +150,7 @@ bool WinComm::ApplyState(const DCB& asked) {
         return false;
     }
     pacer_.SetRate(taken.BaudRate, FrameBitsOf(taken));
+    bytesPerTick_ = size_t{taken.BaudRate} / FrameBitsOf(taken) * kTimerTickMs / 1000;
     return true;
 }
 
@@ -158,6 +164,10 @@ bool WinComm::SetTimeouts(const COMMTIMEOUTS& timeouts) {
     return SetDriverTimeouts(timeouts);
 }
 
+size_t WinComm::HeldTo() const {
+    return std::max(outputQueue_, bytesPerTick_);
+}
+
 // Sleeps until the line has room for `wanted` more bytes (or a little longer,
 // so the pieces that follow go out together). False when the write's time is up.
 bool WinComm::WaitForRoom(size_t pending, size_t wanted, uint64_t startNs, uint32_t limitMs) {
@@ -168,7 +178,7 @@ bool WinComm::WaitForRoom(size_t pending, size_t wanted, uint64_t startNs, uint3
         return false;
     }
     uint64_t waitNs =
-        std::min(pacer_.NanosecondsUntilRoom(pending, wanted, outputQueue_), limitNs - waited);
+        std::min(pacer_.NanosecondsUntilRoom(pending, wanted, HeldTo()), limitNs - waited);
     // The system sleeps in whole milliseconds: rounded up, never early.
     Sleep(static_cast<DWORD>(std::max<uint64_t>((waitNs + kNsPerMs - 1) / kNsPerMs, 1)));
     return true;
@@ -179,9 +189,10 @@ WinTransfer WinComm::Write(std::span<const char> bytes, uint32_t limitMs) {
     const uint64_t start = NowNs();
     while (result.count < bytes.size()) {
         size_t left = bytes.size() - result.count;
+        const size_t heldTo = HeldTo();
         size_t pending = pacer_.Pending(NowNs());
-        size_t room = outputQueue_ - std::min(pending, outputQueue_);
-        size_t wanted = std::min({left, kSmallestPiece, outputQueue_});
+        size_t room = heldTo - std::min(pending, heldTo);
+        size_t wanted = std::min({left, kSmallestPiece, heldTo});
         if (room < wanted) {
             if (!WaitForRoom(pending, wanted, start, limitMs)) {
                 result.state = WinIo::kTimedOut;

@@ -59,8 +59,9 @@ class WinComm {
     bool ApplyState(const DCB& asked);
     bool SetTimeouts(const COMMTIMEOUTS& timeouts);
     // Writes all of `bytes` within `limitMs` (kNoWriteLimit: no limit),
-    // never more than the queue ahead of the line's rate; waits sleep in the
-    // system. kTimedOut with the count that went when the time ran out.
+    // never more than the queue ahead of the line's rate (or one timer tick's
+    // worth of the line, where that is more); waits sleep in the system. kTimedOut with the count
+    // that went when the time ran out.
     WinTransfer Write(std::span<const char> bytes, uint32_t limitMs);
     // What has arrived; when nothing has, waits up to waitMs (at most
     // kLongestDriverWaitMs, in the driver) for the first byte and takes what
@@ -75,6 +76,7 @@ class WinComm {
   private:
     bool Failed();
     bool SetDriverTimeouts(const COMMTIMEOUTS& timeouts);
+    size_t HeldTo() const;
     bool WaitForRoom(size_t pending, size_t wanted, uint64_t startNs, uint32_t limitMs);
     WinTransfer ReadNow(std::span<char> into);
     WinTransfer WaitForFirstByte(std::span<char> into, uint32_t waitMs);
@@ -84,6 +86,7 @@ class WinComm {
     DWORD lastError_ = ERROR_SUCCESS;
     COMMTIMEOUTS timeouts_{};
     size_t outputQueue_ = kDefaultOutputQueue;
+    size_t bytesPerTick_ = 0;  // what the line carries in one of the system's timer ticks
     OutputPacer pacer_;
 };
 
