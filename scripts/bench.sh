@@ -20,8 +20,9 @@
 #   9. kr470-fleet updating 16 instruments at once on lines paced at 115200 baud: each
 #      instrument's line use against one instrument updated alone (goal >= 0.97 of it),
 #      and the tool's CPU time per instrument
-#  10. line use of Osprey.exe (the Windows build) under Wine at 57600 and 115200 baud
-#      (goal >= 0.97), on COM5 of a fresh Wine prefix mapped to the simulator's line
+#  10. line use of Osprey.exe (the Windows build) under Wine at 9600 (150 records, as in
+#      1.), 57600 and 115200 baud (goal >= 0.97), on COM5 of a fresh Wine prefix mapped
+#      to the simulator's line
 #  11. a host closing the finder mid-search (a silent "++" controller's board and 4
 #      silent socket instruments): the finder's close (goal <= 100 ms) and the process's
 #      end after its last window closed (goal <= 2 s)
@@ -401,8 +402,9 @@ echo "   finder closed in $close ms: $(verdict "$close" '<=' 100); process ended
 echo "10. Line use of Osprey.exe under Wine, normal mode, median of $runs runs (goal >= 0.97)"
 cross_build -DKR470_TESTS=OFF
 start_wine
-for baud in 57600 115200; do
-  line_use "$baud" wine_update "$work/small.ini" "$baud"
+for run in 9600:short 57600:small 115200:small; do
+  baud=${run%%:*} file=${run##*:}
+  line_use "$baud" wine_update "$work/$file.ini" "$baud"
 done
 
 misses=$(wc -l <"$work/misses")

@@ -59,11 +59,6 @@ LineSettings FromDcb(const DCB& dcb) {
     return s;
 }
 
-bool SameFraming(const DCB& asked, const DCB& taken) {
-    return asked.BaudRate == taken.BaudRate && asked.ByteSize == taken.ByteSize &&
-           asked.Parity == taken.Parity && asked.StopBits == taken.StopBits;
-}
-
 }  // namespace osprey
 
 namespace osprey {
@@ -75,6 +70,7 @@ static_assert(kOneStopBit == ONESTOPBIT && kOne5StopBits == ONE5STOPBITS &&
               kTwoStopBits == TWOSTOPBITS);
 static_assert(kDtrDisable == DTR_CONTROL_DISABLE && kDtrEnable == DTR_CONTROL_ENABLE &&
               kDtrHandshake == DTR_CONTROL_HANDSHAKE);
+static_assert(kHighestBaudRate == serialio::kHighestCommBaud);
 static_assert(kRtsDisable == RTS_CONTROL_DISABLE && kRtsEnable == RTS_CONTROL_ENABLE &&
               kRtsHandshake == RTS_CONTROL_HANDSHAKE && kRtsToggle == RTS_CONTROL_TOGGLE);
 

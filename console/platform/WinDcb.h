@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "SerialPort.h"
+#include "WinComm.h"
 
 namespace osprey {
 
@@ -11,8 +12,6 @@ namespace osprey {
 void ToDcb(const LineSettings& settings, DCB& dcb);
 LineSettings FromDcb(const DCB& dcb);
 
-// True when the driver's copy holds the rate and framing that were asked for;
-// a driver may take settings it cannot do and quietly keep others.
-bool SameFraming(const DCB& asked, const DCB& taken);
+using serialio::SameFraming;
 
 }  // namespace osprey

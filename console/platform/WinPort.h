@@ -1,17 +1,18 @@
-// The serial port on the Win32 communications API: "\\.\COM<n>" opened with
-// CreateFileA, its defaults from the "ports" section of the system profile,
-// its settings through the device-control block, synchronous transfers.
+// The serial port on the Win32 communications API: "\\.\COM<n>" through the
+// serial library's Win32 port (opened exclusively, output held to the line's
+// rate), its defaults from the "ports" section of the system profile, its
+// settings through the device-control block, synchronous transfers.
 #pragma once
 
 #include <windows.h>
 
 #include "SerialPort.h"
+#include "WinComm.h"
 
 namespace osprey {
 
 class WinPort final : public SerialPort {
   public:
-    ~WinPort() override;
     bool Open(std::string_view devicePath) override;
     std::string DefaultSettings(std::string_view devicePath, std::string_view fallback) override;
     bool SetupQueues(uint32_t inputBytes, uint32_t outputBytes) override;
@@ -26,21 +27,19 @@ class WinPort final : public SerialPort {
     std::string LastErrorText() override;
 
   private:
-    bool SetDriverTimeouts(const PortTimeouts& timeouts);
-    IoResult ReadNow(std::span<char> into);
-    IoResult WaitForFirstByte(std::span<char> into, uint32_t waitMs);
-    bool Failed();
-
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-    DWORD lastError_ = ERROR_SUCCESS;
+    serialio::WinComm comm_;
     PortTimeouts timeouts_{};
 };
 
 // The system's text for a Win32 error code, without its line end.
-std::string SystemErrorText(DWORD error);
+using serialio::SystemErrorText;
 
 // Purges and closes the port the run holds, if any; callable from a console
 // control handler while the run's thread is inside a transfer.
 void ReleaseHeldPortNow();
+
+// The milliseconds a write of `count` bytes may take under `timeouts`, as the
+// driver counts them; serialio::kNoWriteLimit when both parts are 0.
+uint32_t WriteLimitMs(const PortTimeouts& timeouts, size_t count);
 
 }  // namespace osprey

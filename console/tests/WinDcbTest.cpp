@@ -116,6 +116,18 @@ TEST(WinPort, RatesLinuxCannotSetAreRefusedBeforeTheDriverIsAsked) {
     EXPECT_NE(port.LastErrorText(), SystemErrorText(ERROR_INVALID_PARAMETER));
 }
 
+// The driver's rule: no write time-out at all when both parts are 0.
+TEST(WinPort, WriteTimeOutsCountAsTheDriverCountsThem) {
+    PortTimeouts timeouts;
+    EXPECT_EQ(WriteLimitMs(timeouts, 100), serialio::kNoWriteLimit);
+    timeouts.writeTotalConstant = 12000;
+    EXPECT_EQ(WriteLimitMs(timeouts, 100), 12000u);
+    timeouts.writeTotalMultiplier = 2;
+    EXPECT_EQ(WriteLimitMs(timeouts, 100), 12200u);
+    timeouts.writeTotalMultiplier = 0xFFFFFFFF;
+    EXPECT_LT(WriteLimitMs(timeouts, 100), serialio::kNoWriteLimit);
+}
+
 TEST(WinPort, MissingPortIsRefusedAndNamedOnStderr) {
     WinPort port;
     ::testing::internal::CaptureStderr();

@@ -41,6 +41,25 @@ std::optional<Handshake> HandshakeNamed(std::string_view name) {
     return std::nullopt;
 }
 
+std::optional<LineConfig> LineConfigFor(std::string_view settings, std::string_view handshake,
+                                        std::string& why) {
+    LineConfig config;
+    if (!ParseLineText(settings, config)) {
+        why = "line settings \"" + std::string(settings) + "\" not understood";
+        return std::nullopt;
+    }
+    if (!handshake.empty()) {
+        std::optional<Handshake> mode = HandshakeNamed(handshake);
+        if (!mode) {
+            why = "handshake \"" + std::string(handshake) +
+                  "\" not understood (NONE, XON_XOFF, RTS_CTS or DTR_DSR)";
+            return std::nullopt;
+        }
+        config.handshake = *mode;
+    }
+    return config;
+}
+
 ModemLines ModemLinesFor(Handshake mode) {
     return ModemLines{mode == Handshake::kDtrDsr, mode != Handshake::kRtsCts};
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace serialio {
@@ -32,6 +33,12 @@ bool ParseLineText(std::string_view text, LineConfig& config);
 
 // "NONE", "XON_XOFF", "RTS_CTS" or "DTR_DSR" in any case.
 std::optional<Handshake> HandshakeNamed(std::string_view name);
+
+// A port's settings text ("9600,N,8,1") and handshake name (empty for NONE)
+// read into a line's settings for opening; nothing, with `why` saying which
+// part was not understood, otherwise.
+std::optional<LineConfig> LineConfigFor(std::string_view settings, std::string_view handshake,
+                                        std::string& why);
 
 // What the modem lines should be in a handshake mode: DTR raised only for
 // DTR/DSR, RTS lowered in every mode but RTS/CTS (where the driver drives it).

@@ -1,6 +1,5 @@
 #include "PortScan.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -39,16 +38,6 @@ void FillUsbIdentity(const fs::path& ttyDir, SerialPortInfo& port) {
         }
         at = at.parent_path();
     }
-}
-
-// "10" sorts after "9": name order with the number compared as a number.
-bool NaturalLess(const SerialPortInfo& a, const SerialPortInfo& b) {
-    auto split = [](const std::string& d) {
-        size_t digits = d.find_last_not_of("0123456789") + 1;
-        return std::make_pair(d.substr(0, digits),
-                              d.size() - digits > 0 ? std::stol(d.substr(digits)) : -1L);
-    };
-    return split(a.device) < split(b.device);
 }
 
 }  // namespace
@@ -92,10 +81,6 @@ std::vector<SerialPortInfo> ScanSysfs(const ScanRoots& roots) {
     }
     SortPorts(ports);
     return ports;
-}
-
-void SortPorts(std::vector<SerialPortInfo>& ports) {
-    std::sort(ports.begin(), ports.end(), NaturalLess);
 }
 
 SerialPortInfo DescribeDevice(const ScanRoots& roots, const std::string& device) {

@@ -3,6 +3,9 @@
 // than /sys for tests) that have a device behind them, ttyS* only with a UART
 // fitted, ttyUSB* and ttyACM*, in name order with the number compared as a
 // number, each with its /dev/serial/by-id name and its USB identification.
+// On Windows (WinPortScan.cpp) the listing is the COM ports of the system's
+// device map (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), named "COM<n>", in the same
+// order; the roots are not used there.
 #pragma once
 
 #include <string>
