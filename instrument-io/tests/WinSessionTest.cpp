@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -21,19 +22,22 @@
 namespace kio {
 namespace {
 
-// An environment variable set for a scope, then removed (the variables set
-// here are the test's own).
+// An environment variable set for a scope; what it held before (or its
+// absence) is back at the end.
 class ScopedVariable {
   public:
     ScopedVariable(std::string name, const std::string& value) : name_(std::move(name)) {
+        if (const char* before = std::getenv(name_.c_str()))
+            before_ = before;
         _putenv_s(name_.c_str(), value.c_str());
     }
-    ~ScopedVariable() { _putenv_s(name_.c_str(), ""); }
+    ~ScopedVariable() { _putenv_s(name_.c_str(), before_.c_str()); }  // "" removes it
     ScopedVariable(const ScopedVariable&) = delete;
     ScopedVariable& operator=(const ScopedVariable&) = delete;
 
   private:
     std::string name_;
+    std::string before_;
 };
 
 // A loopback listener on a port of its own that takes one connection.
