@@ -37,7 +37,7 @@ std::string NumberedSerialDevice(const std::string& digits) {
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
     if (error != std::errc() || end != digits.data() + digits.size())
         return {};
-    return "/dev/ttyS" + std::to_string(number - 1);
+    return SerialDeviceOfPort(number);
 }
 
 }  // namespace kio

@@ -17,7 +17,13 @@ std::string Canonical(std::string_view address);
 bool AllDigits(const std::string& text);
 
 // The device a numbered serial port stands for when its section names none:
-// ASRL1 is /dev/ttyS0. Empty for digits too many for any port.
+// ASRL1 is /dev/ttyS0 (COM1 on Windows). Empty for digits too many for any port.
 std::string NumberedSerialDevice(const std::string& digits);
+
+// The platform's naming of serial devices, one file each (SerialNames.cpp,
+// WinSerialNames.cpp): the device of port `number`, and a device as the one
+// name every spelling of it shares (a link and its target are one port).
+std::string SerialDeviceOfPort(int number);
+std::string RealSerialDevice(const std::string& device);
 
 }  // namespace kio

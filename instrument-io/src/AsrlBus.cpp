@@ -1,8 +1,6 @@
 // Serial ports: "ASRL<n>" (device and settings from its [ASRL<n>] section,
 // else /dev/ttyS<n-1> at 9600,N,8,1) or "ASRL/dev/..." by device path, its
 // settings from the section [ASRL/dev/...] or [/dev/...].
-#include <filesystem>
-
 #include "Address.h"
 #include "BusTable.h"
 
@@ -36,13 +34,6 @@ std::optional<SerialTarget> TargetOf(const BusRequest& request) {
     return target;
 }
 
-// A device by its real path: a link and its target are one port.
-std::string RealDevice(const std::string& device) {
-    std::error_code error;
-    std::filesystem::path real = std::filesystem::weakly_canonical(device, error);
-    return error ? device : real.string();
-}
-
 }  // namespace
 
 std::unique_ptr<Transport> OpenAsrlAddress(const BusRequest& request, BusFailure& failure,
@@ -62,7 +53,7 @@ std::optional<LineKey> KeyOfAsrlAddress(const BusRequest& request) {
     std::optional<SerialTarget> target = TargetOf(request);
     if (!target)
         return std::nullopt;
-    const std::string port = "serial " + RealDevice(target->device);
+    const std::string port = "serial " + RealSerialDevice(target->device);
     return LineKey{port, port, port};
 }
 

@@ -1,8 +1,5 @@
 // The line an address ends at: aliases followed here, the rest said by the
 // address's bus (each bus's file holds its own key beside its opener).
-#include <arpa/inet.h>
-#include <netdb.h>
-
 #include <array>
 #include <optional>
 
@@ -12,6 +9,7 @@
 #include "AliasRoute.h"
 #include "BusTable.h"
 #include "NameLookup.h"
+#include "Sockets.h"
 
 namespace kio {
 namespace {
@@ -57,6 +55,7 @@ LineKey KeyOfAddress(const Config& config, const std::string& address) {
 }  // namespace
 
 std::string HostKeyText(const std::string& host) {
+    StartSockets();
     std::array<unsigned char, 16> address{};
     std::array<char, INET6_ADDRSTRLEN> text{};
     for (int family : {AF_INET, AF_INET6}) {

@@ -92,6 +92,7 @@ void SetResolver(Resolver resolver) {
 
 AddressList LookUpWithin(const std::string& host, const std::string& port, uint32_t timeoutMs,
                          std::string& why) {
+    StartSockets();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;

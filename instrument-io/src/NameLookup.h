@@ -4,13 +4,11 @@
 // ends by itself and frees what it found).
 #pragma once
 
-#include <netdb.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include <kio/Resolver.h>
+#include "Sockets.h"
 
 namespace kio {
 

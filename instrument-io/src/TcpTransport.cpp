@@ -123,6 +123,8 @@ int ConnectWithin(const addrinfo& address, uint32_t timeoutMs, std::string& why)
 
 }  // namespace
 
+void StartSockets() {}  // the BSD sockets need no start
+
 int ConnectTcp(const std::string& host, const std::string& port, uint32_t timeoutMs,
                std::string& why) {
     const uint32_t start = NowMs();

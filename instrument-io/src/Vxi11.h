@@ -30,6 +30,12 @@ struct Vxi11Target {
 bool ParseVxi11Address(const std::vector<std::string>& written, Vxi11Target& target,
                        std::string& why);
 
+// The VXI-11 address an opener was asked for: false with `failure`
+// kBadAddress and `why` when its form is not right, else `failure` is
+// kNotFound (what fails from here on is the connection).
+bool ReadVxi11Request(const BusRequest& request, Vxi11Target& target, BusFailure& failure,
+                      std::string& why);
+
 // The core channel's port for `host` from the configuration: empty when it
 // names none (ask the portmapper). False with `why` when the value is no port.
 bool ConfiguredCorePort(const Config& config, const std::string& host, std::string& port,

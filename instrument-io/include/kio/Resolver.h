@@ -2,7 +2,12 @@
 // in place, so that names answer without asking the network.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netdb.h>
+#endif
 
 #include <functional>
 

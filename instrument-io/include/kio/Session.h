@@ -86,7 +86,8 @@ class KIO_API Session {
 };
 
 // The configuration file in force: KIO_CONFIG, else
-// ${XDG_CONFIG_HOME:-~/.config}/instrument-io/config.ini.
+// ${XDG_CONFIG_HOME:-~/.config}/instrument-io/config.ini
+// (%APPDATA%\instrument-io\config.ini on Windows).
 KIO_API std::string ConfigPath();
 
 // The addresses the configuration names: its aliases, its ASRL<n> sections,

@@ -5,7 +5,6 @@
 
 #include <kio/Session.h>
 
-#include "PortScan.h"
 #include "RuntimeError.h"
 #include "Text.h"
 #include "modGlobals.h"
@@ -84,17 +83,6 @@ void KeyedCollection::Add(const std::string& item, const std::string& key) {
 bool KeyedCollection::Contains(const std::string& item) const {
     return std::any_of(entries_.begin(), entries_.end(),
                        [&](const auto& entry) { return entry.second == item; });
-}
-
-std::vector<std::string> SerialPortAddresses(const std::filesystem::path& dev,
-                                             const std::filesystem::path& sys) {
-    std::vector<std::string> addresses;
-    for (const serialio::SerialPortInfo& port : serialio::ScanSysfs({sys.string(), dev.string()})) {
-        AddOnce(addresses, "ASRL" + port.device + "::INSTR");
-        if (!port.byId.empty())  // the stable name of a USB adapter, where udev made one
-            AddOnce(addresses, "ASRL" + port.byId + "::INSTR");
-    }
-    return addresses;
 }
 
 SearchList FindSearchList(const std::filesystem::path& dev, const std::filesystem::path& sys) {

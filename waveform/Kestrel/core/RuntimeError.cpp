@@ -1,12 +1,12 @@
 #include "RuntimeError.h"
 
-#include <locale.h>
-#include <stdlib.h>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <string_view>
+
+#include "ClassicNumber.h"
 
 namespace kestrel {
 namespace {
@@ -49,13 +49,6 @@ bool IsDecimalNumber(std::string_view number) {
     return at == number.size();
 }
 
-// The "C" locale, so that a number reads with its point as the decimal
-// separator whatever locale the host or the toolkit put the process in.
-locale_t ClassicLocale() {
-    static const locale_t classic = newlocale(LC_ALL_MASK, "C", locale_t{});
-    return classic;
-}
-
 }  // namespace
 
 double ToDouble(const std::string& text) {
@@ -68,7 +61,7 @@ double ToDouble(const std::string& text) {
     if (!IsDecimalNumber(number)) {
         throw RuntimeError::TypeMismatch();
     }
-    double value = strtod_l(number.c_str(), nullptr, ClassicLocale());
+    double value = ReadClassicNumber(number);
     if (!std::isfinite(value)) {
         throw RuntimeError::Overflow();
     }

@@ -14,6 +14,7 @@
 #include "Process.h"
 #include "ScopedEnv.h"
 #include "TempFile.h"
+#include "UpdateDialogue.h"
 #include "UpdateFileBuilder.h"
 #include "modGlobals.h"
 
@@ -54,20 +55,9 @@ class UpdateFirmwareEndToEndTest : public ::testing::Test {
     // The dialogue of one clean normal update, records sent with `word`.
     std::vector<std::string> ExpectedDialogue(const std::string& word,
                                               const std::string& sum) const {
-        std::vector<std::string> lines = {"*IDN?", "*OPC?",     "SYSTem:ERRor?",
-                                          "*CLS",  "dlo:csum?", "dlo:start 0012345",
-                                          "*OPC?", "dlo:stat?"};
-        for (const std::string& record : input_.records)
-            lines.push_back(word + " \"" + record + "\" ");
-        lines.insert(lines.end(), {"*OPC?", "SYST:ERR?", "dlo:csum?", "dlo:stat?",
-                                   "dlo:comp " + sum, "*OPC?", "*IDN?"});
-        return lines;
+        return testing::CleanUpdateDialogue(input_, word, sum);
     }
-    std::string PassChecksum() const {
-        std::string text = kr470::BuildUpdateFile(input_);
-        size_t at = text.find("[Code Info]\r\nChecksum=") + 22;
-        return text.substr(at, text.find('\r', at) - at);
-    }
+    std::string PassChecksum() const { return testing::PassingChecksum(input_); }
 
     testsupport::TempDir dir_;
     testsupport::ScopedEnv kioConfig_{"KIO_CONFIG", (dir_.Path() / "kio.ini").string()};
