@@ -3,7 +3,8 @@
 // header includes on both platforms (kcom's header of this name on Linux).
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+// after windows.h
+#include <oleauto.h>
 
 #include <cstdint>
