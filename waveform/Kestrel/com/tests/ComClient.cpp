@@ -233,6 +233,51 @@ void ChecksThroughClassObject(const wchar_t* path) {
     Check(library.canUnloadNow() == S_OK, "DllCanUnloadNow is S_OK after the last release");
 }
 
+// From a multithreaded apartment the apartment-threaded object lives in a
+// host apartment of COM's, reached through a proxy that the type library
+// (registered under locale 0) describes: in/out arguments cross both ways.
+DWORD WINAPI ChecksAcrossApartments(void*) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+        return 1;
+    _CWaveform* waveform = nullptr;
+    if (CoCreateInstance(CLSID_CWaveform, nullptr, CLSCTX_INPROC_SERVER, IID__CWaveform,
+                         reinterpret_cast<void**>(&waveform)) == S_OK) {
+        LONG result = 0;
+        Check(waveform->get_WaveFormResult(&result) == S_OK && result == 2,
+              "proxy: WaveFormResult is 2");
+        LONG action = 3;
+        Variant data;
+        data.vt = VT_BSTR;
+        data.bstrVal = SysAllocString(L"data");
+        VARIANT_BOOL done = VARIANT_FALSE;
+        Check(waveform->Execute(&action, &data, &done) == S_OK && done == VARIANT_TRUE &&
+                  action == 3 && IsString(data, L"data"),
+              "proxy: Execute returns true and leaves its arguments as passed");
+        waveform->Release();
+    } else {
+        Check(false, "proxy: CoCreateInstance from a multithreaded apartment");
+    }
+    CoUninitialize();
+    return 0;
+}
+
+void ChecksFromAnotherApartment() {
+    HANDLE thread = CreateThread(nullptr, 0, ChecksAcrossApartments, nullptr, 0, nullptr);
+    if (thread == nullptr) {
+        Check(false, "proxy: a thread for the multithreaded apartment");
+        return;
+    }
+    // This apartment's messages must flow while the other thread waits on it.
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 30000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    DWORD code = 1;
+    Check(GetExitCodeThread(thread, &code) && code == 0, "proxy: the other apartment's checks ran");
+    CloseHandle(thread);
+}
+
 // The type library as a host's tools read it, from the file and as registered
 // under locale 0.
 void ChecksOfTypeLibrary(const wchar_t* path) {
@@ -360,6 +405,9 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"registered") {
         ChecksByClsid();
         ChecksThroughClassObject(path);
+        // Last: COM keeps the class object it got in its host apartment for
+        // later requests, so the library stays in use after this.
+        ChecksFromAnotherApartment();
         ChecksOfTypeLibrary(path);
         ChecksOfVersionBlock(path);
     } else if (mode == L"rollback") {

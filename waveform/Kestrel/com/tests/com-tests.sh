@@ -17,14 +17,14 @@ kestrel_exports=$(x86_64-w64-mingw32-objdump -p "$com_build/Kestrel.dll" |
   sort | tr '\n' ' ')
 [[ $kestrel_exports == "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer " ]] ||
   fail "Kestrel.dll exports: $kestrel_exports"
-for imported in $(x86_64-w64-mingw32-objdump -p "$com_build/Kestrel.dll" | awk '/DLL Name:/ {print $3}'); do
-  [[ -n $(find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 1 -iname "$imported") ]] ||
-    fail "Kestrel.dll imports $imported, not a system DLL"
+for com_import in $(x86_64-w64-mingw32-objdump -p "$com_build/Kestrel.dll" | awk '/DLL Name:/ {print $3}'); do
+  [[ -n $(find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 1 -iname "$com_import") ]] ||
+    fail "Kestrel.dll imports $com_import, not a system DLL"
 done
 
-# export_classes NAME: the machine's and the user's class registry, as text
+# com_export_classes NAME: the machine's and the user's class registry, as text
 # (empty where the key does not exist: a fresh prefix has no user classes).
-export_classes() {
+com_export_classes() {
   local scope
   for scope in HKLM HKCU; do
     rm -f "$work/classes.reg"
@@ -38,51 +38,51 @@ export_classes() {
   done
 }
 
-# same_classes NAME WHAT: the class registry is as it was before registering.
-same_classes() {
+# com_same_classes NAME WHAT: the class registry is as it was before registering.
+com_same_classes() {
   local scope
-  export_classes "$1"
+  com_export_classes "$1"
   for scope in HKLM HKCU; do
     diff -u "$work/before-$scope.txt" "$work/$1-$scope.txt" >"$work/$1-$scope.diff" ||
       fail "$2: $scope\\Software\\Classes differs: $(grep '^[-+]\[' "$work/$1-$scope.diff" | head -5)"
   done
 }
 
-# registered KEY [VALUE]: the value (the default one without VALUE) read back.
-registered() {
+# com_registered KEY [VALUE]: the value (the default one without VALUE) read back.
+com_registered() {
   local args=(/ve)
   [[ $# -gt 1 ]] && args=(/v "$2")
   wine reg query "HKCR\\$1" "${args[@]}" 2>/dev/null | tr -d '\r' | awk -F'    ' '/REG_SZ/ {print $4}'
 }
 
-vbscript=$(winepath -w "$root/waveform/Kestrel/com/tests/CWaveform.vbs")
+com_vbscript=$(winepath -w "$root/waveform/Kestrel/com/tests/CWaveform.vbs")
 # Unregistered, the script cannot make the object (and cscript's first run
 # registers its own interfaces before the registry is taken as it was).
-status=0
-wine cscript //nologo "$vbscript" >/dev/null || status=$?
-((status == 100)) || fail "VBScript unregistered: exit $status, not 100 (no object)"
-export_classes before
+com_status=0
+wine cscript //nologo "$com_vbscript" >/dev/null || com_status=$?
+((com_status == 100)) || fail "VBScript unregistered: exit $com_status, not 100 (no object)"
+com_export_classes before
 [[ -s $work/before-HKLM.txt ]] || fail "no export of HKLM\\Software\\Classes"
 wine regsvr32 /s "$kestrel_dll" || fail "regsvr32 /s Kestrel.dll exits $?"
-[[ $(registered "CLSID\\$kestrel_clsid\\InprocServer32") == "$kestrel_dll" ]] ||
+[[ $(com_registered "CLSID\\$kestrel_clsid\\InprocServer32") == "$kestrel_dll" ]] ||
   fail "InprocServer32 is not $kestrel_dll"
-[[ $(registered "CLSID\\$kestrel_clsid\\InprocServer32" ThreadingModel) == Apartment ]] ||
+[[ $(com_registered "CLSID\\$kestrel_clsid\\InprocServer32" ThreadingModel) == Apartment ]] ||
   fail "ThreadingModel is not Apartment"
-[[ $(registered "CLSID\\$kestrel_clsid\\ProgID") == Kestrel.CWaveform ]] ||
+[[ $(com_registered "CLSID\\$kestrel_clsid\\ProgID") == Kestrel.CWaveform ]] ||
   fail "the class's ProgID is not Kestrel.CWaveform"
-[[ $(registered "Kestrel.CWaveform\\CLSID") == "$kestrel_clsid" ]] ||
+[[ $(com_registered "Kestrel.CWaveform\\CLSID") == "$kestrel_clsid" ]] ||
   fail "the ProgID Kestrel.CWaveform does not name the class"
-for locale in 0 409; do
-  [[ $(registered "TypeLib\\$kestrel_libid\\1.0\\$locale\\win64") == "$kestrel_dll" ]] ||
-    fail "the type library is not registered under locale $locale"
+for com_locale in 0 409; do
+  [[ $(com_registered "TypeLib\\$kestrel_libid\\1.0\\$com_locale\\win64") == "$kestrel_dll" ]] ||
+    fail "the type library is not registered under locale $com_locale"
 done
 
-wine cscript //nologo "$vbscript" ||
+wine cscript //nologo "$com_vbscript" ||
   fail "VBScript checks (exit $?)"
 wine "$com_build/ComClient.exe" registered "$kestrel_dll" || fail "C++ client checks (exit $?)"
 
 wine regsvr32 /u /s "$kestrel_dll" || fail "regsvr32 /u /s Kestrel.dll exits $?"
-same_classes unregistered "after regsvr32 /u"
+com_same_classes unregistered "after regsvr32 /u"
 wine "$com_build/ComClient.exe" rollback "$kestrel_dll" || fail "C++ client: failed registration (exit $?)"
-same_classes rolled-back "after a failed registration"
+com_same_classes rolled-back "after a failed registration"
 echo "COM server tests: $((SECONDS - com_started)) s"
