@@ -3,33 +3,37 @@
 #include <array>
 #include <string_view>
 
-#include "HostApplication.h"
+#include "ComPlatform.h"
+#include "HostWindow.h"
 
 namespace kestrel {
 namespace {
 
-constexpr HRESULT DISP_E_UNKNOWNINTERFACE = static_cast<HRESULT>(0x80020001);
-constexpr const char* kComponentId = "KR470A Firmware Update";
+constexpr const OLECHAR* kComponentId = OLESTR("KR470A Firmware Update");
 constexpr int32_t kCountryCode = 1;
 constexpr int32_t kWaveFormResult = 2;
 
+using OleStringView = std::basic_string_view<OLECHAR>;
+
 struct Member {
-    std::u16string_view name;
+    OleStringView name;
     DISPID id;
 };
-constexpr std::array<Member, 7> kMembers = {{{u"module", DISPID_module},
-                                             {u"getWaveform", DISPID_getWaveform},
-                                             {u"ComponentID", DISPID_ComponentID},
-                                             {u"CountryCode", DISPID_CountryCode},
-                                             {u"WaveFormResult", DISPID_WaveFormResult},
-                                             {u"CType", DISPID_CType},
-                                             {u"Execute", DISPID_Execute}}};
+constexpr std::array<Member, 7> kMembers = {{{OLESTR("module"), DISPID_module},
+                                             {OLESTR("getWaveform"), DISPID_getWaveform},
+                                             {OLESTR("ComponentID"), DISPID_ComponentID},
+                                             {OLESTR("CountryCode"), DISPID_CountryCode},
+                                             {OLESTR("WaveFormResult"), DISPID_WaveFormResult},
+                                             {OLESTR("CType"), DISPID_CType},
+                                             {OLESTR("Execute"), DISPID_Execute}}};
 
-char16_t Fold(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+OLECHAR Fold(OLECHAR c) {
+    return c >= OLESTR('A') && c <= OLESTR('Z')
+               ? static_cast<OLECHAR>(c - OLESTR('A') + OLESTR('a'))
+               : c;
 }
 
-bool SameName(std::u16string_view a, const OLECHAR* b) {
+bool SameName(OleStringView a, const OLECHAR* b) {
     size_t i = 0;
     for (; i < a.size(); ++i) {
         if (b[i] == u'\0' || Fold(a[i]) != Fold(b[i]))
@@ -40,8 +44,8 @@ bool SameName(std::u16string_view a, const OLECHAR* b) {
 
 // The parameters of the methods, by position, for named arguments.
 DISPID ParameterId(DISPID member, const OLECHAR* name) {
-    std::u16string_view first = member == DISPID_getWaveform ? u"wform" : u"Action";
-    std::u16string_view second = member == DISPID_getWaveform ? u"wTime" : u"data";
+    OleStringView first = member == DISPID_getWaveform ? OLESTR("wform") : OLESTR("Action");
+    OleStringView second = member == DISPID_getWaveform ? OLESTR("wTime") : OLESTR("data");
     if (member != DISPID_getWaveform && member != DISPID_Execute)
         return DISPID_UNKNOWN;
     return SameName(first, name) ? 0 : SameName(second, name) ? 1 : DISPID_UNKNOWN;
@@ -73,6 +77,13 @@ HRESULT ArgumentsByPosition(const DISPPARAMS& p, std::array<VARIANT*, 2>& byPosi
             return refuse(p.cArgs - 1 - k);
         byPosition[k] = &p.rgvarg[p.cArgs - 1 - k];
     }
+    return S_OK;
+}
+
+// An integer property's value as the result of Invoke.
+HRESULT Int32Result(int32_t value, VARIANT* out) {
+    out->vt = VT_I4;
+    out->lVal = value;
     return S_OK;
 }
 
@@ -212,22 +223,19 @@ HRESULT CWaveform::InvokeProperty(DISPID member, WORD flags, DISPPARAMS& p, VARI
             }
             break;
         case DISPID_CountryCode:
-            if (get) {
-                out->vt = VT_I4;
-                hr = get_CountryCode(&out->lVal);
-            } else if (put) {
+            if (get)
+                hr = Int32Result(countryCode_, out);
+            else if (put) {
                 // Anything that converts to a number is taken (and 1 kept).
                 int32_t number = 0;
-                hr = kcom::ToInt32(p.rgvarg[0], number);
+                hr = VariantToInt32(p.rgvarg[0], number);
                 if (SUCCEEDED(hr))
                     hr = put_CountryCode(number);
             }
             break;
         case DISPID_WaveFormResult:
-            if (get) {
-                out->vt = VT_I4;
-                hr = get_WaveFormResult(&out->lVal);
-            }
+            if (get)
+                hr = Int32Result(kWaveFormResult, out);
             break;
         case DISPID_CType:
             if (get)
@@ -265,7 +273,7 @@ HRESULT CWaveform::getWaveform(VARIANT*, double*) {
 HRESULT CWaveform::get_ComponentID(BSTR* value) {
     if (value == nullptr)
         return E_POINTER;
-    *value = kcom::AllocString(kComponentId);
+    *value = SysAllocString(kComponentId);
     return *value != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 

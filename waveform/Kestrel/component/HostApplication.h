@@ -4,14 +4,13 @@
 // then lives as long as the process.
 #pragma once
 
-#include "ComTypes.h"
+#include "HostWindow.h"
 
 namespace kestrel {
 
-// Shows the setup window on the host's thread; E_FAIL when the host runs
-// without widgets or no display answers, RPC_E_WRONG_THREAD off the
-// application's thread.
-HRESULT ShowWindowForHost();
+// ShowWindowForHost (HostWindow.h) here: E_FAIL when the host runs without
+// widgets or no display answers, RPC_E_WRONG_THREAD off the application's
+// thread.
 
 // True once ShowWindowForHost made the application object, which the library
 // must then outlive.
