@@ -10,16 +10,9 @@ add_library(instrument_io STATIC src/Address.cpp src/AliasRoute.cpp src/AsrlBus.
   src/BusTable.cpp src/Config.cpp src/GpibScan.cpp src/LineKey.cpp src/NameLookup.cpp
   src/Session.cpp src/TcpipBus.cpp src/Vxi11Address.cpp src/WinBusesNotBuilt.cpp
   src/WinSerialNames.cpp src/WinTcpTransport.cpp)
-# kio::OpenSerial on the Win32 serial module that Osprey.exe uses too; a tree
-# without it builds with serial ports saying they are not available.
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/src/WinSerialTransport.cpp)
-  target_sources(instrument_io PRIVATE src/WinSerialTransport.cpp)
-else()
-  target_sources(instrument_io PRIVATE src/WinNoSerial.cpp)
-endif()
-if(TARGET kr470_win_serial)
-  target_link_libraries(instrument_io PRIVATE kr470_win_serial)
-endif()
+# kio::OpenSerial on the Win32 serial module that Osprey.exe uses too.
+target_sources(instrument_io PRIVATE src/WinSerialTransport.cpp)
+target_link_libraries(instrument_io PRIVATE kr470_win_serial)
 target_include_directories(instrument_io PUBLIC include PRIVATE src)
 # The Windows headers' min/max macros would stand in for std::min and std::max.
 target_compile_definitions(instrument_io PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN)
