@@ -15,6 +15,8 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   libtirpc-dev rpcsvc-proto lxi-tools python3-pyvisa python3-pyvisa-py
   # Osprey for Windows: the cross compiler, and Wine to run it (scripts/windows.sh)
   g++-mingw-w64-x86-64-posix wine wine64
+  # pictures of the plug-in's Win32 windows under Wine (import, convert)
+  imagemagick
   # comma-decimal locales for the tests that run an update under them
   locales)
 [[ ${1:-} == demo ]] && packages=("${demo_packages[@]}")
