@@ -177,6 +177,8 @@ bool HandleKeys(const MSG& msg) {
             window->MoveFocus(GetKeyState(VK_SHIFT) < 0);
         return true;
     }
+    if (msg.wParam == VK_RETURN && window->OnReturn(msg.hwnd))
+        return true;
     return msg.wParam == VK_ESCAPE;  // no button is the windows' cancel button
 }
 

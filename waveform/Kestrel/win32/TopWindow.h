@@ -2,7 +2,8 @@
 // run on the host's thread. Its controls are its direct children, found by
 // their ids (ControlIds.h); design sizes are in twips. Keyboard use is the
 // window's own: Tab and Shift+Tab move through its tab order, Escape does
-// nothing, and every other key goes to the control that has the focus.
+// nothing, Enter goes to the window (OnReturn) first, and every other key
+// goes to the control that has the focus.
 #pragma once
 
 #include <windows.h>
@@ -49,6 +50,8 @@ class TopWindow {
 
     virtual LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     virtual void OnCommand(int /*id*/, int /*code*/) {}
+    // Enter pressed in `focus`; true when the window took it.
+    virtual bool OnReturn(HWND /*focus*/) { return false; }
 
   private:
     friend LRESULT CALLBACK TopWindowProc(HWND, UINT, WPARAM, LPARAM);

@@ -69,10 +69,24 @@ void ListBoxMessages::AddLine(const std::string& text) {
     while (true) {
         const size_t end = text.find_first_of("\r\n", start);
         const std::string line = text.substr(start, end - start);
-        SendMessageA(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        AddEntry(line);
         if (end == std::string::npos)
             return;
         start = text.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
+    }
+}
+
+void ListBoxMessages::AddEntry(const std::string& line) {
+    SendMessageA(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    HDC dc = GetDC(list_);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(list_, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(list_, dc);
+    if (size.cx + 8 > widest_) {
+        widest_ = size.cx + 8;
+        SendMessageA(list_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest_), 0);
     }
 }
 

@@ -30,6 +30,7 @@ class Win32WindowServices : public WindowServices {
 };
 
 // One list entry a line: a message of several lines takes several entries.
+// The list scrolls sideways as far as its longest line needs.
 class ListBoxMessages : public MessageList {
   public:
     explicit ListBoxMessages(HWND list) : list_(list) {}
@@ -37,7 +38,9 @@ class ListBoxMessages : public MessageList {
     void Redraw() override;
 
   private:
+    void AddEntry(const std::string& line);
     HWND list_;
+    int widest_ = 0;
 };
 
 class Win32ProgressBar : public ProgressBar {

@@ -462,6 +462,13 @@ void frmConnect::OnCommand(int id, int code) {
     }
 }
 
+bool frmConnect::OnReturn(HWND focus) {
+    if (focus != Control(kTxtProbeAddress))
+        return false;
+    AddAddress(TextOf(kTxtProbeAddress));
+    return true;
+}
+
 frmConnect& FinderWindow() {
     if (!finder) {
         auto window = std::make_unique<frmConnect>();

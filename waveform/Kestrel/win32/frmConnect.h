@@ -46,6 +46,8 @@ class frmConnect : public TopWindow {
   protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnCommand(int id, int code) override;
+    // Enter in the typed address adds it, as "Add" does.
+    bool OnReturn(HWND focus) override;
 
   private:
     struct Mailbox;

@@ -103,8 +103,8 @@ void frmSetup::BuildControls() {
     AddControl("BUTTON", "Cancel", kButtonStyle, kCmdCancel, {4680, 3240, 975, 375});
     HWND bar = AddControl(PROGRESS_CLASSA, "", 0, kPbrUpdate, {120, 3240, 5655, 255});
     SendMessageA(bar, PBM_SETRANGE32, 0, 100);
-    AddControl("LISTBOX", "", WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, kTxtCurrentMsg,
-               {120, 120, 5535, 2790}, WS_EX_CLIENTEDGE);
+    AddControl("LISTBOX", "", WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT,
+               kTxtCurrentMsg, {120, 120, 5535, 2790}, WS_EX_CLIENTEDGE);
     // The pages' controls paint over the tab control, not under it.
     SetWindowPos(tab, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ShowPage(0);
