@@ -41,8 +41,8 @@ HWND Visible(const char* title) {
     return window != nullptr && IsWindowVisible(window) ? window : nullptr;
 }
 
-// The thread's message box over `owner`, if one is showing.
-HWND BoxOver(HWND owner) {
+// A message box (the system's dialog class) that is showing, if any.
+HWND ShowingBox() {
     HWND box = nullptr;
     EnumWindows(
         [](HWND candidate, LPARAM found) -> BOOL {
@@ -54,7 +54,6 @@ HWND BoxOver(HWND owner) {
             return FALSE;
         },
         reinterpret_cast<LPARAM>(&box));
-    (void)owner;
     return box;
 }
 
@@ -150,11 +149,11 @@ void Drive(const std::string& address, const std::string& file, const std::strin
     bool saved = false;
     while (IsWindow(setup)) {
         HWND bar = GetDlgItem(setup, kPbrUpdate);
-        if (!saved && SendMessageA(bar, PBM_GETPOS, 0, 0) > 0 && BoxOver(setup) == nullptr) {
+        if (!saved && SendMessageA(bar, PBM_GETPOS, 0, 0) > 0 && ShowingBox() == nullptr) {
             Save(setup, out + "/frmSetup-progress.bmp");
             saved = true;
         }
-        if (HWND box = BoxOver(setup)) {
+        if (HWND box = ShowingBox()) {
             std::this_thread::sleep_for(milliseconds(200));
             HWND yes = GetDlgItem(box, IDYES);
             PostMessageA(yes != nullptr ? yes : GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
