@@ -17,6 +17,8 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   g++-mingw-w64-x86-64-posix wine wine64
   # Kestrel.dll: widl and the OLE interface definitions its type library imports
   mingw-w64-tools libwine-dev
+  # pictures of the plug-in's Win32 windows under Wine (import, convert)
+  imagemagick
   # comma-decimal locales for the tests that run an update under them
   locales)
 [[ ${1:-} == demo ]] && packages=("${demo_packages[@]}")

@@ -1,7 +1,10 @@
 // The Win32 windows' control identifiers and titles. The windows create their
 // controls with these, and whatever operates a window from outside (the test
 // driver, a screen reader's script) finds them by the same numbers; a number
-// once given keeps its meaning.
+// once given keeps its meaning. Every control is a direct child of its
+// top-level window, those on frmSetup's tab pages included (a page's
+// controls are shown while its tab is selected): GetDlgItem(window, id)
+// finds each one. The windows' class is "KestrelTopWindow".
 #pragma once
 
 namespace kestrel::win32 {

@@ -6,7 +6,6 @@
 #include "ConfigPath.h"
 #include "IniText.h"
 #include "RegularFile.h"
-#include "Text.h"
 
 namespace kestrel {
 namespace {
@@ -63,23 +62,6 @@ std::optional<std::map<std::string, std::string>> ReadSettingsSection(
         return std::nullopt;
     }
     return IniSectionValues(*text, section);
-}
-
-std::string SettingOr(const std::map<std::string, std::string>& values, const std::string& key,
-                      const std::string& fallback) {
-    for (const auto& [name, value] : values) {
-        if (Lower(name) == Lower(key))
-            return value;
-    }
-    return fallback;
-}
-
-std::optional<std::string> GetSetting(const std::string& application, const std::string& section,
-                                      const std::string& key, const std::string& fallback) {
-    auto values = ReadSettingsSection(application, section);
-    if (!values)
-        return std::nullopt;
-    return SettingOr(*values, key, fallback);
 }
 
 bool SaveSetting(const std::string& application, const std::string& section, const std::string& key,

@@ -14,7 +14,8 @@
 #include <atomic>
 #include <mutex>
 
-#include "ProbePool.h"
+#include "FinderJobs.h"
+#include "WindowTexts.h"
 #include "WrappingDelegate.h"
 
 namespace kestrel {
@@ -33,10 +34,6 @@ std::function<SearchList()>& CandidateSource() {
     static std::function<SearchList()> source;
     return source;
 }
-
-// What a port found present but not configured shows instead of a reply.
-constexpr const char* kNotAsked =
-    "not asked: not in the I/O configuration (type it and press Add to ask it)";
 
 std::function<std::shared_ptr<IOFactory>()>& FactoryMaker() {
     static std::function<std::shared_ptr<IOFactory>()> maker;
@@ -125,7 +122,7 @@ VlmDiscovery::VlmDiscovery(QWidget* parent)
                      &QTreeWidget::doItemsLayout, Qt::QueuedConnection);
     address_ = new QLineEdit(this);
     address_->setObjectName("txtProbeAddress");
-    address_->setPlaceholderText("Type an address, e.g. TCPIP0::192.168.0.7::5025::SOCKET");
+    address_->setPlaceholderText(kProbeAddressHint);
     add_ = Button("cmdAdd", "Add", this);
     search_ = Button("cmdSearch", "Search", this);
     stop_ = Button("cmdStop", "Stop", this);
@@ -273,7 +270,7 @@ void VlmDiscovery::StopSearch() {
     pending_ = 0;
     for (int row = 0; row < list_->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = list_->topLevelItem(row);
-        if (item->text(kReply) == "asking...")
+        if (item->text(kReply) == kAsking)
             item->setText(kReply, "stopped");
     }
     status_->setText("Search stopped.");
@@ -302,7 +299,7 @@ void VlmDiscovery::ProbeBoard(const std::vector<int>& rows) {
         QTreeWidgetItem* item = list_->topLevelItem(row);
         item->setText(kModel, "");
         item->setText(kSupported, "");
-        item->setText(kReply, "asking...");
+        item->setText(kReply, kAsking);
         addresses.push_back(item->text(kAddress).toStdString());
     }
     pending_ += static_cast<int>(rows.size());
@@ -311,21 +308,11 @@ void VlmDiscovery::ProbeBoard(const std::vector<int>& rows) {
         criteria_ && criteria_->ModelList ? std::make_shared<KeyedCollection>(*criteria_->ModelList)
                                           : nullptr;
     const unsigned search = mailbox_->generation;
-    ProbePool::Shared().Submit(
-        [mailbox = mailbox_, factory = factory_, models, search, rows, addresses] {
-            const StillWanted wanted = [&] { return mailbox->Wanted(search); };
-            if (!wanted())
-                return;
-            if (addresses.size() == 1) {
-                ProbeResult result =
-                    ProbeInstrument(*factory, addresses[0], kProbeTimeoutMs, models.get(), wanted);
-                mailbox->Post(search, rows[0], result);
-                return;
-            }
-            ProbeInTurn(*factory, addresses, kProbeTimeoutMs, models.get(), wanted,
-                        [&](size_t index, const ProbeResult& result) {
-                            mailbox->Post(search, rows[index], result);
-                        });
+    SubmitProbeJob(
+        factory_, models, addresses, kProbeTimeoutMs,
+        [mailbox = mailbox_, search] { return mailbox->Wanted(search); },
+        [mailbox = mailbox_, search, rows](size_t index, const ProbeResult& result) {
+            mailbox->Post(search, rows[index], result);
         });
 }
 

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "FinderJobs.h"
 #include "QtWindowServices.h"
 #include "RuntimeError.h"
 #include "VlmDiscovery.h"
@@ -15,9 +16,6 @@
 
 namespace kestrel {
 namespace {
-
-constexpr const char* kLoadErrorTitle = "Firmware Update-Connect Form";
-constexpr const char* kCloseErrorTitle = "Connection Close Error";
 
 // Widgets may only be deleted while the application object exists; a window
 // that outlives it is left to the process's end.
@@ -69,11 +67,7 @@ void frmConnect::Load() {
     chosenAddress_.clear();
     connected_ = false;
     try {
-        auto criteria = std::make_shared<SearchCriteria>();
-        criteria->InstrumentCodeName = "Tessera";
-        criteria->ModelList = std::make_shared<KeyedCollection>();
-        criteria->ModelList->Add("KR470A", "KR470A");
-        criteria->SecondList = std::make_shared<KeyedCollection>();
+        std::shared_ptr<SearchCriteria> criteria = FinderCriteria();
         discovery_->SetConnectButtonsVisible(true);
         discovery_->SetSupportInstrumentsLabelVisible(true);
         discovery_->SetSearchOnCriteria(true);
@@ -84,7 +78,7 @@ void frmConnect::Load() {
     } catch (const std::exception& error) {
         if (QApplication::overrideCursor() != nullptr)
             QApplication::restoreOverrideCursor();
-        ShowMessageBox(this, error.what(), Buttons::kOk, Icon::kCritical, kLoadErrorTitle);
+        ShowMessageBox(this, error.what(), Buttons::kOk, Icon::kCritical, kFinderLoadErrorTitle);
     }
 }
 
@@ -123,14 +117,14 @@ void frmConnect::Close() {
             throw RuntimeError(91, "Object variable or With block variable not set");
         io = criteria->IOObject;
     } catch (const std::exception& error) {
-        ShowMessageBox(this, error.what(), Buttons::kOk, Icon::kNone, kCloseErrorTitle);
+        ShowMessageBox(this, error.what(), Buttons::kOk, Icon::kNone, kFinderCloseErrorTitle);
     }
     if (io) {
         connected_ = true;
         try {
             chosenAddress_ = io->GetAddress();
         } catch (const std::exception& error) {
-            ShowMessageBox(this, error.what(), Buttons::kOk, Icon::kNone, kCloseErrorTitle);
+            ShowMessageBox(this, error.what(), Buttons::kOk, Icon::kNone, kFinderCloseErrorTitle);
         }
         io.reset();
     }

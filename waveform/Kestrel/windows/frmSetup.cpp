@@ -15,6 +15,8 @@
 #include "InstrumentIO.h"
 #include "RuntimeError.h"
 #include "SettingsStore.h"
+#include "UpdateRun.h"
+#include "WindowTexts.h"
 #include "WrappingDelegate.h"
 #include "frmConnect.h"
 #include "modDialog.h"
@@ -22,16 +24,6 @@
 
 namespace kestrel {
 namespace {
-
-constexpr const char* kDefaultAddress = "GPIB0::10";
-constexpr const char* kDefaultFile = "VKR470_104.INI";
-constexpr const char* kAddressKey = "IOAddress";
-constexpr const char* kFileKey = "INIFile";
-
-constexpr const char* kFileFilter = "Firmware Updates (*.ini)|*.ini|All Files (*.*)|*.*";
-constexpr const char* kOpenDirKey = "OpenDir";
-constexpr const char* kSuggestedFile = "VKR470_104.ini";
-constexpr const char* kFindFileTitle = "Find Firmware Update File";
 
 thread_local bool setupShowing = false;
 
@@ -180,10 +172,7 @@ void frmSetup::Load() {
         SetText(txtInputFile_, SettingOr(*stored, kFileKey, kDefaultFile));
     } else {
         // Said once a showing, so the user knows why nothing they set comes back.
-        ShowMessageBox(this,
-                       "Settings cannot be saved: " + problem +
-                           ".\r\nThe address and update file shown are not the stored ones, "
-                           "and changes made here are not kept.",
+        ShowMessageBox(this, kSettingsUnreadableLead + problem + kSettingsUnreadableTail,
                        Buttons::kOk, Icon::kExclamation, kBoxTitle);
     }
     txtConnectAddress_->setText(txtAddress_->text());
@@ -243,8 +232,7 @@ void frmSetup::ConnectToInstrument() {
 void frmSetup::FindUpdateFile() {
     try {
         bool cancelled = false;
-        std::string path =
-            FileOpenHelper(cancelled, kFileFilter, kOpenDirKey, kSuggestedFile, kFindFileTitle);
+        std::string path = PickUpdateFile(cancelled);
         if (!cancelled) {
             SetText(txtFindFile_, path);
             SetText(txtInputFile_, path);
@@ -275,14 +263,9 @@ void frmSetup::Update() {
         StrictChecking = chkChecking_->isChecked() ? 1 : 0;
         ShowProgressFace();
         QCoreApplication::processEvents();
-        std::unique_ptr<InstrumentIO> io = CreateIOFactory()->OpenInstrument(TextOf(txtAddress_));
-        std::string path = TextOf(txtInputFile_);
         ListWidgetMessages messages(txtCurrentMsg_);
         QtProgressBar progress(pbrUpdate_);
-        if (UpdateFirmware(path, *io, progress, messages) != kUpdateCommitted)
-            ShowMessageBox(this, "Firmware update failed!", Buttons::kOk, Icon::kCritical,
-                           kBoxTitle);
-        io.reset();  // ends the connection
+        RunUpdate(TextOf(txtAddress_), TextOf(txtInputFile_), progress, messages);
     } catch (const std::exception& error) {
         ReportError(error.what());
     }

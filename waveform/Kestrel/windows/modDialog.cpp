@@ -1,4 +1,6 @@
-#include "modDialog.h"
+// The file dialog on Linux: Qt's own file dialog (not the desktop's), and the
+// platform facts the shared routines take.
+#include "DialogPlatform.h"
 
 #include <QApplication>
 #include <QDir>
@@ -6,30 +8,10 @@
 #include <filesystem>
 
 #include "QtWindowServices.h"
-#include "SettingsStore.h"
 #include "modGlobals.h"
 
 namespace kestrel {
 namespace {
-
-FileChooser& Chooser() {
-    static FileChooser chooser;
-    return chooser;
-}
-
-void ReportError(const std::exception& error) {
-    ShowMessageBox(nullptr, error.what(), Buttons::kOk, Icon::kNone, kBoxTitle);
-}
-
-// The NUL-separated list back into its pieces.
-std::vector<std::string> FilterPieces(const std::string& converted) {
-    std::vector<std::string> pieces;
-    size_t start = 0;
-    for (size_t nul; (nul = converted.find('\0', start)) != std::string::npos; start = nul + 1) {
-        pieces.push_back(converted.substr(start, nul - start));
-    }
-    return pieces;
-}
 
 // A filter pair as Qt reads it: "description (patterns)", Qt taking the
 // patterns from the last parentheses. The dialog shows only the caller's
@@ -72,84 +54,27 @@ std::string QtChooser(const FileDialogRequest& request) {
 
 }  // namespace
 
-void SetFileChooser(FileChooser chooser) {
-    Chooser() = std::move(chooser);
+namespace platform {
+
+std::string ShowFileChooser(const FileDialogRequest& request) {
+    return QtChooser(request);
 }
 
-std::string FilterRule(const std::string& filter) {
-    std::string converted;
-    for (char c : filter)
-        converted.push_back(c == '|' ? '\0' : c);
-    converted.push_back('\0');
-    return converted;
+std::string CurrentFolder() {
+    return QDir::currentPath().toStdString();
 }
 
-std::string CutAtNul(const std::string& text) {
-    size_t nul = text.find('\0');
-    return nul == std::string::npos ? text : text.substr(0, nul);
+bool IsFolder(const std::string& path) {
+    return std::filesystem::is_directory(path);
 }
 
-bool DirectoryOfPath(const std::string& path, std::string& directory) {
-    try {
-        size_t separator = path.find_last_of('/');
-        if (separator != std::string::npos)
-            directory = path.substr(0, separator + 1);
-        if (directory.empty())
-            return false;
-        return std::filesystem::is_directory(directory);
-    } catch (const std::exception& error) {
-        ReportError(error);
-        return false;
-    }
+void ReportDialogError(const std::string& description) {
+    ShowMessageBox(nullptr, description, Buttons::kOk, Icon::kNone, kBoxTitle);
 }
 
-std::string FileDialog(const std::string& filter, const std::string& suggestedName,
-                       const std::string& defaultExtension, int32_t flags, bool& cancelled,
-                       int16_t mode, const std::string& initialDirectory,
-                       const std::string& title) {
-    if (mode != kOpenMode && mode != kSaveMode)
-        return "";
-    try {
-        FileDialogRequest request;
-        request.filters = FilterPieces(FilterRule(filter));
-        // The suggested name as the file buffer holds it, without its padding.
-        request.suggestedName = suggestedName.substr(0, kFileBufferSize - 1);
-        request.initialDirectory = initialDirectory;
-        request.title = title;
-        request.defaultExtension = defaultExtension;
-        request.flags = flags;
-        request.mode = mode;
-        // Any path the system accepts comes back whole, however long.
-        std::string chosen = CutAtNul(Chooser() ? Chooser()(request) : QtChooser(request));
-        cancelled = chosen.empty();
-        return chosen;
-    } catch (const std::exception& error) {
-        ReportError(error);
-        cancelled = true;
-        return "";
-    }
+const char* PathSeparators() {
+    return "/";
 }
 
-std::string FileOpenHelper(bool& cancelled, const std::string& filter,
-                           const std::string& settingsKey, const std::string& suggestedName,
-                           const std::string& title) {
-    try {
-        std::string initial =
-            GetSetting(kSettingsApplication, kSettingsSection, settingsKey, "").value_or("");
-        if (initial.empty())
-            initial = QDir::currentPath().toStdString();
-        std::string chosen =
-            FileDialog(filter, suggestedName, "", kOpenFlags, cancelled, kOpenMode, initial, title);
-        if (cancelled)
-            return "";
-        std::string directory;
-        DirectoryOfPath(chosen, directory);
-        SaveSetting(kSettingsApplication, kSettingsSection, settingsKey, directory);
-        return chosen;
-    } catch (const std::exception& error) {
-        ReportError(error);
-        return "";
-    }
-}
-
+}  // namespace platform
 }  // namespace kestrel
