@@ -10,7 +10,8 @@ started=$SECONDS
 "$root/scripts/setup.sh"
 build=${build:-$root/build}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kr470-sim kr470-mkupdate >/dev/null
+cmake --build "$build" -j"$(nproc)" --target kr470-sim kr470-mkupdate \
+  kestrel-e2e-reference >/dev/null
 
 work=$(mktemp -d)
 sim_pids=()
