@@ -79,7 +79,11 @@ e2e_stop_sims() {
   sim_pids=()
 }
 
-# e2e_case NAME serial|tcp STRICT ANSWERS SIM_OPTIONS...: both sides at once, then compared.
+# e2e_case NAME serial|tcp STRICT ANSWERS SIM_OPTIONS...: both sides at once,
+# then compared. The driver creates the registered class, or with
+# e2e_load=(--dll PATH) the class object of that DLL, as a host that does not
+# use the registry would.
+e2e_load=()
 e2e_case() {
   local name=$1 line=$2 strict=$3 answers=$4
   shift 4
@@ -101,7 +105,7 @@ e2e_case() {
   KIO_CONFIG=$(windows_path "$e2e/kio-wine.ini") KESTREL_WAIT_LIMIT_MS=0 timeout 120 \
     wine "$e2e_driver" --address "$wine_address" --file "$(windows_path "$e2e/KR470A_105.INI")" \
     --strict "$strict" --answers "$answers" --boxes "$(windows_path "$e2e/$name.wine.boxes")" \
-    --deadline 40 >"$e2e/$name.wine.out" 2>&1 || wine_status=$?
+    --deadline 40 "${e2e_load[@]}" >"$e2e/$name.wine.out" 2>&1 || wine_status=$?
   wait "$native_pid" || native_status=$?
   e2e_stop_sims
   ((native_status == 0)) || fail "end-to-end $name: the Linux plug-in's run failed: $(cat "$e2e/$name.native.out")"
@@ -131,7 +135,9 @@ e2e_case strict-refused tcp on yes,ok --refuse 4:2
 e2e_expect strict-refused 'Firmware update completed successfully'
 grep -c '^dlo? ' "$e2e/strict-refused.native.transcript" >/dev/null ||
   fail "end-to-end strict-refused: the Linux run did not check strictly"
+e2e_load=(--dll "$(windows_path "$e2e_dll")")
 e2e_case declined serial on no,ok
+e2e_load=()
 e2e_expect declined $'Firmware Update\tFirmware update failed!\tok'
 e2e_case bad-checksum tcp off yes,no,ok --bad-checksum-pass 1
 e2e_expect bad-checksum 'Check Sum does not match entry in INI file!  Try download again? (Y/N)'
