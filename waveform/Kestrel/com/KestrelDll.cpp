@@ -63,5 +63,9 @@ STDAPI DllRegisterServer() {
 }
 
 STDAPI DllUnregisterServer() {
-    return kestrel::RemoveEntries(HKEY_CLASSES_ROOT, kestrel::RegistrationEntries(OwnPath()));
+    const std::wstring path = OwnPath();
+    // Nothing of this file's is registered: the class belongs to another copy.
+    if (kestrel::RegisteredToAnotherFile(HKEY_CLASSES_ROOT, path))
+        return S_OK;
+    return kestrel::RemoveEntries(HKEY_CLASSES_ROOT, kestrel::RegistrationEntries(path));
 }

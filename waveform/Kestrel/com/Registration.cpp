@@ -199,4 +199,17 @@ HRESULT RemoveEntries(HKEY root, const std::vector<RegistryEntry>& entries) {
     return result;
 }
 
+bool RegisteredToAnotherFile(HKEY root, const std::wstring& libraryPath) {
+    const std::wstring server = L"CLSID\\" + GuidText(CLSID_CWaveform) + L"\\InprocServer32";
+    std::wstring registered(32768, L'\0');
+    DWORD bytes = static_cast<DWORD>(registered.size() * sizeof(wchar_t));
+    if (RegGetValueW(root, server.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, registered.data(),
+                     &bytes) != ERROR_SUCCESS)
+        return false;
+    registered.resize(wcsnlen(registered.c_str(), registered.size()));
+    return CompareStringOrdinal(registered.c_str(), static_cast<int>(registered.size()),
+                                libraryPath.c_str(), static_cast<int>(libraryPath.size()),
+                                TRUE) != CSTR_EQUAL;
+}
+
 }  // namespace kestrel

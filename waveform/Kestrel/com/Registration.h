@@ -31,4 +31,9 @@ HRESULT WriteEntries(HKEY root, const std::vector<RegistryEntry>& entries);
 // loses only the entries' values. Missing keys are no failure.
 HRESULT RemoveEntries(HKEY root, const std::vector<RegistryEntry>& entries);
 
+// True when the class is registered to a file other than `libraryPath` (its
+// InprocServer32, compared ignoring case): another copy's registration, say a
+// newer install's, which unregistering this file must leave in place.
+bool RegisteredToAnotherFile(HKEY root, const std::wstring& libraryPath);
+
 }  // namespace kestrel

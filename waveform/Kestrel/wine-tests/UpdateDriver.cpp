@@ -255,6 +255,24 @@ HRESULT CallGetWaveform(IDispatch* waveform) {
     return result;
 }
 
+// Once its windows have run, threads of the plug-in's (the finder's probes, a
+// name lookup given up at its time limit) may still be in its code: the DLL
+// must stay loaded however often it is freed, as by COM when the host frees
+// unused libraries or ends its apartment. Every reference the loader counts is
+// given up here; the library must still be there.
+bool StaysLoadedAfterItsWindows() {
+    for (int i = 0; i < 64; ++i) {
+        HMODULE library = GetModuleHandleW(L"Kestrel.dll");
+        if (library == nullptr) {
+            std::fprintf(stderr,
+                         "kestrel-e2e-driver: Kestrel.dll was unloaded after its windows ran\n");
+            return false;
+        }
+        FreeLibrary(library);
+    }
+    return true;
+}
+
 int RunCase(const CaseOptions& options) {
     BoxAnswerer answerer(options.answers, options.boxes);
     if (!answerer.RecordOpen()) {
@@ -270,6 +288,8 @@ int RunCase(const CaseOptions& options) {
     done = true;
     operating.join();
     waveform->Release();
+    if (options.dll.empty() && !StaysLoadedAfterItsWindows())
+        return 1;
     if (FAILED(result)) {
         std::fprintf(stderr, "kestrel-e2e-driver: getWaveform failed: 0x%08lx\n",
                      static_cast<unsigned long>(result));

@@ -81,6 +81,15 @@ wine cscript //nologo "$com_vbscript" ||
   fail "VBScript checks (exit $?)"
 wine "$com_build/ComClient.exe" registered "$kestrel_dll" || fail "C++ client checks (exit $?)"
 
+# Unregistering another copy of the file (an older install's, say) leaves
+# this one's registration in place.
+mkdir -p "$work/other copy"
+cp "$com_build/Kestrel.dll" "$work/other copy/"
+wine regsvr32 /u /s "$(winepath -w "$work/other copy/Kestrel.dll")" ||
+  fail "regsvr32 /u /s of another copy exits $?"
+[[ $(com_registered "CLSID\\$kestrel_clsid\\InprocServer32") == "$kestrel_dll" &&
+  $(com_registered Kestrel.CWaveform\\CLSID) == "$kestrel_clsid" ]] ||
+  fail "unregistering another copy of Kestrel.dll removed this one's registration"
 wine regsvr32 /u /s "$kestrel_dll" || fail "regsvr32 /u /s Kestrel.dll exits $?"
 com_same_classes unregistered "after regsvr32 /u"
 wine "$com_build/ComClient.exe" rollback "$kestrel_dll" || fail "C++ client: failed registration (exit $?)"
