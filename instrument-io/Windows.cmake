@@ -1,13 +1,13 @@
 # instrument-io for Windows: the same public headers (include/kio/) and the
 # same sessions, bus table, aliases and configuration as on Linux; Winsock for
 # TCP sockets, the Win32 serial module for serial ports, %APPDATA% for the
-# configuration file. GPIB through a "++" controller and VXI-11 answer that
-# they are not available in this build.
+# configuration file. GPIB through a "++" controller is the Linux source over
+# those transports. VXI-11 answers that it is not available in this build.
 #
 # A static library: the plug-in's DLL links it in, so the DLL is the only file
 # a host needs, and exports nothing of it.
 add_library(instrument_io STATIC src/Address.cpp src/AliasRoute.cpp src/AsrlBus.cpp
-  src/BusTable.cpp src/Config.cpp src/GpibScan.cpp src/LineKey.cpp src/NameLookup.cpp
+  src/BusTable.cpp src/Config.cpp src/GpibBus.cpp src/GpibController.cpp src/GpibScan.cpp src/LineKey.cpp src/NameLookup.cpp
   src/Session.cpp src/TcpipBus.cpp src/Vxi11Address.cpp src/WinBusesNotBuilt.cpp
   src/WinSerialNames.cpp src/WinTcpTransport.cpp)
 # kio::OpenSerial on the Win32 serial module that Osprey.exe uses too.

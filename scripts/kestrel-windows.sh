@@ -52,7 +52,12 @@ echo "Built $build_win/waveform/Kestrel/com/Kestrel.dll ($((SECONDS - started)) 
 start_display
 start_wine
 source "$root/waveform/Kestrel/com/tests/com-tests.sh"
+# The end-to-end updates use the class the package registered: its installed
+# Kestrel.dll.
+source "$root/packaging/windows/tests/msi-tests.sh"
+msi_install_tests
 source "$root/waveform/Kestrel/wine-tests/end-to-end.sh"
+msi_removal_tests
 
 echo "Plug-in for Windows: $((SECONDS - started)) s"
 ((failures == 0))
