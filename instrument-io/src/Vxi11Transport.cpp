@@ -97,8 +97,8 @@ class Vxi11Transport : public Transport {
             return -1;
         if (into.size() < 2)
             return Fail("device_read needs room for a byte and a line feed");
-        const size_t room =
-            std::min<size_t>(into.size() - 1, UINT32_MAX);  // keeps a place for that line feed
+        // One place is kept for that line feed.
+        const size_t room = std::min<size_t>(into.size() - 1, UINT32_MAX);
         std::string results;
         const RpcClient::Outcome outcome = Call(
             core::kDeviceRead, vxi11::ReadArguments(link_, static_cast<uint32_t>(room), waitMs),
