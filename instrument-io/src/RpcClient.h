@@ -31,7 +31,8 @@ class RpcClient {
 
     enum class Outcome {
         kDone,      // `results` holds the call's results, still encoded
-        kTooLarge,  // the reply was larger than `replyLimit`: `results` holds its start
+        kTooLarge,  // the reply is larger than `replyLimit` and was not read: `results`
+                    // holds the start of its results (for a length it announced), `why` says so
         kFailed,    // `why` says what went wrong ("RPC: Timed out", ...)
     };
     // One call: the record sent and its reply read within `timeoutMs`, the
@@ -44,7 +45,7 @@ class RpcClient {
     // one fails ("interrupted on request").
     void Interrupt();
 
-    // What a too-large reply's header leaves of its start (see kTooLarge).
+    // The most of a too-large reply that is read, header included (see kTooLarge).
     static constexpr size_t kShownOfTooLarge = 512;
 
   private:
@@ -56,10 +57,6 @@ class RpcClient {
     Outcome TooLarge(uint32_t xid, Clock::time_point deadline, std::string& results,
                      std::string& why);
     bool ReadMore(Clock::time_point deadline, std::string& why);
-    // The reply's header read: true with `results` at its results when the
-    // call was accepted and done, else `why` in the RPC library's words.
-    static bool Accepted(kr470::rpc::XdrReader& reply, uint32_t xid, std::string& results,
-                         std::string& why);
 
     std::unique_ptr<Transport> transport_;
     uint32_t program_;
