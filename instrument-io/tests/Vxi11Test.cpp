@@ -23,8 +23,10 @@
 #include "ClosedPort.h"
 #include "Config.h"
 #include "Process.h"
+#include "RpcWire.h"
 #include "ScopedEnv.h"
 #include "Vxi11.h"
+#include "Vxi11Messages.h"
 
 namespace kio {
 namespace {
@@ -369,6 +371,51 @@ TEST(Vxi11ScriptedServerTest, AReadFillingTheRoomAskedOrEndingEmptyStillEndsALin
     ASSERT_EQ(link->ReadSome(buffer, 300), 1) << link->Problem();
     EXPECT_EQ(buffer[0], '\n');
     link.reset();
+}
+
+// Interrupt from another thread ends a device_read the server never answers,
+// and the link says why.
+TEST(Vxi11ScriptedServerTest, InterruptEndsAReadTheServerNeverAnswers) {
+    ScriptedServer server([](int fd, int call, uint32_t xid) {
+        if (call == 0)
+            return ScriptedServer::Reply(fd, xid, {0, 1, 0, 1024});
+        char c = 0;
+        while (recv(fd, &c, 1, 0) > 0) {  // silent until the client goes
+        }
+        return false;
+    });
+    std::string why;
+    std::unique_ptr<Transport> link = OpenVxi11("127.0.0.1", server.Port(), "inst0", 2000, why);
+    ASSERT_NE(link, nullptr) << why;
+    std::array<char, 64> buffer{};
+    std::thread stopper([&link] { link->Interrupt(); });
+    EXPECT_EQ(link->ReadSome(buffer, 600'000), -1);
+    stopper.join();
+    EXPECT_EQ(link->Problem(), "127.0.0.1:" + server.Port() + ": interrupted on request");
+    EXPECT_EQ(link->ReadSome(buffer, 600'000), -1);
+    link.reset();
+}
+
+// A device_read reply whose data the record does not hold is refused, not
+// copied from past the record's end; one announcing more than the room is
+// refused before a byte is copied.
+TEST(Vxi11MessagesTest, AReadReplyCutShortOrLongerThanTheRoomCopiesNothing) {
+    kr470::rpc::XdrWriter cut;
+    for (uint32_t word : {0u, 4u, 10u})
+        cut.U32(word);
+    std::string record = cut.Bytes() + "abc";
+    std::array<char, 16> room{};
+    vxi11::ReadReply reply;
+    EXPECT_EQ(vxi11::ReadReadReply(record, room, reply), vxi11::ReadDecode::kCutShort);
+    EXPECT_EQ(room[0], '\0');
+    EXPECT_EQ(vxi11::ReadReadReply(record, std::span(room).first(9), reply),
+              vxi11::ReadDecode::kLongerThanAsked);
+    EXPECT_EQ(reply.length, 10u);
+    record += "defghij";  // ten bytes, without the padding to a multiple of 4
+    EXPECT_EQ(vxi11::ReadReadReply(record, room, reply), vxi11::ReadDecode::kCutShort);
+    record += std::string(2, '\0');
+    ASSERT_EQ(vxi11::ReadReadReply(record, room, reply), vxi11::ReadDecode::kDone);
+    EXPECT_EQ(std::string(room.data(), 10), "abcdefghij");
 }
 
 // The largest resident size this process has had, in kB.
