@@ -106,9 +106,26 @@ e2e_start_sim() {
     "$e2e_sim" --link "$face" --transcript "$transcript" "$@" >"$out" &
     ;;
   esac
+  e2e_started_on "$out"
+}
+
+# e2e_started_on OUT: the program just started in the background prints its
+# first line to OUT; kept to be stopped with the simulators, and e2e_port set
+# to the line's second word.
+e2e_started_on() {
   sim_pids+=($!)
-  for _ in $(seq 200); do [[ -s $out ]] && break; sleep 0.05; done
-  e2e_port=$(head -1 "$out" | cut -d' ' -f2)
+  for _ in $(seq 200); do [[ -s $1 ]] && break; sleep 0.05; done
+  e2e_port=$(head -1 "$1" | cut -d' ' -f2)
+}
+
+# e2e_log_controller LOG: a relay in front of the simulator on e2e_port that
+# writes what the plug-in says to the "++" controller to LOG; e2e_port is
+# then the relay's.
+e2e_log_controller() {
+  local out
+  out=$(mktemp -p "$e2e")
+  python3 "$root/waveform/Kestrel/wine-tests/controller-log.py" "$e2e_port" "$1" >"$out" &
+  e2e_started_on "$out"
 }
 
 e2e_stop_sims() {
@@ -136,9 +153,11 @@ e2e_case() {
   esac
   [[ $line == gpib-* ]] && set -- --gpib-controller "$@"
   e2e_start_sim "$native_face" "$e2e/$name.native.transcript" "$@"
+  [[ $line == gpib-tcp ]] && e2e_log_controller "$e2e/$name.native.controller"
   e2e_side "$name" "$line" native "$e2e_port"
   local native_address=$e2e_address native_config=$e2e_config
   e2e_start_sim "$wine_face" "$e2e/$name.wine.transcript" "$@"
+  [[ $line == gpib-tcp ]] && e2e_log_controller "$e2e/$name.wine.controller"
   e2e_side "$name" "$line" wine "$e2e_port"
   local wine_address=$e2e_address wine_config=$e2e_config
   XDG_CONFIG_HOME=$e2e/config KIO_CONFIG=$native_config KESTREL_WAIT_LIMIT_MS=0 \
@@ -214,6 +233,19 @@ for name in gpib-serial gpib-tcp; do
   ! grep -q '^++' "$e2e/$name.native.transcript" "$e2e/$name.wine.transcript" ||
     fail "end-to-end $name: a controller command reached the instrument as data"
 done
+# On the socket, what the controller was told: the same from both sides, and
+# set up, addressed and asked for replies as a "++" controller must be.
+cmp -s "$e2e/gpib-tcp.native.controller" "$e2e/gpib-tcp.wine.controller" || {
+  fail "end-to-end gpib-tcp: the controller dialogues differ"
+  diff -a "$e2e/gpib-tcp.native.controller" "$e2e/gpib-tcp.wine.controller" | head -20 >&2
+}
+[[ $(head -c 34 "$e2e/gpib-tcp.native.controller") == $'++mode 1\n++auto 0\n++eoi 1\n++eos 2' ]] ||
+  fail "end-to-end gpib-tcp: the Linux run did not set the controller up first"
+for command in '++addr 10' '++read eoi'; do
+  grep -qxF "$command" "$e2e/gpib-tcp.native.controller" ||
+    fail "end-to-end gpib-tcp: the Linux run never told the controller \"$command\""
+done
+echo "end-to-end gpib-tcp: $(grep -c '^++' "$e2e/gpib-tcp.native.controller") controller commands"
 e2e_case vxi11 vxi11 on yes,ok
 e2e_expect_update vxi11
 echo "end-to-end: $((SECONDS - e2e_started)) s"
