@@ -11,8 +11,8 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   # the port finder's libudev, the result record test's JSON parser, objcopy for the
   # tests' S-record images
   libudev-dev nlohmann-json3-dev binutils
-  # the VXI-11 client: the RPC library and rpcgen; standard clients of the simulator's LAN face
-  libtirpc-dev rpcsvc-proto lxi-tools python3-pyvisa python3-pyvisa-py
+  # standard VXI-11 clients of the simulator's LAN face
+  lxi-tools python3-pyvisa python3-pyvisa-py
   # Osprey for Windows: the cross compiler, and Wine to run it (scripts/windows.sh)
   g++-mingw-w64-x86-64-posix wine wine64
   # Kestrel.dll: widl and the OLE interface definitions its type library imports

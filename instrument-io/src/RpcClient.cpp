@@ -1,225 +1,209 @@
+// One ONC RPC client for both platforms, over the transport's bytes: the
+// call's record goes out within the call's deadline, and records are read
+// until the reply with the call's xid is in or the deadline has passed. The
+// deadline is the whole call's, not one read's, so a server streaming replies
+// to other calls cannot hold a call past it. Each fragment's length is
+// checked before its bytes are kept, so a reply is never larger than the
+// caller allows, whatever the server announces. Failures read as the RPC
+// library's own texts ("RPC: Timed out", ...), which users already know.
 #include "RpcClient.h"
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <pthread.h>
-#include <rpc/pmap_prot.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
-#include <optional>
-#include <thread>
 
-#include "Transport.h"
 #include "Vxi11.h"
 
 namespace kio {
 namespace {
 
-constexpr const char* kPortmapperPort = "111";
+namespace rpc = kr470::rpc;
 
-timeval ToTimeval(uint32_t milliseconds) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(milliseconds / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
-    return tv;
+constexpr const char* kPortmapperPort = "111";
+// The most read from the transport at a time.
+constexpr size_t kReadChunk = 64 * 1024;
+// A reply with a port or a status in it.
+constexpr size_t kSmallReply = rpc::kLongestReplyHeader + 64;
+
+// Where transaction ids start: different for each client, so that a reply
+// left over from an earlier connection is not taken for a new call's.
+uint32_t FirstXid(const void* client) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return static_cast<uint32_t>(now) ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(client));
 }
 
-// The RPC library writes with write(): a peer that has closed the connection
-// would raise SIGPIPE and end the host program. The signal is held on this
-// thread during a call, and one raised meanwhile is taken back.
-class HeldSigpipe {
-  public:
-    HeldSigpipe() {
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-    }
-    ~HeldSigpipe() {
-        sigset_t pending;
-        sigpending(&pending);
-        if (!alreadyPending_ && sigismember(&pending, SIGPIPE) == 1) {
-            const timespec now{};
-            sigtimedwait(&pipe_, nullptr, &now);
-        }
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    HeldSigpipe(const HeldSigpipe&) = delete;
-    HeldSigpipe& operator=(const HeldSigpipe&) = delete;
+std::string Versions(const rpc::ReplyHeader& header) {
+    return "; low version = " + std::to_string(header.low) +
+           ", high version = " + std::to_string(header.high);
+}
 
-  private:
-    sigset_t pipe_{};
-    sigset_t previous_{};
-    bool alreadyPending_ = false;
-};
+std::string RefusalText(const rpc::ReplyHeader& header) {
+    if (!header.accepted) {
+        if (header.rejectStatus == rpc::kRpcMismatch)
+            return "RPC: Incompatible versions of RPC" + Versions(header);
+        return "RPC: Authentication error";
+    }
+    switch (header.acceptStatus) {
+        case rpc::kProgramUnavailable:
+            return "RPC: Program unavailable";
+        case rpc::kProgramMismatch:
+            return "RPC: Program/version mismatch" + Versions(header);
+        case rpc::kProcedureUnavailable:
+            return "RPC: Procedure unavailable";
+        case rpc::kGarbageArguments:
+            return "RPC: Server can't decode arguments";
+        case rpc::kSystemError:
+            return "RPC: Remote system error";
+        default:
+            return "RPC: Failed (unspecified error)";
+    }
+}
+
+uint32_t MsLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return 0;
+    return static_cast<uint32_t>(std::min<int64_t>(left.count(), UINT32_MAX));
+}
 
 }  // namespace
 
-// Ends a call at its deadline. The RPC library starts its wait afresh for each
-// record it reads and drops replies to other calls, so a server sending such
-// replies steadily would hold the call for ever; shutting the socket down wakes
-// it. The connection is unusable afterwards, as after any failed call. One
-// watcher lives as long as its client: a thread for each call would cost more
-// than the call.
-class CallWatch {
-  public:
-    explicit CallWatch(int fd) : fd_(fd), watcher_([this] { Watch(); }) {}
-    ~CallWatch() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        woken_.notify_one();
-        watcher_.join();
-    }
-    CallWatch(const CallWatch&) = delete;
-    CallWatch& operator=(const CallWatch&) = delete;
-
-    void Arm(uint32_t milliseconds) {
-        std::lock_guard lock(mutex_);
-        deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
-        expired_ = false;
-        // The watcher sleeping past the new deadline must look again.
-        if (!sleepingUntil_ || *deadline_ < *sleepingUntil_)
-            woken_.notify_one();
-    }
-
-    // True when the deadline ended the call.
-    bool Disarm() {
-        std::lock_guard lock(mutex_);
-        deadline_.reset();
-        return expired_;
-    }
-
-    // Ends the call under way now and leaves the connection shut.
-    void Interrupt() {
-        std::lock_guard lock(mutex_);
-        interrupted_ = true;
-        shutdown(fd_, SHUT_RDWR);
-    }
-    bool Interrupted() {
-        std::lock_guard lock(mutex_);
-        return interrupted_;
-    }
-
-  private:
-    using Clock = std::chrono::steady_clock;
-
-    void Watch() {
-        std::unique_lock lock(mutex_);
-        while (!stopping_) {
-            if (deadline_ && Clock::now() >= *deadline_) {
-                expired_ = true;
-                deadline_.reset();
-                shutdown(fd_, SHUT_RDWR);
-            }
-            sleepingUntil_ = deadline_;
-            if (deadline_)
-                woken_.wait_until(lock, *deadline_);
-            else
-                woken_.wait(lock);
-            sleepingUntil_.reset();
-        }
-    }
-
-    const int fd_;
-    std::mutex mutex_;
-    std::condition_variable woken_;
-    std::optional<Clock::time_point> deadline_;
-    std::optional<Clock::time_point> sleepingUntil_;
-    bool expired_ = false;
-    bool interrupted_ = false;
-    bool stopping_ = false;
-    std::thread watcher_;  // last: starts once the members above exist
-};
-
-RpcClient::RpcClient(CLIENT* client, int fd)
-    : client_(client), fd_(fd), watch_(std::make_unique<CallWatch>(fd)) {}
+RpcClient::RpcClient(std::unique_ptr<Transport> transport, uint32_t program, uint32_t version)
+    : transport_(std::move(transport)),
+      program_(program),
+      version_(version),
+      nextXid_(FirstXid(this)),
+      buffer_(kReadChunk) {}
 
 std::unique_ptr<RpcClient> RpcClient::Connect(const std::string& host, const std::string& port,
                                               uint32_t program, uint32_t version,
                                               uint32_t timeoutMs, std::string& why) {
-    int fd = ConnectTcp(host, port, timeoutMs, why);
-    if (fd < 0)
+    std::unique_ptr<Transport> transport = OpenTcp(host, port, timeoutMs, why);
+    if (!transport)
         return nullptr;
-    // The RPC library waits in poll() itself and writes whole records.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length);
-    netbuf address{length, length, &peer};
-    CLIENT* client = clnt_vc_create(fd, &address, program, version, 0, 0);
-    if (client == nullptr) {
-        why = host + ":" + port + ": " + clnt_spcreateerror("RPC");
-        while (!why.empty() && (why.back() == '\n' || why.back() == ' '))
-            why.pop_back();
-        ::close(fd);
-        return nullptr;
-    }
-    return std::unique_ptr<RpcClient>(new RpcClient(client, fd));
+    // A call is one record written at once; nothing is gained by holding it back.
+    transport->SendPromptly();
+    return std::make_unique<RpcClient>(std::move(transport), program, version);
 }
 
-RpcClient::~RpcClient() {
-    watch_.reset();  // before the socket's number can be reused
-    clnt_destroy(client_);
-    ::close(fd_);
-}
-
-bool RpcClient::Call(uint32_t procedure, xdrproc_t encode, const void* arguments, xdrproc_t decode,
-                     void* results, uint32_t timeoutMs, std::string& why) {
-    timeval wait = ToTimeval(timeoutMs);
-    clnt_control(client_, CLSET_TIMEOUT, reinterpret_cast<char*>(&wait));
-    // A write the peer never takes must not outlast the call either.
-    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-    HeldSigpipe held;
-    watch_->Arm(timeoutMs);
-    clnt_stat status = clnt_call(client_, procedure, encode, const_cast<void*>(arguments), decode,
-                                 static_cast<char*>(results), wait);
-    const bool expired = watch_->Disarm();
-    if (status == RPC_SUCCESS)
-        return true;
-    if (watch_->Interrupted())
+RpcClient::Outcome RpcClient::Call(uint32_t procedure, std::string_view arguments,
+                                   size_t replyLimit, uint32_t timeoutMs, std::string& results,
+                                   std::string& why) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const uint32_t xid = nextXid_++;
+    records_.SetLimit(replyLimit);
+    Outcome outcome = Outcome::kFailed;
+    if (!interrupted_ && Send(procedure, arguments, deadline, xid, why))
+        outcome = Receive(xid, deadline, results, why);
+    if (outcome == Outcome::kFailed && interrupted_)
         why = "interrupted on request";
-    else
-        why = expired ? clnt_sperrno(RPC_TIMEDOUT) : FailureText();
-    return false;
+    return outcome;
 }
 
 void RpcClient::Interrupt() {
-    watch_->Interrupt();
+    interrupted_ = true;
+    transport_->Interrupt();
 }
 
-std::string RpcClient::FailureText() const {
-    rpc_err error{};
-    clnt_geterr(client_, &error);
-    std::string text = clnt_sperrno(error.re_status);
-    bool transport = error.re_status == RPC_CANTSEND || error.re_status == RPC_CANTRECV;
-    if (transport && error.re_errno != 0)
-        text += ": " + std::string(std::strerror(error.re_errno));
-    return text;
+bool RpcClient::Send(uint32_t procedure, std::string_view arguments, Clock::time_point deadline,
+                     uint32_t xid, std::string& why) {
+    const std::string record =
+        rpc::MarkRecord(rpc::CallRecord({xid, program_, version_, procedure}, arguments));
+    if (transport_->WriteAll(record, MsLeft(deadline)))
+        return true;
+    why = MsLeft(deadline) == 0 ? "RPC: Timed out" : "RPC: Unable to send";
+    return false;
+}
+
+RpcClient::Outcome RpcClient::Receive(uint32_t xid, Clock::time_point deadline,
+                                      std::string& results, std::string& why) {
+    for (;;) {
+        std::string record;
+        switch (records_.Next(record)) {
+            case rpc::RecordReader::State::kRecord: {
+                rpc::XdrReader reply(record);
+                rpc::ReplyHeader header;
+                if (!rpc::ReadReplyHeader(reply, header)) {
+                    why = "RPC: Can't decode result";
+                    return Outcome::kFailed;
+                }
+                if (header.xid != xid)
+                    break;  // a late reply to an earlier call
+                if (header.accepted && header.acceptStatus == rpc::kAcceptSuccess) {
+                    results.assign(reply.Rest());
+                    return Outcome::kDone;
+                }
+                why = RefusalText(header);
+                return Outcome::kFailed;
+            }
+            case rpc::RecordReader::State::kTooLarge:
+                return TooLarge(xid, deadline, results, why);
+            case rpc::RecordReader::State::kNeedMore:
+                if (!ReadMore(deadline, why))
+                    return Outcome::kFailed;
+                break;
+        }
+    }
+}
+
+// A reply past the limit is not read; only its start is, as much as the
+// caller needs to say what the server sent (a length it announced), within
+// the deadline and never more than kShownOfTooLarge bytes.
+RpcClient::Outcome RpcClient::TooLarge(uint32_t xid, Clock::time_point deadline,
+                                       std::string& results, std::string& why) {
+    const size_t wanted =
+        static_cast<size_t>(std::min<uint64_t>(records_.TooLargeSize(), kShownOfTooLarge));
+    std::string start = records_.TooLargeStart(wanted);
+    std::string ignored;
+    while (start.size() < wanted && ReadMore(deadline, ignored))
+        start = records_.TooLargeStart(wanted);
+    why = "RPC: Can't decode result: a reply of " + std::to_string(records_.TooLargeSize()) +
+          " bytes or more";
+    rpc::XdrReader reply(start);
+    rpc::ReplyHeader header;
+    if (!rpc::ReadReplyHeader(reply, header) || header.xid != xid || !header.accepted ||
+        header.acceptStatus != rpc::kAcceptSuccess)
+        return Outcome::kFailed;
+    results.assign(reply.Rest());
+    return Outcome::kTooLarge;
+}
+
+bool RpcClient::ReadMore(Clock::time_point deadline, std::string& why) {
+    const uint32_t left = MsLeft(deadline);
+    if (left == 0) {
+        why = "RPC: Timed out";
+        return false;
+    }
+    const long got = transport_->ReadSome(buffer_, left);
+    if (got < 0) {
+        why = "RPC: Unable to receive";
+        return false;
+    }
+    records_.Feed(std::string_view(buffer_.data(), static_cast<size_t>(got)));
+    return true;
 }
 
 std::string PortFromPortmapper(const std::string& host, uint32_t program, uint32_t version,
                                uint32_t timeoutMs, std::string& why) {
-    std::unique_ptr<RpcClient> portmapper =
-        RpcClient::Connect(host, kPortmapperPort, PMAPPROG, PMAPVERS, timeoutMs, why);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_ptr<RpcClient> portmapper = RpcClient::Connect(
+        host, kPortmapperPort, rpc::kPortmapperProgram, rpc::kPortmapperVersion, timeoutMs, why);
     if (!portmapper) {
         why = "no portmapper: " + why;
         return "";
     }
-    pmap query{program, version, IPPROTO_TCP, 0};
-    u_long port = 0;
-    if (!portmapper->Call(PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap), &query,
-                          reinterpret_cast<xdrproc_t>(xdr_u_long), &port, timeoutMs, why)) {
+    rpc::XdrWriter query;
+    for (uint32_t word : {program, version, rpc::kProtocolTcp, 0u})
+        query.U32(word);
+    std::string results;
+    RpcClient::Outcome outcome = portmapper->Call(rpc::kPortmapperGetPort, query.Bytes(),
+                                                  kSmallReply, MsLeft(deadline), results, why);
+    uint32_t port = 0;
+    if (outcome == RpcClient::Outcome::kDone && !rpc::XdrReader(results).U32(port)) {
+        outcome = RpcClient::Outcome::kFailed;
+        why = "RPC: Can't decode result";
+    }
+    if (outcome != RpcClient::Outcome::kDone) {
         why = "portmapper on " + host + ": " + why;
         return "";
     }

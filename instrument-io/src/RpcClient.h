@@ -1,20 +1,25 @@
-// ONC RPC over TCP with a time-out of the caller's choosing on every call,
-// a bounded name lookup and connect, and failures as readable text.
+// ONC RPC over TCP on a kio::Transport: a bounded connect, each call within
+// the caller's time-out, each reply no larger than the caller allows, and
+// failures as readable text. No sockets, threads or platform code of its
+// own: the same client serves Linux and Windows.
 #pragma once
 
-#include <rpc/rpc.h>
-
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "RpcWire.h"
+#include "Transport.h"
 
 namespace kio {
 
-class CallWatch;
-
 class RpcClient {
   public:
-    ~RpcClient();
+    RpcClient(std::unique_ptr<Transport> transport, uint32_t program, uint32_t version);
     RpcClient(const RpcClient&) = delete;
     RpcClient& operator=(const RpcClient&) = delete;
 
@@ -24,22 +29,45 @@ class RpcClient {
                                               uint32_t program, uint32_t version,
                                               uint32_t timeoutMs, std::string& why);
 
-    // One call that waits at most `timeoutMs` for its reply. On failure
-    // `why` says what went wrong ("RPC: Timed out", ...).
-    bool Call(uint32_t procedure, xdrproc_t encode, const void* arguments, xdrproc_t decode,
-              void* results, uint32_t timeoutMs, std::string& why);
+    enum class Outcome {
+        kDone,      // `results` holds the call's results, still encoded
+        kTooLarge,  // the reply was larger than `replyLimit`: `results` holds its start
+        kFailed,    // `why` says what went wrong ("RPC: Timed out", ...)
+    };
+    // One call: the record sent and its reply read within `timeoutMs`, the
+    // reply record (header included) no larger than `replyLimit`. Replies to
+    // other calls are dropped.
+    Outcome Call(uint32_t procedure, std::string_view arguments, size_t replyLimit,
+                 uint32_t timeoutMs, std::string& results, std::string& why);
 
     // From another thread: ends the call under way at once, and every later
     // one fails ("interrupted on request").
     void Interrupt();
 
-  private:
-    RpcClient(CLIENT* client, int fd);
-    std::string FailureText() const;
+    // What a too-large reply's header leaves of its start (see kTooLarge).
+    static constexpr size_t kShownOfTooLarge = 512;
 
-    CLIENT* client_;
-    int fd_;
-    std::unique_ptr<CallWatch> watch_;
+  private:
+    using Clock = std::chrono::steady_clock;
+    bool Send(uint32_t procedure, std::string_view arguments, Clock::time_point deadline,
+              uint32_t xid, std::string& why);
+    Outcome Receive(uint32_t xid, Clock::time_point deadline, std::string& results,
+                    std::string& why);
+    Outcome TooLarge(uint32_t xid, Clock::time_point deadline, std::string& results,
+                     std::string& why);
+    bool ReadMore(Clock::time_point deadline, std::string& why);
+    // The reply's header read: true with `results` at its results when the
+    // call was accepted and done, else `why` in the RPC library's words.
+    static bool Accepted(kr470::rpc::XdrReader& reply, uint32_t xid, std::string& results,
+                         std::string& why);
+
+    std::unique_ptr<Transport> transport_;
+    uint32_t program_;
+    uint32_t version_;
+    uint32_t nextXid_;
+    kr470::rpc::RecordReader records_{0};  // what came, replies to earlier calls included
+    std::vector<char> buffer_;
+    std::atomic<bool> interrupted_{false};
 };
 
 }  // namespace kio

@@ -1,34 +1,33 @@
 // The VXI-11 core channel as a transport: each write is one device_write
 // (split at the server's maxRecvSize, END on the last piece), each read one
-// device_read bounded by the session's wait.
-#include <unistd.h>
-
+// device_read bounded by the session's wait and by the room it reads into.
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 
+#include "ProcessId.h"
 #include "RpcClient.h"
 #include "Vxi11.h"
-#include "vxi11_core.h"
+#include "Vxi11Messages.h"
+#include "Vxi11Numbers.h"
 
 namespace kio {
 namespace {
 
+namespace core = kr470::vxi11;
+
 // The RPC reply may come this much later than the device's own time-out.
 constexpr uint32_t kCallMarginMs = 1000;
-// The RPC library keeps its wait in an int of milliseconds.
-constexpr uint32_t kLongestCallMs = INT32_MAX;
 // destroy_link on close waits no longer than this for a server gone quiet.
 constexpr uint32_t kUnlinkWaitMs = 1000;
-constexpr long kFlagEnd = 8;
-constexpr long kErrorIoTimeout = 15;
-constexpr long kReasonEnd = 4;
 // Used when the server announces a maxRecvSize of 0, which it must not.
 constexpr uint32_t kSmallestRecvSize = 1024;
+// A reply record's size beyond its results: the reply header, then the
+// results' fixed words and the padding of device_read's data.
+constexpr size_t kReplyAllowance = kr470::rpc::kLongestReplyHeader + vxi11::kLongestFixedResults;
 
 struct ErrorName {
-    long code;
+    int32_t code;
     const char* name;
 };
 // The error codes of the core channel's replies.
@@ -49,7 +48,7 @@ constexpr std::array kErrorNames = {
     ErrorName{29, "channel already established"},
 };
 
-std::string ErrorText(const std::string& call, long code) {
+std::string ErrorText(const std::string& call, int32_t code) {
     auto known = std::find_if(kErrorNames.begin(), kErrorNames.end(),
                               [code](const ErrorName& e) { return e.code == code; });
     const char* name = known == kErrorNames.end() ? "unknown error" : known->name;
@@ -57,53 +56,14 @@ std::string ErrorText(const std::string& call, long code) {
 }
 
 uint32_t CallWaitMs(uint32_t deviceTimeoutMs) {
-    if (deviceTimeoutMs >= kLongestCallMs - kCallMarginMs)
-        return kLongestCallMs;
+    if (deviceTimeoutMs >= UINT32_MAX - kCallMarginMs)
+        return UINT32_MAX;
     return deviceTimeoutMs + kCallMarginMs;
-}
-
-template <typename T>
-xdrproc_t Xdr(bool_t (*routine)(XDR*, T*)) {
-    return reinterpret_cast<xdrproc_t>(routine);
-}
-
-// Frees what the XDR routines allocated in a decoded reply.
-template <typename T>
-class Decoded {
-  public:
-    explicit Decoded(bool_t (*routine)(XDR*, T*)) : routine_(routine) {}
-    ~Decoded() { xdr_free(Xdr(routine_), reinterpret_cast<char*>(&value)); }
-    Decoded(const Decoded&) = delete;
-    Decoded& operator=(const Decoded&) = delete;
-    T value{};
-
-  private:
-    bool_t (*routine_)(XDR*, T*);
-};
-
-// A device_read reply decoded straight into the caller's buffer. The length
-// the server announces is compared with the room before a byte of data is
-// taken, so a reply announcing gigabytes costs nothing: the decode fails.
-// (The generated routine would allocate whatever length is announced.)
-struct BoundedReadReply {
-    std::span<char> into;
-    Device_ErrorCode error = 0;
-    long reason = 0;
-    u_int length = 0;  // as announced
-};
-
-bool_t DecodeBoundedReadReply(XDR* xdrs, BoundedReadReply* reply) {
-    if (!xdr_Device_ErrorCode(xdrs, &reply->error) || !xdr_long(xdrs, &reply->reason) ||
-        !xdr_u_int(xdrs, &reply->length))
-        return FALSE;
-    if (reply->length > reply->into.size())
-        return FALSE;
-    return xdr_opaque(xdrs, reply->into.data(), reply->length);
 }
 
 class Vxi11Transport : public Transport {
   public:
-    Vxi11Transport(std::unique_ptr<RpcClient> rpc, std::string where, Device_Link link,
+    Vxi11Transport(std::unique_ptr<RpcClient> rpc, std::string where, int32_t link,
                    uint32_t maxRecvSize)
         : rpc_(std::move(rpc)),
           where_(std::move(where)),
@@ -113,10 +73,9 @@ class Vxi11Transport : public Transport {
     ~Vxi11Transport() override {
         if (broken_)
             return;
-        Decoded<Device_Error> reply(xdr_Device_Error);
-        std::string ignored;
-        rpc_->Call(destroy_link, Xdr(xdr_Device_Link), &link_, Xdr(xdr_Device_Error), &reply.value,
-                   kUnlinkWaitMs, ignored);
+        std::string results, ignored;
+        rpc_->Call(core::kDestroyLink, vxi11::DestroyLinkArguments(link_), kReplyAllowance,
+                   kUnlinkWaitMs, results, ignored);
     }
 
     bool WriteAll(std::span<const char> bytes, uint32_t timeoutMs) override {
@@ -138,26 +97,33 @@ class Vxi11Transport : public Transport {
             return -1;
         if (into.size() < 2)
             return Fail("device_read needs room for a byte and a line feed");
-        const size_t room = into.size() - 1;  // keeps a place for that line feed
-        Device_ReadParms request{};
-        request.lid = link_;
-        request.requestSize = static_cast<u_long>(room);
-        request.io_timeout = waitMs;
-        BoundedReadReply reply{into.first(room)};
-        if (!Call(device_read, Xdr(xdr_Device_ReadParms), &request, Xdr(DecodeBoundedReadReply),
-                  &reply, waitMs)) {
-            if (reply.length > room)
-                failure_ = where_ + ": device_read returned " + std::to_string(reply.length) +
-                           " bytes for " + std::to_string(room) + " asked";
+        const size_t room =
+            std::min<size_t>(into.size() - 1, UINT32_MAX);  // keeps a place for that line feed
+        std::string results;
+        const RpcClient::Outcome outcome = Call(
+            core::kDeviceRead, vxi11::ReadArguments(link_, static_cast<uint32_t>(room), waitMs),
+            room + kReplyAllowance, waitMs, results);
+        if (outcome == RpcClient::Outcome::kFailed)
             return -1;
+        vxi11::ReadReply reply;
+        switch (vxi11::ReadReadReply(results, into.first(room), reply)) {
+            case vxi11::ReadDecode::kDone:
+                if (outcome == RpcClient::Outcome::kTooLarge)
+                    return -1;  // more than its data, and Call said so
+                break;
+            case vxi11::ReadDecode::kCutShort:
+                return outcome == RpcClient::Outcome::kTooLarge ? -1 : Undecodable();
+            case vxi11::ReadDecode::kLongerThanAsked:
+                return Broken(where_ + ": device_read returned " + std::to_string(reply.length) +
+                              " bytes for " + std::to_string(room) + " asked");
         }
-        const bool timedOut = reply.error == kErrorIoTimeout;
-        if (reply.error != 0 && !timedOut)
+        const bool timedOut = reply.error == core::kIoTimeout;
+        if (reply.error != core::kNoError && !timedOut)
             return Fail(ErrorText("device_read", reply.error));
         size_t got = reply.length;
         if (timedOut)
             return static_cast<long>(got);  // what came within the wait: the session decides
-        const bool ended = (reply.reason & kReasonEnd) != 0;
+        const bool ended = (reply.reason & core::kReasonEnd) != 0;
         if (ended && (got == 0 || into[got - 1] != '\n'))
             into[got++] = '\n';
         return static_cast<long>(got);
@@ -171,40 +137,46 @@ class Vxi11Transport : public Transport {
     bool WritePiece(std::span<const char> piece, bool last, uint32_t timeoutMs, size_t& taken) {
         if (broken_)
             return false;
-        Device_WriteParms request{};
-        request.lid = link_;
-        request.io_timeout = timeoutMs;
-        request.flags = last ? kFlagEnd : 0;
-        request.data.data_len = static_cast<u_int>(piece.size());
-        request.data.data_val = const_cast<char*>(piece.data());
-        Decoded<Device_WriteResp> reply(xdr_Device_WriteResp);
-        if (!Call(device_write, Xdr(xdr_Device_WriteParms), &request, Xdr(xdr_Device_WriteResp),
-                  &reply.value, timeoutMs))
+        std::string results;
+        if (Call(core::kDeviceWrite, vxi11::WriteArguments(link_, timeoutMs, last, piece),
+                 kReplyAllowance, timeoutMs, results) != RpcClient::Outcome::kDone)
             return false;
-        if (reply.value.error != 0) {
-            failure_ = ErrorText("device_write", reply.value.error);
+        vxi11::WriteReply reply;
+        if (!vxi11::ReadWriteReply(results, reply)) {
+            Undecodable();
             return false;
         }
-        if (reply.value.size > piece.size() || (reply.value.size == 0 && !piece.empty())) {
-            failure_ = "device_write took " + std::to_string(reply.value.size) + " of " +
+        if (reply.error != core::kNoError) {
+            failure_ = ErrorText("device_write", reply.error);
+            return false;
+        }
+        if (reply.size > piece.size() || (reply.size == 0 && !piece.empty())) {
+            failure_ = "device_write took " + std::to_string(reply.size) + " of " +
                        std::to_string(piece.size()) + " bytes";
             return false;
         }
-        taken = reply.value.size;
+        taken = reply.size;
         return true;
     }
 
     // A call that fails at the RPC level leaves the link unusable: a late
-    // reply or a half-sent record would confuse every later call.
-    bool Call(uint32_t procedure, xdrproc_t encode, const void* arguments, xdrproc_t decode,
-              void* results, uint32_t deviceTimeoutMs) {
+    // reply or a half-sent record would confuse every later call. So does a
+    // reply too large to read, or one that cannot be decoded.
+    RpcClient::Outcome Call(uint32_t procedure, std::string_view arguments, size_t replyLimit,
+                            uint32_t deviceTimeoutMs, std::string& results) {
         std::string why;
-        if (rpc_->Call(procedure, encode, arguments, decode, results, CallWaitMs(deviceTimeoutMs),
-                       why))
-            return true;
+        const RpcClient::Outcome outcome =
+            rpc_->Call(procedure, arguments, replyLimit, CallWaitMs(deviceTimeoutMs), results, why);
+        if (outcome != RpcClient::Outcome::kDone)
+            Broken(where_ + ": " + why);
+        return outcome;
+    }
+
+    long Undecodable() { return Broken(where_ + ": RPC: Can't decode result"); }
+
+    long Broken(std::string why) {
         broken_ = true;
-        failure_ = where_ + ": " + why;
-        return false;
+        return Fail(std::move(why));
     }
 
     long Fail(std::string why) {
@@ -214,7 +186,7 @@ class Vxi11Transport : public Transport {
 
     std::unique_ptr<RpcClient> rpc_;
     std::string where_;
-    Device_Link link_;
+    int32_t link_;
     uint32_t maxRecvSize_;
     bool broken_ = false;
     std::string failure_;
@@ -227,24 +199,25 @@ std::unique_ptr<Transport> OpenVxi11(const std::string& host, const std::string&
                                      std::string& why) {
     const std::string where = host + ":" + port;
     std::unique_ptr<RpcClient> rpc =
-        RpcClient::Connect(host, port, DEVICE_CORE, DEVICE_CORE_VERSION, timeoutMs, why);
+        RpcClient::Connect(host, port, core::kCoreProgram, core::kCoreVersion, timeoutMs, why);
     if (!rpc)
         return nullptr;
-    Create_LinkParms request{};
-    request.clientId = static_cast<long>(getpid());
-    request.device = const_cast<char*>(device.c_str());
-    Decoded<Create_LinkResp> reply(xdr_Create_LinkResp);
-    if (!rpc->Call(create_link, Xdr(xdr_Create_LinkParms), &request, Xdr(xdr_Create_LinkResp),
-                   &reply.value, timeoutMs, why)) {
+    std::string results;
+    vxi11::LinkReply reply;
+    if (rpc->Call(core::kCreateLink, vxi11::CreateLinkArguments(CurrentProcessId(), device),
+                  kReplyAllowance, timeoutMs, results, why) != RpcClient::Outcome::kDone) {
         why = where + ": create_link: " + why;
         return nullptr;
     }
-    if (reply.value.error != 0) {
-        why = where + ": " + ErrorText("create_link \"" + device + "\"", reply.value.error);
+    if (!vxi11::ReadLinkReply(results, reply)) {
+        why = where + ": create_link: RPC: Can't decode result";
         return nullptr;
     }
-    return std::make_unique<Vxi11Transport>(std::move(rpc), where, reply.value.lid,
-                                            static_cast<uint32_t>(reply.value.maxRecvSize));
+    if (reply.error != core::kNoError) {
+        why = where + ": " + ErrorText("create_link \"" + device + "\"", reply.error);
+        return nullptr;
+    }
+    return std::make_unique<Vxi11Transport>(std::move(rpc), where, reply.link, reply.maxRecvSize);
 }
 
 }  // namespace kio

@@ -17,8 +17,8 @@
 
 #include <kio/Session.h>
 
-#include "Sockets.h"
 #include "TempFile.h"
+#include "WinLoopback.h"
 
 namespace kio {
 
@@ -63,16 +63,8 @@ class ConfiguredSessions : public ::testing::Test {
 class Listener {
   public:
     Listener() {
-        StartSockets();
-        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(socket_, 4), 0);
-        int length = sizeof address;
-        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = std::to_string(ntohs(address.sin_port));
+        socket_ = ListenOnLoopback(port_);
+        EXPECT_NE(socket_, INVALID_SOCKET);
     }
     ~Listener() {
         Hangup();

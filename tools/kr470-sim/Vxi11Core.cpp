@@ -4,23 +4,22 @@
 #include <cctype>
 
 #include "RpcWire.h"
+#include "Vxi11Numbers.h"
 
 namespace kr470 {
 namespace {
 
-constexpr uint32_t kCreateLink = 10;
-constexpr uint32_t kDeviceWrite = 11;
-constexpr uint32_t kDeviceRead = 12;
-constexpr uint32_t kDestroyLink = 23;
-
-constexpr int32_t kNoError = 0;
-constexpr int32_t kDeviceNotAccessible = 3;
-constexpr int32_t kInvalidLink = 4;
-constexpr int32_t kIoTimeout = 15;
-
-constexpr int32_t kReasonRequestCount = 1;
-constexpr int32_t kReasonEnd = 4;
-constexpr int32_t kFlagEnd = 8;  // device_write: the data ends a message
+using vxi11::kCreateLink;
+using vxi11::kDestroyLink;
+using vxi11::kDeviceNotAccessible;
+using vxi11::kDeviceRead;
+using vxi11::kDeviceWrite;
+using vxi11::kFlagEnd;
+using vxi11::kInvalidLink;
+using vxi11::kIoTimeout;
+using vxi11::kNoError;
+using vxi11::kReasonEnd;
+using vxi11::kReasonRequestCount;
 
 // Far above any real device name; a longer one is refused as garbage.
 constexpr size_t kLongestDeviceName = 256;

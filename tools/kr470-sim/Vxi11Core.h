@@ -14,11 +14,12 @@
 
 #include "Instrument.h"
 #include "LineInput.h"
+#include "Vxi11Numbers.h"
 
 namespace kr470 {
 
-inline constexpr uint32_t kVxi11CoreProgram = 0x0607AF;
-inline constexpr uint32_t kVxi11CoreVersion = 1;
+inline constexpr uint32_t kVxi11CoreProgram = vxi11::kCoreProgram;
+inline constexpr uint32_t kVxi11CoreVersion = vxi11::kCoreVersion;
 
 struct Vxi11Options {
     int corePort = -1;             // serve the core channel on 127.0.0.1:corePort (0: any); -1: off
