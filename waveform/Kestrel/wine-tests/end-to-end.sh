@@ -13,7 +13,12 @@
 #
 # Waits: the plug-in's two 5-second resets are cut to nothing on both sides
 # (KESTREL_WAIT_LIMIT_MS=0; the simulator resets at once). The silent case
-# waits the plug-in's full reply time-out, 12 s, on both sides at once.
+# waits the plug-in's full reply time-out, 12 s, on both sides at once; so
+# does gpib-silent, and a second more for the controller's "++ver".
+#
+# The GPIB cases put a "++" controller between plug-in and instrument (the
+# simulator plays both); on the socket a relay (controller-log.py, python3)
+# logs what each side told the controller, compared as the transcripts are.
 
 e2e_started=$SECONDS
 e2e=$work/e2e
@@ -246,6 +251,11 @@ for command in '++addr 10' '++read eoi'; do
     fail "end-to-end gpib-tcp: the Linux run never told the controller \"$command\""
 done
 echo "end-to-end gpib-tcp: $(grep -c '^++' "$e2e/gpib-tcp.native.controller") controller commands"
+# A controller that stops answering part way: after the reply time-out it is
+# asked "++ver", and the box names it as the one that does not answer.
+e2e_case gpib-silent gpib-serial on yes,ok,ok --gpib-silent-after 20
+e2e_expect gpib-silent $'FlashWrite Error\t'
+e2e_expect gpib-silent 'I/O error reading from GPIB0::10: the GPIB controller ASRL5::INSTR does not answer'
 e2e_case vxi11 vxi11 on yes,ok
 e2e_expect_update vxi11
 echo "end-to-end: $((SECONDS - e2e_started)) s"
