@@ -36,3 +36,12 @@ target_link_libraries(kio_win_vxi11_tests PRIVATE instrument_io kr470_rpc_wire k
 target_include_directories(kio_win_vxi11_tests PRIVATE src)
 target_compile_definitions(kio_win_vxi11_tests PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN)
 kr470_add_wine_test(kio_win_vxi11_tests VXI11)
+
+# GPIB through a "++" controller: the simulator plays the controller.
+add_executable(kio_win_gpib_tests tests/WinGpibTest.cpp)
+target_link_libraries(kio_win_gpib_tests PRIVATE instrument_io kr470_test_support
+  GTest::gtest_main kr470_build_options)
+target_include_directories(kio_win_gpib_tests PRIVATE src)
+target_compile_definitions(kio_win_gpib_tests PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN)
+kr470_add_wine_test(kio_win_gpib_tests)
+set_tests_properties(kio_win_gpib_tests PROPERTIES ENVIRONMENT KR470_SIM_OPTIONS=--gpib-controller)

@@ -44,9 +44,8 @@ class GpibTransport : public Transport {
         if (interrupted_)
             return Interrupted() >= 0;
         timeoutMs_ = timeoutMs;
-        if (!ClaimFor(timeoutMs))
+        if (!ClaimFor(timeoutMs, kDropStaleBytes))
             return false;
-        controller_->DropStaleBytes();
         bool sent = controller_->Address(target_, ControllerReadTimeout(timeoutMs), timeoutMs) &&
                     controller_->Send(EscapeControllerData(bytes), timeoutMs);
         controller_->Release();
@@ -98,13 +97,17 @@ class GpibTransport : public Transport {
 
   private:
     // A connection that failed once is not used again: what is written to it
-    // may vanish while the write looks done.
-    bool ClaimFor(uint32_t waitMs) {
+    // may vanish while the write looks done. Dropping stale bytes may be what
+    // finds the connection gone, so it comes before the check.
+    static constexpr bool kDropStaleBytes = true;
+    bool ClaimFor(uint32_t waitMs, bool dropStaleBytes = false) {
         if (!controller_->Claim(waitMs)) {
             problem_ =
                 "the GPIB controller " + controller_->Name() + " stayed busy with another session";
             return false;
         }
+        if (dropStaleBytes)
+            controller_->DropStaleBytes();
         if (!controller_->Broken())
             return true;
         controller_->Release();

@@ -193,6 +193,18 @@ TEST_F(GpibControllerTest, ADroppedLinkFailsAndMarksTheControllerBroken) {
     }
 }
 
+// The loss shows only when the write looks for stale bytes first: the write
+// fails then, rather than look done while its bytes vanish.
+TEST_F(GpibControllerTest, AWriteThatFindsTheLinkDroppedFailsAndSendsNothing) {
+    std::unique_ptr<Transport> ten = MakeGpibTransport(controller_, {10, -1});
+    ASSERT_TRUE(ten->WriteAll(std::string_view("*CLS\n"), 500));
+    Written();
+    link_.dropped = true;
+    EXPECT_FALSE(ten->WriteAll(std::string_view("dlo:comp 1\n"), 500));
+    EXPECT_EQ(ten->Problem(), "the connection to the GPIB controller ASRL/dev/ttyUSB0 was lost");
+    EXPECT_EQ(Written(), "");
+}
+
 TEST_F(GpibControllerTest, AReplyBeingReadHoldsTheControllerUntilItsLineEnds) {
     std::unique_ptr<Transport> ten = MakeGpibTransport(controller_, {10, -1});
     std::unique_ptr<Transport> eleven = MakeGpibTransport(controller_, {11, -1});

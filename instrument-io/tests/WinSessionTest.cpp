@@ -2,10 +2,8 @@
 // configuration file under %APPDATA%, and sessions over Winsock against
 // loopback listeners of the test's own and the native simulator (its port in
 // KR470_SIM_PORT; the tests that need it are skipped without it).
-#include <stdlib.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
+#include "WinSessionSupport.h"
+//
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,67 +14,9 @@
 #include <kio/Session.h>
 
 #include "Address.h"
-#include "Sockets.h"
-#include "TempFile.h"
-#include "WinLoopback.h"
 
 namespace kio {
 namespace {
-
-// An environment variable set for a scope; what it held before (or its
-// absence) is back at the end.
-class ScopedVariable {
-  public:
-    ScopedVariable(std::string name, const std::string& value) : name_(std::move(name)) {
-        if (const char* before = std::getenv(name_.c_str()))
-            before_ = before;
-        _putenv_s(name_.c_str(), value.c_str());
-    }
-    ~ScopedVariable() { _putenv_s(name_.c_str(), before_.c_str()); }  // "" removes it
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-  private:
-    std::string name_;
-    std::string before_;
-};
-
-// A loopback listener on a port of its own that takes one connection.
-class Listener {
-  public:
-    Listener() {
-        socket_ = ListenOnLoopback(port_);
-        EXPECT_NE(socket_, INVALID_SOCKET);
-    }
-    ~Listener() {
-        if (peer_ != INVALID_SOCKET)
-            closesocket(peer_);
-        closesocket(socket_);
-    }
-    const std::string& Port() const { return port_; }
-    std::string Address() const { return "TCPIP0::127.0.0.1::" + port_ + "::SOCKET"; }
-    void Accept() { peer_ = accept(socket_, nullptr, nullptr); }
-    void Send(const std::string& bytes) {
-        send(peer_, bytes.data(), static_cast<int>(bytes.size()), 0);
-    }
-    // The bytes the session sent, up to and with its first LF.
-    std::string ReceiveLine() {
-        std::string line;
-        char c = 0;
-        while (line.find('\n') == std::string::npos && recv(peer_, &c, 1, 0) == 1)
-            line.push_back(c);
-        return line;
-    }
-    void Hangup() {
-        closesocket(peer_);
-        peer_ = INVALID_SOCKET;
-    }
-
-  private:
-    SOCKET socket_ = INVALID_SOCKET;
-    SOCKET peer_ = INVALID_SOCKET;
-    std::string port_;
-};
 
 // A port nothing listens on: a listener's, closed again.
 std::string ClosedPort() {
@@ -84,19 +24,7 @@ std::string ClosedPort() {
     return listener.Port();
 }
 
-class WinSession : public ::testing::Test {
-  protected:
-    void Configure(const std::string& text) {
-        config_ = std::make_unique<ScopedVariable>("KIO_CONFIG", dir_.Write("config.ini", text));
-    }
-    std::unique_ptr<Session> Open(const std::string& address, Result& result) {
-        return Session::Open(address, result, 5000);
-    }
-    testsupport::TempDir dir_;
-
-  private:
-    std::unique_ptr<ScopedVariable> config_;
-};
+using WinSession = ConfiguredSessions;
 
 TEST(WinAddress, Asrl5IsCom5ThroughTheDeviceNamespaceAndKeysAsOnePortHoweverWritten) {
     EXPECT_EQ(NumberedSerialDevice("5"), "\\\\.\\COM5");
@@ -114,18 +42,10 @@ TEST_F(WinSession, TheConfigurationIsInAppDataUnlessKioConfigNamesAFile) {
     EXPECT_EQ(ConfigPath(), "D:\\lab\\kio.ini");
 }
 
-TEST_F(WinSession, GpibAndVxi11AddressesSayTheyAreNotAvailableInThisBuild) {
-    Configure("[gpib0]\ncontroller = ASRL3::INSTR\n");
+// GPIB and VXI-11 are built as on Linux; what no bus takes is refused as there.
+TEST_F(WinSession, AnAddressFormNoBusTakesIsABadAddress) {
+    Configure("");
     Result result;
-    EXPECT_EQ(Open("GPIB0::10", result), nullptr);
-    EXPECT_EQ(result.status, Status::kNotFound);
-    EXPECT_EQ(result.message,
-              "Cannot open GPIB0::10: GPIB through a \"++\" controller is not available in this "
-              "build: add a line \"GPIB0::10 = TCPIP0::host::port::SOCKET\" (or an ASRL address) "
-              "to the [aliases] section of " +
-                  dir_.Path().string() + "\\config.ini");
-
-    // A form no bus takes is refused as on Linux.
     EXPECT_EQ(Open("TCPIP0::127.0.0.1::5025", result), nullptr);
     EXPECT_EQ(result.status, Status::kBadAddress);
 }

@@ -5,7 +5,9 @@
 # line face's port is in KR470_SIM_PORT; with --vxi11 the simulator serves its
 # VXI-11 core channel instead, its port in KR470_SIM_VXI11_PORT. Either way
 # its transcript, as a Windows path, is in KR470_SIM_TRANSCRIPT.
-# Without a simulator built the program runs alone and skips what needs it.
+# KR470_SIM_OPTIONS adds options to the simulator's (--gpib-controller: its
+# line face is a "++" controller). Without a simulator built the program runs
+# alone and skips what needs it.
 set -uo pipefail
 face=tcp port_variable=KR470_SIM_PORT
 if [[ ${1:-} == --vxi11 ]]; then
@@ -19,7 +21,8 @@ if [[ ! -x $sim ]]; then
   exec "$wine" "$@"
 fi
 work=$(mktemp -d)
-"$sim" "--$face" 0 --transcript "$work/transcript.txt" >"$work/out" &
+read -ra sim_options <<<"${KR470_SIM_OPTIONS:-}"
+"$sim" "--$face" 0 --transcript "$work/transcript.txt" "${sim_options[@]}" >"$work/out" &
 sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 200); do
