@@ -66,8 +66,8 @@ msi_snapshot() {
   msi_export HKCU "$1"
   local drive=$WINEPREFIX/drive_c
   {
-    [[ -d "$drive/Program Files" ]] && find "$drive/Program Files"
-    [[ -d "$drive/windows/Installer" ]] && find "$drive/windows/Installer" -type f
+    find "$drive/Program Files"
+    if [[ -d $drive/windows/Installer ]]; then find "$drive/windows/Installer" -type f; fi
   } | sed "s|^$drive/||" | LC_ALL=C sort >"$work/msi-$1-files.txt"
 }
 
@@ -96,7 +96,7 @@ msi_run() {
 
 # msi_products: "version" of each product named $msi_product in the Uninstall key.
 msi_products() {
-  wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+  { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null || true; } |
     tr -d '\r' | awk -F'    ' -v product="$msi_product" '
       /^HKEY_/ { if (name == product) print version; name = ""; version = ""; next }
       $2 == "DisplayName" { name = $4 }
@@ -167,7 +167,7 @@ msi_install_tests() {
     fail "C++ client with the package installed (exit $?)"
 
   local version
-  version=$(wine "$(msi_unix_folder)/Osprey.exe" /V </dev/null 2>&1 | tr -d '\r' | head -1)
+  version=$(wine "$(msi_unix_folder)/Osprey.exe" /V </dev/null 2>&1 | tr -d '\r' | head -1 || true)
   [[ $version =~ ^Version\ [0-9.]+,\ Built\ on ]] ||
     fail "the installed Osprey.exe /V printed '$version'"
   msi_seconds=$((msi_seconds + SECONDS - started))
@@ -192,13 +192,18 @@ msi_removal_tests() {
   msi_run "/i kr470-older.msi" /i "$(winepath -w "$msi_older")"
   local older_version
   older_version=$(msiinfo export "$msi_older" Property | tr -d '\r' |
-    awk -F'\t' '$1 == "ProductVersion" { print $2 }')
+    awk -F'\t' '$1 == "ProductVersion" { print $2 }' || true)
   [[ $(msi_products | tr '\n' ' ') == "$older_version " ]] ||
     fail "the older package ($older_version) is not installed"
   msi_run "/i kr470.msi over the older one" /i "$(winepath -w "$msi_package")"
   msi_check_installed "$msi_version" "upgraded"
   [[ $(com_registered "CLSID\\$kestrel_clsid\\InprocServer32") == "$msi_installed_dll" ]] ||
     fail "upgraded: the class is not registered to $msi_installed_dll"
+  # The older package does not replace the newer one.
+  local status=0
+  wine msiexec /i "$(winepath -w "$msi_older")" /qn || status=$?
+  ((status != 0)) || fail "msiexec /i kr470-older.msi over the newer package exits 0"
+  msi_check_installed "$msi_version" "after the older package was refused"
 
   msi_run "/x kr470.msi after the upgrade" /x "$(winepath -w "$msi_package")"
   msi_snapshot removed
