@@ -19,6 +19,8 @@ packages=("${demo_packages[@]}" googletest libgtest-dev libgmock-dev qt6-base-de
   mingw-w64-tools libwine-dev
   # pictures of the plug-in's Win32 windows under Wine (import, convert)
   imagemagick
+  # the Windows package: wixl and msiinfo, its documents as text (groff, col)
+  wixl msitools groff-base bsdextrautils
   # comma-decimal locales for the tests that run an update under them
   locales)
 [[ ${1:-} == demo ]] && packages=("${demo_packages[@]}")
