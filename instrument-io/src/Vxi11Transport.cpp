@@ -3,6 +3,7 @@
 // device_read bounded by the session's wait and by the room it reads into.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 
 #include "ProcessId.h"
@@ -55,6 +56,21 @@ std::string ErrorText(const std::string& call, int32_t code) {
     return call + " failed with VXI-11 error " + std::to_string(code) + " (" + name + ")";
 }
 
+// What is left of a time limit set at its start, in whole milliseconds.
+class Deadline {
+  public:
+    explicit Deadline(uint32_t milliseconds)
+        : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds)) {}
+    uint32_t LeftMs() const {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end_ - std::chrono::steady_clock::now());
+        return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
+    }
+
+  private:
+    std::chrono::steady_clock::time_point end_;
+};
+
 uint32_t CallWaitMs(uint32_t deviceTimeoutMs) {
     if (deviceTimeoutMs >= UINT32_MAX - kCallMarginMs)
         return UINT32_MAX;
@@ -78,12 +94,20 @@ class Vxi11Transport : public Transport {
                    kUnlinkWaitMs, results, ignored);
     }
 
+    // The whole write within `timeoutMs`, however many device_write calls it
+    // takes: a server taking a byte at a time must not stretch it.
     bool WriteAll(std::span<const char> bytes, uint32_t timeoutMs) override {
+        const Deadline deadline(timeoutMs);
         do {
             const size_t piece = std::min<size_t>(bytes.size(), maxRecvSize_);
             const bool last = piece == bytes.size();
+            const uint32_t leftMs = deadline.LeftMs();
+            if (leftMs == 0) {
+                failure_ = ErrorText("device_write", core::kIoTimeout);
+                return false;
+            }
             size_t taken = 0;
-            if (!WritePiece(bytes.first(piece), last, timeoutMs, taken))
+            if (!WritePiece(bytes.first(piece), last, leftMs, taken))
                 return false;
             bytes = bytes.subspan(taken);
         } while (!bytes.empty());
@@ -197,15 +221,22 @@ class Vxi11Transport : public Transport {
 std::unique_ptr<Transport> OpenVxi11(const std::string& host, const std::string& port,
                                      const std::string& device, uint32_t timeoutMs,
                                      std::string& why) {
+    const Deadline opening(timeoutMs);
     const std::string where = host + ":" + port;
     std::unique_ptr<RpcClient> rpc =
         RpcClient::Connect(host, port, core::kCoreProgram, core::kCoreVersion, timeoutMs, why);
     if (!rpc)
         return nullptr;
+    // The link is made within what the connect left of the time-out.
+    const uint32_t leftMs = opening.LeftMs();
     std::string results;
     vxi11::LinkReply reply;
+    if (leftMs == 0) {
+        why = where + ": create_link: RPC: Timed out";
+        return nullptr;
+    }
     if (rpc->Call(core::kCreateLink, vxi11::CreateLinkArguments(CurrentProcessId(), device),
-                  kReplyAllowance, timeoutMs, results, why) != RpcClient::Outcome::kDone) {
+                  kReplyAllowance, leftMs, results, why) != RpcClient::Outcome::kDone) {
         why = where + ": create_link: " + why;
         return nullptr;
     }

@@ -312,6 +312,23 @@ TEST(Vxi11ScriptedServerTest, AStreamOfRepliesToOtherCallsEndsAtTheCallsTimeOut)
     EXPECT_NE(why.find("create_link: RPC: Timed out"), std::string::npos) << why;
 }
 
+// A server that takes one byte of each device_write answers at once every
+// time: the write as a whole still ends at its time-out (200,000 round trips
+// would otherwise take many seconds and succeed).
+TEST(Vxi11ScriptedServerTest, AServerTakingOneByteAWriteStillEndsTheWriteAtItsTimeOut) {
+    ScriptedServer server([](int fd, int call, uint32_t xid) {
+        if (call == 0)  // create_link: link 1, no abort port, 1024-byte writes
+            return ScriptedServer::Reply(fd, xid, {0, 1, 0, 1024});
+        return ScriptedServer::Reply(fd, xid, {0, 1});  // one byte taken (destroy_link: ok)
+    });
+    std::string why;
+    std::unique_ptr<Transport> link = OpenVxi11("127.0.0.1", server.Port(), "inst0", 2000, why);
+    ASSERT_NE(link, nullptr) << why;
+    const std::string message(200'000, 'x');
+    EXPECT_FALSE(link->WriteAll(message, 300));
+    EXPECT_EQ(link->Problem(), "device_write failed with VXI-11 error 15 (I/O timeout)");
+}
+
 TEST(Vxi11ScriptedServerTest, BytesThatCameBeforeADeviceTimeOutAreKept) {
     constexpr uint32_t kIoTimeout = 15, kEnd = 4;
     ScriptedServer server([](int fd, int call, uint32_t xid) {

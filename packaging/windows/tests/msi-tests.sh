@@ -116,7 +116,8 @@ msi_check_installed() {
   done
   [[ $(find "$folder" -mindepth 1 | wc -l) == "${#msi_files[@]}" ]] ||
     fail "$2: $msi_folder holds $(find "$folder" -mindepth 1 -printf '%f ')"
-  cached=$(find "$WINEPREFIX/drive_c/windows/Installer" -type f -name '*.msi' 2>/dev/null | wc -l)
+  cached=$({ find "$WINEPREFIX/drive_c/windows/Installer" -type f -name '*.msi' 2>/dev/null ||
+    true; } | wc -l)
   ((cached == 1)) || fail "$2: $cached cached packages in C:\\windows\\Installer, not 1"
 }
 
