@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "Deadline.h"
 #include "Vxi11.h"
 
 namespace kio {
@@ -58,14 +59,6 @@ std::string RefusalText(const rpc::ReplyHeader& header) {
     }
 }
 
-uint32_t MsLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0)
-        return 0;
-    return static_cast<uint32_t>(std::min<int64_t>(left.count(), UINT32_MAX));
-}
-
 }  // namespace
 
 RpcClient::RpcClient(std::unique_ptr<Transport> transport, uint32_t program, uint32_t version)
@@ -89,7 +82,7 @@ std::unique_ptr<RpcClient> RpcClient::Connect(const std::string& host, const std
 RpcClient::Outcome RpcClient::Call(uint32_t procedure, std::string_view arguments,
                                    size_t replyLimit, uint32_t timeoutMs, std::string& results,
                                    std::string& why) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const Clock::time_point deadline = DeadlineIn(timeoutMs);
     const uint32_t xid = nextXid_++;
     records_.SetLimit(replyLimit);
     Outcome outcome = Outcome::kFailed;
@@ -185,7 +178,7 @@ bool RpcClient::ReadMore(Clock::time_point deadline, std::string& why) {
 
 std::string PortFromPortmapper(const std::string& host, uint32_t program, uint32_t version,
                                uint32_t timeoutMs, std::string& why) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = DeadlineIn(timeoutMs);
     std::unique_ptr<RpcClient> portmapper = RpcClient::Connect(
         host, kPortmapperPort, rpc::kPortmapperProgram, rpc::kPortmapperVersion, timeoutMs, why);
     if (!portmapper) {

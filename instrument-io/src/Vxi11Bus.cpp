@@ -1,8 +1,7 @@
 // Opening a VXI-11 instrument: the core channel's port from the configuration
 // or the host's portmapper, then a link to the LAN device, all within the
 // connect time-out.
-#include <chrono>
-
+#include "Deadline.h"
 #include "Vxi11.h"
 #include "Vxi11Numbers.h"
 
@@ -13,7 +12,7 @@ std::unique_ptr<Transport> OpenVxi11Address(const BusRequest& request, BusFailur
     Vxi11Target target;
     if (!ReadVxi11Request(request, target, failure, why))
         return nullptr;
-    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = DeadlineIn(request.connectTimeoutMs);
     std::string port;
     if (!ConfiguredCorePort(request.config, target.host, port, why))
         return nullptr;
@@ -26,15 +25,12 @@ std::unique_ptr<Transport> OpenVxi11Address(const BusRequest& request, BusFailur
             return nullptr;
         }
     }
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - start)
-                           .count();
-    if (spent >= request.connectTimeoutMs) {
+    const uint32_t left = MsLeft(deadline);
+    if (left == 0) {
         why = target.host + ": the portmapper took the whole connect time";
         return nullptr;
     }
-    return OpenVxi11(target.host, port, target.device,
-                     request.connectTimeoutMs - static_cast<uint32_t>(spent), why);
+    return OpenVxi11(target.host, port, target.device, left, why);
 }
 
 }  // namespace kio

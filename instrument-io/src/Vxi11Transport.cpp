@@ -3,9 +3,9 @@
 // device_read bounded by the session's wait and by the room it reads into.
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdint>
 
+#include "Deadline.h"
 #include "ProcessId.h"
 #include "RpcClient.h"
 #include "Vxi11.h"
@@ -56,21 +56,6 @@ std::string ErrorText(const std::string& call, int32_t code) {
     return call + " failed with VXI-11 error " + std::to_string(code) + " (" + name + ")";
 }
 
-// What is left of a time limit set at its start, in whole milliseconds.
-class Deadline {
-  public:
-    explicit Deadline(uint32_t milliseconds)
-        : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds)) {}
-    uint32_t LeftMs() const {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end_ - std::chrono::steady_clock::now());
-        return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
-    }
-
-  private:
-    std::chrono::steady_clock::time_point end_;
-};
-
 uint32_t CallWaitMs(uint32_t deviceTimeoutMs) {
     if (deviceTimeoutMs >= UINT32_MAX - kCallMarginMs)
         return UINT32_MAX;
@@ -97,11 +82,11 @@ class Vxi11Transport : public Transport {
     // The whole write within `timeoutMs`, however many device_write calls it
     // takes: a server taking a byte at a time must not stretch it.
     bool WriteAll(std::span<const char> bytes, uint32_t timeoutMs) override {
-        const Deadline deadline(timeoutMs);
+        const auto deadline = DeadlineIn(timeoutMs);
         do {
             const size_t piece = std::min<size_t>(bytes.size(), maxRecvSize_);
             const bool last = piece == bytes.size();
-            const uint32_t leftMs = deadline.LeftMs();
+            const uint32_t leftMs = MsLeft(deadline);
             if (leftMs == 0) {
                 failure_ = ErrorText("device_write", core::kIoTimeout);
                 return false;
@@ -221,14 +206,14 @@ class Vxi11Transport : public Transport {
 std::unique_ptr<Transport> OpenVxi11(const std::string& host, const std::string& port,
                                      const std::string& device, uint32_t timeoutMs,
                                      std::string& why) {
-    const Deadline opening(timeoutMs);
+    const auto opening = DeadlineIn(timeoutMs);
     const std::string where = host + ":" + port;
     std::unique_ptr<RpcClient> rpc =
         RpcClient::Connect(host, port, core::kCoreProgram, core::kCoreVersion, timeoutMs, why);
     if (!rpc)
         return nullptr;
     // The link is made within what the connect left of the time-out.
-    const uint32_t leftMs = opening.LeftMs();
+    const uint32_t leftMs = MsLeft(opening);
     std::string results;
     vxi11::LinkReply reply;
     if (leftMs == 0) {
